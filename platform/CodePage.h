@@ -1,0 +1,33 @@
+#pragma once
+#include <QString>
+#include <string>
+#include <string_view>
+
+// The one place where text changes encoding. Data text inside the program is CP932 bytes.
+namespace pek {
+
+// True when b starts a double-byte character in code page 932.
+bool IsDBCSLeadByte(unsigned char b) noexcept;
+// True when b may follow a lead byte in code page 932.
+bool IsDBCSTrailByte(unsigned char b) noexcept;
+
+// Strict conversions: bytes CP932 does not define become U+FFFD (decoding) or '?' (encoding);
+// the caller that needs to know uses the Checked variants.
+QString Cp932ToQString(std::string_view bytes);
+std::string QStringToCp932(const QString& text);
+std::string Cp932ToUtf8(std::string_view bytes);
+std::string Utf8ToCp932(std::string_view utf8);
+
+// Exact conversions: false when any character cannot be represented; out is then unspecified.
+bool Utf8ToCp932Checked(std::string_view utf8, std::string& out);
+bool Cp932ToUtf8Checked(std::string_view bytes, std::string& out);
+
+// Our own fixed texts are UTF-8 literals; these convert them once where they become data or UI.
+inline std::string Sjis(std::string_view utf8Literal) { return Utf8ToCp932(utf8Literal); }
+inline QString Ui(std::string_view utf8Literal) { return QString::fromUtf8(utf8Literal.data(), qsizetype(utf8Literal.size())); }
+
+// File names: CP932 inside the program, UTF-8 on the Linux file system.
+std::string FileNameToSystem(std::string_view cp932Name);
+std::string FileNameFromSystem(std::string_view systemName);
+
+}  // namespace pek
