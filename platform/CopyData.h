@@ -1,0 +1,88 @@
+#pragma once
+// Command strings from other programs. Each terminal window listens on a Unix socket
+// <dir>/<pid>.<n> (dir: $XDG_RUNTIME_DIR/pek, else /tmp/pek-<uid>, mode 0700). A frame is a
+// little-endian 32-bit dwData, a little-endian 32-bit byte count and that many bytes (the string
+// with its terminating zero). The window answers each frame with a little-endian 32-bit result:
+// 1 handled, 0 refused. A frame over 1 MiB is refused and the connection closed.
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QLocalServer;
+class QLocalSocket;
+
+namespace pek {
+
+constexpr std::uint32_t kMaxCopyDataBytes = 1u << 20;
+
+struct CopyDataFrame {
+    std::uint32_t dwData = 0;
+    std::string payload;
+};
+
+// Cuts a byte stream into frames without trusting the sender's count.
+class CopyDataFrameReader {
+public:
+    enum class Status { NeedMore, Frame, TooLarge };
+    void Feed(const char* data, size_t size) { buffer_.append(data, size); }
+    // Takes the next complete frame into frame; TooLarge means the stream must be dropped.
+    Status Next(CopyDataFrame& frame);
+    size_t Buffered() const { return buffer_.size(); }
+
+private:
+    std::string buffer_;
+};
+
+// The string a frame carries: its bytes up to the first zero, or all of them when the sender left
+// the zero out (never bytes of an earlier message).
+std::string CopyDataString(const std::string& payload);
+
+std::string EncodeCopyDataFrame(std::uint32_t dwData, const std::string& payload);
+
+// Folder of the sockets, created with mode 0700 when missing; empty when it cannot be made private.
+std::string CopyDataDirectory();
+
+struct CopyDataWindow {
+    std::string socketPath;
+    long long pid = 0;
+    int number = 0;
+    std::string caption;  // UTF-8, as the window wrote it
+};
+
+// The live windows, newest process first, windows of one process in number order; sockets of
+// processes that are gone are removed on the way.
+std::vector<CopyDataWindow> ListCopyDataWindows(const std::string& directory = CopyDataDirectory());
+
+// Sends one frame and waits for the answer; nullopt when the window cannot be reached.
+std::optional<bool> SendCopyData(const std::string& socketPath, std::uint32_t dwData, const std::string& payload,
+                                 int timeoutMs = 10000);
+
+// Listens for one window. The handler runs on the main thread and returns whether it handled the frame.
+class CopyDataServer : public QObject {
+    Q_OBJECT
+public:
+    using Handler = std::function<bool(std::uint32_t dwData, const std::string& payload)>;
+
+    CopyDataServer(int windowNumber, Handler handler, QObject* parent = nullptr,
+                   std::string directory = CopyDataDirectory());
+    ~CopyDataServer() override;
+
+    bool Listening() const;
+    const std::string& SocketPath() const { return socketPath_; }
+    // The caption that pek-send lists for this window (UTF-8).
+    void SetCaption(const std::string& utf8Caption);
+
+private:
+    void accept();
+
+    Handler handler_;
+    std::string socketPath_;
+    QLocalServer* server_ = nullptr;
+};
+
+}  // namespace pek

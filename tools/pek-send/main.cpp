@@ -1,0 +1,88 @@
+// pek-send: lists the running Pek windows and sends a command string to one of them.
+#include "platform/CodePage.h"
+#include "platform/CopyData.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int usage()
+{
+    std::fputs(
+        "usage: pek-send --list\n"
+        "       pek-send [--window PID.N | --socket PATH] [--data N] [--] STRING\n"
+        "  Sends STRING (converted to code page 932, with its terminating zero) to a Pek window.\n"
+        "  --data N   the action: 0 run as a command (default), 2 load file into the pane,\n"
+        "             3 save the pane to a file, 4 clear the pane, 5 select tab N\n"
+        "  The default window is the main window of the newest Pek process.\n"
+        "  Exit status: 0 handled, 1 refused, 2 no window reached or bad arguments.\n",
+        stderr);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string window;
+    std::string socket;
+    std::uint32_t dwData = 0;
+    std::string text;
+    bool haveText = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--list") {
+            for (const auto& w : pek::ListCopyDataWindows())
+                std::printf("%lld.%d\t%s\t%s\n", w.pid, w.number, w.socketPath.c_str(), w.caption.c_str());
+            return 0;
+        }
+        if (arg == "--help" || arg == "-h") return usage();
+        if (arg == "--window" && i + 1 < argc) window = argv[++i];
+        else if (arg == "--socket" && i + 1 < argc) socket = argv[++i];
+        else if (arg == "--data" && i + 1 < argc) {
+            char* end = nullptr;
+            const unsigned long v = std::strtoul(argv[++i], &end, 0);
+            if (!end || *end != '\0') return usage();
+            dwData = static_cast<std::uint32_t>(v);
+        } else if (arg == "--" && i + 1 < argc && !haveText) {
+            text = argv[++i];
+            haveText = true;
+        } else if (!haveText && (arg.empty() || arg[0] != '-' || arg.size() == 1)) {
+            text = arg;
+            haveText = true;
+        } else
+            return usage();
+    }
+    if (!haveText) return usage();
+
+    if (socket.empty()) {
+        const auto windows = pek::ListCopyDataWindows();
+        for (const auto& w : windows) {
+            const std::string id = std::to_string(w.pid) + "." + std::to_string(w.number);
+            if (window.empty() ? w.number == 0 : id == window) {
+                socket = w.socketPath;
+                break;
+            }
+        }
+        if (socket.empty()) {
+            std::fprintf(stderr, "pek-send: no Pek window %s\n", window.empty() ? "is running" : window.c_str());
+            return 2;
+        }
+    }
+
+    std::string payload;
+    if (!pek::Utf8ToCp932Checked(text, payload)) {
+        std::fputs("pek-send: the string has characters that code page 932 cannot hold\n", stderr);
+        return 2;
+    }
+    payload.push_back('\0');
+    const auto answer = pek::SendCopyData(socket, dwData, payload);
+    if (!answer) {
+        std::fprintf(stderr, "pek-send: no answer from %s\n", socket.c_str());
+        return 2;
+    }
+    return *answer ? 0 : 1;
+}
