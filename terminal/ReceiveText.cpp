@@ -1,0 +1,92 @@
+#include "terminal/ReceiveText.h"
+
+#include "platform/CodePage.h"
+
+#include <cstdio>
+
+namespace pek {
+
+int ControlCodeFilter(char* chunk, int length)
+{
+    int kept = 0;
+    for (int i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(chunk[i]);
+        if (c == 8) {
+            if (kept > 0) --kept;
+        } else if (c == 9 || c == 10 || c == 13 || c >= 32) {
+            chunk[kept++] = static_cast<char>(c);
+        }
+    }
+    return kept;
+}
+
+std::string TimeStampText(int timeTyp, std::uint32_t tick, std::time_t now)
+{
+    char text[64] = {};
+    switch (timeTyp) {
+    case 1:
+        std::snprintf(text, sizeof text, "%u", tick);
+        break;
+    case 2: {
+        const std::uint32_t ms = tick % 1000;
+        const std::uint32_t seconds = tick / 1000;
+        std::snprintf(text, sizeof text, "%.2u_%.2u:%.2u:%.2u.%.3u", seconds / 86400, (seconds / 3600) % 24,
+                      (seconds / 60) % 60, seconds % 60, ms);
+        break;
+    }
+    case 3: {
+        std::tm local{};
+        localtime_r(&now, &local);
+        std::strftime(text, sizeof text, "%m/%d/%H:%M:%S", &local);
+        break;
+    }
+    default:
+        break;
+    }
+    return text;
+}
+
+std::string TimeStampPrefix(int timeTyp, std::uint32_t tick, std::time_t now)
+{
+    if (timeTyp < 1 || timeTyp > 3) return {};
+    return TimeStampText(timeTyp, tick, now) + "| ";
+}
+
+std::string InsertLinePrefixes(std::string_view text, std::string_view prefix)
+{
+    if (prefix.empty() || text.size() < 3) return std::string(text);
+    std::string out;
+    out.reserve(text.size() + prefix.size() * 4);
+    // Only a break that starts at or before the third-to-last character gets a prefix.
+    const size_t lastStart = text.size() - 3;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        out += c;
+        if (i > lastStart || (c != '\r' && c != '\n')) continue;
+        if (c == '\r' && text[i + 1] == '\n') out += text[++i];
+        out += prefix;
+    }
+    return out;
+}
+
+std::string LeadByteHold::Take(std::string_view chunk)
+{
+    // A chunk that filtering emptied keeps the held byte for the chunk that brings its partner.
+    if (chunk.empty()) return {};
+    std::string text;
+    if (held_) text += byte_;
+    text.append(chunk);
+    // Walk the characters from the start (the text always begins on a character boundary): the
+    // last byte is unpaired when a lead byte starts at it. Counting lead-valued bytes backwards
+    // from the end cannot tell a trail byte from a lead byte, since their ranges overlap.
+    size_t i = 0;
+    while (i + 1 < text.size()) i += IsDBCSLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+    held_ = i == text.size() - 1 && IsDBCSLeadByte(static_cast<unsigned char>(text.back()));
+    if (held_) {
+        byte_ = text.back();
+        text.pop_back();
+    }
+    return text;
+}
+
+}  // namespace pek

@@ -1,0 +1,40 @@
+#pragma once
+// The text side of showing received data: control codes, time stamps, line prefixes and the
+// Shift-JIS lead byte held back at a chunk end. No pane, no port: plain byte strings.
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace pek {
+
+// Keeps TAB, LF, CR and 32..255; BS removes the last byte kept in this chunk; drops other controls.
+// Works in place and returns the new length.
+int ControlCodeFilter(char* chunk, int length);
+
+// The stamp text of a time-stamp type (0 none, 1 tick count, 2 elapsed "DD_HH:MM:SS.mmm",
+// 3 local "mm/dd/hh:nn:ss"); tick and now are passed in so callers and tests choose the clock.
+std::string TimeStampText(int timeTyp, std::uint32_t tick, std::time_t now);
+// The stamp followed by "| ", or empty for type 0 and unknown types.
+std::string TimeStampPrefix(int timeTyp, std::uint32_t tick, std::time_t now);
+
+// Inserts prefix after every line break of text (CR LF counts as one), except breaks among its
+// last two characters: the next append's line start supplies those.
+std::string InsertLinePrefixes(std::string_view text, std::string_view prefix);
+
+// Holds back a lead byte that ended a chunk without its trail byte, and puts it in front of the
+// next chunk, so a double-byte character is never split between two appends.
+class LeadByteHold {
+public:
+    // Returns the text to show for this chunk: the held byte (if any) plus the chunk, minus a new
+    // unpaired lead byte at its end.
+    std::string Take(std::string_view chunk);
+    bool Held() const { return held_; }
+    void Clear() { held_ = false; }
+
+private:
+    bool held_ = false;
+    char byte_ = 0;
+};
+
+}  // namespace pek

@@ -1,0 +1,94 @@
+#include "terminal/ReceiveText.h"
+
+#include <gtest/gtest.h>
+
+using namespace pek;
+
+namespace {
+std::string filter(std::string chunk)
+{
+    chunk.resize(size_t(ControlCodeFilter(chunk.data(), int(chunk.size()))));
+    return chunk;
+}
+}  // namespace
+
+TEST(ControlCodes, KeepsTextAndLineBreaksDropsOtherControls)
+{
+    EXPECT_EQ(filter("AB\bC"), "AC");
+    EXPECT_EQ(filter("\bX"), "X");  // a leading BS reaches into the pane, not this chunk
+    EXPECT_EQ(filter("a\x07" "b\x1b[0mc"), "ab[0mc");
+    EXPECT_EQ(filter("t\tl\nc\r\xFF\x80 "), "t\tl\nc\r\xFF\x80 ");
+    EXPECT_EQ(filter(std::string("n\0u", 3)), "nu");
+    EXPECT_EQ(filter("ab\b\b\bc"), "c");
+    EXPECT_EQ(filter(""), "");
+}
+
+TEST(TimeStamps, EveryTypeFormatsItsClock)
+{
+    EXPECT_EQ(TimeStampPrefix(0, 1234, 0), "");
+    EXPECT_EQ(TimeStampPrefix(7, 1234, 0), "");
+    EXPECT_EQ(TimeStampPrefix(1, 4294967295u, 0), "4294967295| ");
+    // 1 day, 2 h, 3 min, 4.005 s
+    const std::uint32_t tick = ((24 + 2) * 3600 + 3 * 60 + 4) * 1000 + 5;
+    EXPECT_EQ(TimeStampText(2, tick, 0), "01_02:03:04.005");
+    std::tm local{};
+    local.tm_year = 124;
+    local.tm_mon = 0;
+    local.tm_mday = 31;
+    local.tm_hour = 9;
+    local.tm_min = 15;
+    local.tm_sec = 7;
+    local.tm_isdst = -1;
+    EXPECT_EQ(TimeStampText(3, 0, std::mktime(&local)), "01/31/09:15:07");
+}
+
+TEST(LinePrefixes, BreaksInsideTheTextGetThePrefixTheLastTwoDoNot)
+{
+    EXPECT_EQ(InsertLinePrefixes("abc\r\ndef", "P| "), "abc\r\nP| def");
+    EXPECT_EQ(InsertLinePrefixes("abc\r\n", "P| "), "abc\r\n");
+    EXPECT_EQ(InsertLinePrefixes("A\nB", "P| "), "A\nB");
+    EXPECT_EQ(InsertLinePrefixes("A\nBC", "P| "), "A\nP| BC");
+    EXPECT_EQ(InsertLinePrefixes("a\rb\n\nc\r\n", "> "), "a\r> b\n> \n> c\r\n");
+    EXPECT_EQ(InsertLinePrefixes("a\r\ndef", ""), "a\r\ndef");
+    EXPECT_EQ(InsertLinePrefixes("\n\n", "> "), "\n\n");
+}
+
+TEST(LeadByteHold, ACharacterSplitAcrossChunksIsShownWholeOnce)
+{
+    LeadByteHold hold;
+    EXPECT_EQ(hold.Take("ab\x82"), "ab");
+    EXPECT_TRUE(hold.Held());
+    EXPECT_EQ(hold.Take("\xA0" "c"), "\x82\xA0" "c");
+    EXPECT_FALSE(hold.Held());
+}
+
+TEST(LeadByteHold, PairsAtTheEndAreShownAtOnce)
+{
+    LeadByteHold hold;
+    EXPECT_EQ(hold.Take("a\x82\x81"), "a\x82\x81");  // two lead-valued bytes: one character
+    EXPECT_FALSE(hold.Held());
+    EXPECT_EQ(hold.Take("a\x81"), "a");
+    EXPECT_TRUE(hold.Held());
+}
+
+TEST(LeadByteHold, TrailBytesInTheLeadRangeAreNotMistakenForLeads)
+{
+    LeadByteHold hold;
+    // Kanji 0x889F followed by a lone lead byte: the 0x9F is a trail byte, the 0x81 must wait.
+    EXPECT_EQ(hold.Take("\x88\x9F\x81"), "\x88\x9F");
+    EXPECT_TRUE(hold.Held());
+    EXPECT_EQ(hold.Take("\x40"), "\x81\x40");
+    // A held lead whose trail is itself lead-valued.
+    EXPECT_EQ(hold.Take("x\x88"), "x");
+    EXPECT_EQ(hold.Take("\x9F\x82"), "\x88\x9F");
+    EXPECT_EQ(hold.Take("\xA0"), "\x82\xA0");
+}
+
+TEST(LeadByteHold, AnEmptiedChunkKeepsTheHeldByte)
+{
+    LeadByteHold hold;
+    EXPECT_EQ(hold.Take("\x82"), "");
+    EXPECT_EQ(hold.Take(""), "");
+    EXPECT_TRUE(hold.Held());
+    EXPECT_EQ(hold.Take("\xA0"), "\x82\xA0");
+}
