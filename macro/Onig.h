@@ -2,30 +2,78 @@
 // Run-time binding of the regular-expression library and the editor's search routines.
 // Nothing links against the library: it is opened with dlopen, so a machine without it still
 // runs the program, with regular-expression search unavailable.
-#include <oniguruma.h>
-
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+// The library's header defines struct re_registers, a regex_t and a UChar macro, which clash with
+// the C library's <regex.h> (GoogleTest, among others, includes it). Its declarations therefore
+// live in our namespace; include this header instead of <oniguruma.h>. Only the types and the
+// ONIG_ constants are of use: nothing links against the library, so its functions and objects are
+// reached through api() and Symbol().
+#define ONIG_ESCAPE_UCHAR_COLLISION 1
+#define ONIG_ESCAPE_REGEX_T_COLLISION 1
+namespace pek::onig::lib {
+#include <oniguruma.h>
+}  // namespace pek::onig::lib
+
+// The type names the callers use, at global scope as the library's header would have them.
+using OnigUChar = pek::onig::lib::OnigUChar;
+using OnigOptionType = pek::onig::lib::OnigOptionType;
+using OnigEncodingType = pek::onig::lib::OnigEncodingType;
+using OnigEncoding = pek::onig::lib::OnigEncoding;
+using OnigSyntaxType = pek::onig::lib::OnigSyntaxType;
+using OnigRegex = pek::onig::lib::OnigRegex;
+using OnigRegion = pek::onig::lib::OnigRegion;
+using OnigErrorInfo = pek::onig::lib::OnigErrorInfo;
+
 namespace pek::onig {
 
 // Opens the library ("libonig.so.5", then "libonig.so") and resolves every public name; a name
-// the library lacks stays null. Reference-counted: each editor control that loads also unloads.
+// the library lacks stays null. Reference-counted and thread-safe: a Load that returns true takes
+// one reference, which its Unload gives back; a Load that returns false takes none and must not be
+// paired with an Unload. The library's global state is set up once when the first reference is
+// taken and torn down (onig_end, then dlclose) only when the last one is given back, so a pattern
+// compiled on one thread stays valid while other threads compile and search.
 bool Load();
 void Unload();
 bool Loaded();
 
-// The resolved entry points the program uses (null when not loaded or missing).
+// Load trying the given file names in order instead of the usual two (when the library is already
+// loaded this only takes a reference). For tests of a machine without the library.
+bool LoadFrom(std::span<const char* const> fileNames);
+
+// Holds one reference for its lifetime: ok() tells whether the library is available.
+class Library {
+public:
+    Library() : ok_(Load()) {}
+    ~Library();
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    bool ok() const { return ok_; }
+
+private:
+    bool ok_;
+};
+
+// The resolved entry points the program uses (null when not loaded or missing). Valid to read
+// only while the caller holds a reference; callers never call onig_end or onig_initialize
+// themselves (Unload does on the last reference).
 struct Api {
-    decltype(&::onig_new) onig_new = nullptr;
-    decltype(&::onig_search) onig_search = nullptr;
-    decltype(&::onig_free) onig_free = nullptr;
-    decltype(&::onig_region_new) onig_region_new = nullptr;
-    decltype(&::onig_region_free) onig_region_free = nullptr;
-    decltype(&::onig_error_code_to_str) onig_error_code_to_str = nullptr;
-    decltype(&::onig_end) onig_end = nullptr;
-    decltype(&::onig_version) onig_version = nullptr;
+    decltype(&lib::onig_new) onig_new = nullptr;
+    decltype(&lib::onig_search) onig_search = nullptr;
+    decltype(&lib::onig_free) onig_free = nullptr;
+    decltype(&lib::onig_region_new) onig_region_new = nullptr;
+    decltype(&lib::onig_region_free) onig_region_free = nullptr;
+    decltype(&lib::onig_error_code_to_str) onig_error_code_to_str = nullptr;
+    decltype(&lib::onig_end) onig_end = nullptr;
+    decltype(&lib::onig_version) onig_version = nullptr;
+    decltype(&lib::onig_copyright) onig_copyright = nullptr;
+    decltype(&lib::onig_initialize) onig_initialize = nullptr;
+    decltype(&lib::onig_init) onig_init = nullptr;
+    OnigEncodingType* OnigEncodingASCII = nullptr;
     OnigEncodingType* OnigEncodingSJIS = nullptr;
     OnigSyntaxType* OnigSyntaxRuby = nullptr;
     OnigSyntaxType* OnigSyntaxASIS = nullptr;
@@ -35,6 +83,9 @@ const Api& api();
 // Looks up any public name of the library by its name; null when unknown or not resolved.
 void* Symbol(std::string_view name);
 
+// Every public name the binding resolves (the library's declared interface), in table order.
+std::span<const std::string_view> SymbolNames();
+
 // One find-all hit: 1-based byte offset, byte length, and the texts of the non-empty groups.
 struct Match {
     int start = 0;
@@ -42,11 +93,11 @@ struct Match {
     std::vector<std::string> groups;
 };
 
-// Owns a compiled pattern.
+// Owns a compiled pattern, and a reference to the library so that it can always be freed.
 class Regex {
 public:
     Regex() = default;
-    explicit Regex(OnigRegex handle) : handle_(handle) {}
+    explicit Regex(OnigRegex handle);
     ~Regex();
     Regex(Regex&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
     Regex& operator=(Regex&& other) noexcept;
@@ -57,16 +108,20 @@ public:
     explicit operator bool() const { return handle_ != nullptr; }
 
 private:
+    void Reset() noexcept;
+
     OnigRegex handle_ = nullptr;
 };
 
 // Compiles pattern (up to its first zero byte) for Shift-JIS text. On failure returns an empty
-// Regex and puts the library's error text into *error when given.
+// Regex and puts the library's error text into *error when given (an empty text when the
+// library is not available or the syntax is null).
 Regex CompileForSearch(std::string_view pattern, OnigOptionType options, OnigSyntaxType* syntax,
                        std::string* error = nullptr);
 
-// Every match of regex in text, from the start, each search resuming at the end of the last match;
-// with wholeWord only matches whose both ends change character class. Returns matches.size().
+// Appends every match of regex in text, from the start, each search resuming at the end of the
+// last match; with wholeWord only matches whose both ends change character class. An empty match
+// (possible only without ONIG_OPTION_FIND_NOT_EMPTY) is skipped. Returns matches.size().
 int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vector<Match>& matches);
 
 // Character class (0 to 6) of the character covering the 1-based byte position pos of text.
