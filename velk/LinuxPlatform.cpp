@@ -1,5 +1,7 @@
 #include "velk/LinuxPlatform.h"
 
+#include "velk/SgIo.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -10,7 +12,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <scsi/sg.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -19,17 +20,6 @@
 namespace velk {
 
 namespace {
-
-// Direction values of the request block.
-constexpr std::uint8_t kDataOut = 0;
-constexpr std::uint8_t kDataIn = 1;
-constexpr std::uint8_t kDataUnspecified = 2;
-
-// Transport results of an SG_IO request that the kernel reports as done.
-constexpr unsigned kHostTimeOut = 0x03;     // DID_TIME_OUT
-constexpr unsigned kDriverStatusMask = 0x0F;
-constexpr unsigned kDriverTimeOut = 0x06;   // DRIVER_TIMEOUT
-constexpr unsigned kDriverSense = 0x08;     // DRIVER_SENSE: sense bytes present, no fault
 
 int Descriptor(DeviceHandle handle) noexcept
 {
@@ -128,10 +118,11 @@ bool LinuxPlatform::Fail(int code) noexcept
 
 bool LinuxPlatform::Open(const char* path, DeviceAccess access, DeviceHandle& handle)
 {
+    // O_NOCTTY: a terminal named by mistake must not become ours.
     // O_NONBLOCK lets a drive without a medium open, as the command may be
     // the one that asks about the medium; O_PATH needs no access to the
     // node at all, which is all a property query needs.
-    const int flags = access == DeviceAccess::ReadWrite ? O_RDWR | O_NONBLOCK | O_CLOEXEC
+    const int flags = access == DeviceAccess::ReadWrite ? O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC
                                                         : O_PATH | O_CLOEXEC;
     const int fd = ::open(path, flags);
     if (fd < 0)
@@ -144,47 +135,13 @@ bool LinuxPlatform::PassThrough(DeviceHandle handle, RequestBlock& block, void* 
                                 std::uint32_t& bytesReturned)
 {
     bytesReturned = 0;
-    SCSI_PASS_THROUGH_DIRECT& sptd = block.Sptd;
-    if (sptd.CdbLength == 0 || sptd.CdbLength > kMaxCdbLength)
-        return Fail(EINVAL);
-    if (sptd.SenseInfoOffset > sizeof block ||
-        sptd.SenseInfoLength > sizeof block - sptd.SenseInfoOffset)
-        return Fail(EINVAL);
-    if (transfer == nullptr && sptd.DataTransferLength != 0)
-        return Fail(EINVAL);
-
     sg_io_hdr_t io{};
-    io.interface_id = 'S';
-    switch (sptd.DataIn) {
-    case kDataOut: io.dxfer_direction = SG_DXFER_TO_DEV; break;
-    case kDataIn: io.dxfer_direction = SG_DXFER_FROM_DEV; break;
-    // The buffer goes to the device and comes back.
-    case kDataUnspecified: io.dxfer_direction = SG_DXFER_TO_FROM_DEV; break;
-    default: return Fail(EINVAL);
-    }
-    if (sptd.DataTransferLength == 0)
-        io.dxfer_direction = SG_DXFER_NONE;
-    io.cmd_len = sptd.CdbLength;
-    io.cmdp = sptd.Cdb;
-    io.dxfer_len = sptd.DataTransferLength;
-    io.dxferp = sptd.DataTransferLength != 0 ? transfer : nullptr;
-    io.mx_sb_len = sptd.SenseInfoLength;
-    io.sbp = reinterpret_cast<unsigned char*>(&block) + sptd.SenseInfoOffset;
-    io.timeout = sptd.TimeOutValue > UINT_MAX / 1000 ? UINT_MAX : sptd.TimeOutValue * 1000;
-
+    if (const int refused = sgio::Prepare(block, transfer, io); refused != 0)
+        return Fail(refused);
     if (::ioctl(Descriptor(handle), SG_IO, &io) < 0)
         return Fail(errno);
-
-    sptd.ScsiStatus = io.status;
-    if (io.resid > 0 && static_cast<unsigned>(io.resid) <= sptd.DataTransferLength)
-        sptd.DataTransferLength -= static_cast<unsigned>(io.resid);
-    const unsigned driver = io.driver_status & kDriverStatusMask;
-    if (io.host_status == kHostTimeOut || driver == kDriverTimeOut)
-        return Fail(ETIMEDOUT);
-    if (io.host_status != 0 || (driver != 0 && driver != kDriverSense))
-        return Fail(EIO);
-    bytesReturned = io.sb_len_wr > 0 ? sptd.SenseInfoOffset + io.sb_len_wr
-                                     : static_cast<std::uint32_t>(sizeof sptd);
+    if (const int failed = sgio::Complete(io, block, bytesReturned); failed != 0)
+        return Fail(failed);
     return true;
 }
 
