@@ -162,7 +162,8 @@ TEST(OnigThreads, ConcurrentCompileAndSearchKeepEachOthersPatterns)
     const Library library;
     ASSERT_TRUE(library.ok());
     OnigSyntaxType* const ruby = api().OnigSyntaxRuby;
-    const Regex longLived = CompileForSearch("(\\w+)@(\\w+)", ONIG_OPTION_FIND_NOT_EMPTY | ONIG_OPTION_IGNORECASE, ruby);
+    const OnigOptionType options = ONIG_OPTION_FIND_NOT_EMPTY | ONIG_OPTION_IGNORECASE;
+    const Regex longLived = CompileForSearch("(\\w+)@(\\w+)", options, ruby);
     ASSERT_TRUE(longLived);
     const std::string mail = "to: ab@cd, EF@GH; x@y";
 
@@ -184,7 +185,7 @@ TEST(OnigThreads, ConcurrentCompileAndSearchKeepEachOthersPatterns)
             for (int i = 0; i < kRounds; ++i) {
                 const int k = (i + t) % 4;
                 std::string error;
-                const Regex rx = CompileForSearch(patterns[k], ONIG_OPTION_FIND_NOT_EMPTY | ONIG_OPTION_IGNORECASE, ruby);
+                const Regex rx = CompileForSearch(patterns[k], options, ruby);
                 std::vector<Match> hits;
                 if (!rx || FindAll(texts[k], rx, false, hits) != expected[k])
                     ++wrong;
@@ -197,7 +198,8 @@ TEST(OnigThreads, ConcurrentCompileAndSearchKeepEachOthersPatterns)
     std::thread user([&] {
         while (running) {
             std::vector<Match> hits;
-            if (FindAll(mail, longLived, false, hits) != 3 || hits[1].groups != std::vector<std::string>{"EF@GH", "EF", "GH"})
+            const std::vector<std::string> second = {"EF@GH", "EF", "GH"};
+            if (FindAll(mail, longLived, false, hits) != 3 || hits[1].groups != second)
                 ++wrong;
         }
     });

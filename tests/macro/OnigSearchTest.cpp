@@ -201,7 +201,8 @@ TEST_F(OnigSearch, WholeWordAgreesWithTheClassTable)
         for (const Match& m : all) {
             const long long p = m.start;
             const long long len = m.length;
-            if (CharClass(text, p) != CharClass(text, p - 1) && CharClass(text, p + len - 1) != CharClass(text, p + len))
+            if (CharClass(text, p) != CharClass(text, p - 1) &&
+                CharClass(text, p + len - 1) != CharClass(text, p + len))
                 expected.push_back(m.start);
         }
         ASSERT_EQ(Starts(words), expected) << "round " << round;
