@@ -47,7 +47,10 @@ extern "C" {
  * bytesReturned receive the status word and the byte count of the request
  * block the system filled in (0 when no request was carried out).
  * alignmentMask (an alignment minus one, 0 for none; null counts as 0) is
- * usually the value of getAlignmentMaskForDevice. Returns a VELK_ code. */
+ * usually the value of getAlignmentMaskForDevice. Returns a VELK_ code.
+ * On VELK_OPEN_FAILED the data and sense buffers are zero-filled; on
+ * VELK_REQUEST_FAILED they hold whatever came back, the data otherwise as
+ * passed in. */
 VELK_API int32_t sptiexe(const char *deviceName, uint8_t direction, const uint8_t *cdb,
                          uint8_t cdbLength, uint8_t *data, uint32_t dataLength,
                          uint8_t *sense, uint32_t timeOut, uint32_t *status,
