@@ -1,0 +1,802 @@
+#include "serial/CommX.h"
+
+#include "platform/Clock.h"
+#include "platform/CodePage.h"
+#include "serial/PosixComPort.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+namespace pek {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr std::uint32_t LineErrorMask = ComError::Overrun | ComError::RxParity | ComError::Frame;
+
+int MakeWakeFd()
+{
+    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+    return fd;
+}
+
+void SignalFd(int fd)
+{
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(fd, &one, sizeof one);
+}
+
+void DrainFd(int fd)
+{
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(fd, &count, sizeof count);
+}
+
+[[noreturn]] void Fail(const char* utf8Message)
+{
+    throw ECommError(Sjis(utf8Message));
+}
+
+bool IsHalfDuplex(TCommFlowCtrls mode)
+{
+    return mode == cfcHalfHigh || mode == cfcHalfLow;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Transmit thread
+
+TCommTransThread::TCommTransThread(TCustomCommX& owner, ComPort& port) : owner_(owner), port_(port), wakeFd_(MakeWakeFd()) {}
+
+TCommTransThread::~TCommTransThread()
+{
+    Terminate();
+    if (thread_.joinable()) thread_.join();
+    ::close(wakeFd_);
+}
+
+void TCommTransThread::Start()
+{
+    thread_ = std::thread([this] { Run(); });
+}
+
+void TCommTransThread::Post(std::unique_ptr<char[]> block, std::int32_t size)
+{
+    {
+        const std::lock_guard lock(queueMutex_);
+        queue_.push_back({std::move(block), size});
+    }
+    queueChanged_.notify_one();
+}
+
+void TCommTransThread::SetAbort(bool abort)
+{
+    abort_.store(abort);
+    if (abort) Wake();
+}
+
+void TCommTransThread::Terminate()
+{
+    {
+        const std::lock_guard lock(queueMutex_);
+        terminated_.store(true);
+    }
+    queueChanged_.notify_one();
+    Wake();
+}
+
+void TCommTransThread::Wake()
+{
+    SignalFd(wakeFd_);
+}
+
+void TCommTransThread::Finish(const Block& block)
+{
+    const std::lock_guard lock(owner_.counterLock_);
+    owner_.pendingBytes_ = std::max(owner_.pendingBytes_ - block.size, 0);
+    if (owner_.queuedBlocks_ > 0) owner_.queuedBlocks_--;
+}
+
+void TCommTransThread::Send(const Block& block)
+{
+    const char* data = block.data.get();
+    std::int32_t left = block.size;
+    const std::int32_t timeout = owner_.TimeOutTrans();
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeout);
+    while (!Stopped()) {
+        long written = 0;
+        {
+            const std::lock_guard lock(owner_.writeLock_);
+            written = port_.Write(data, std::size_t(left));
+        }
+        if (written < 0) {
+            owner_.ReportLineErrors(port_, &abort_);
+            return;
+        }
+        data += written;
+        left -= std::int32_t(written);
+        if (left == 0) return;
+        int wait = 1000;
+        if (timeout > 0) {
+            const auto now = SteadyClock::now();
+            // Write time-out: what did not go out is given up, like a short write.
+            if (now >= deadline) return;
+            wait = int(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+        }
+        port_.WaitWritable(wakeFd_, wait);
+        DrainFd(wakeFd_);
+    }
+}
+
+void TCommTransThread::Run()
+{
+    for (;;) {
+        {
+            std::unique_lock lock(queueMutex_);
+            queueChanged_.wait(lock, [&] { return terminated_.load() || !queue_.empty(); });
+            if (terminated_.load()) break;
+        }
+        bool burst = false;
+        TCommFlowCtrls burstMode = cfcNone;
+        for (;;) {
+            Block block;
+            {
+                const std::lock_guard lock(queueMutex_);
+                if (queue_.empty()) break;
+                block = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            if (!Stopped()) {
+                if (!burst) {
+                    burst = true;
+                    burstMode = owner_.FlowCtrl();
+                    if (IsHalfDuplex(burstMode)) {
+                        Sleep(50);
+                        port_.SetRts(burstMode == cfcHalfHigh);
+                        Sleep(std::uint32_t(CharTime()));
+                    }
+                }
+                Send(block);
+            }
+            Finish(block);
+        }
+        if (burst && IsHalfDuplex(burstMode)) {
+            Sleep(std::uint32_t(CharTime()));
+            port_.SetRts(burstMode != cfcHalfHigh);
+        }
+    }
+    // Whatever is still queued is given up; the counters must drain with it.
+    const std::lock_guard lock(queueMutex_);
+    for (const Block& block : queue_) Finish(block);
+    queue_.clear();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Receive thread
+
+TCommReceiveThread::TCommReceiveThread(TCustomCommX& owner, ComPort& port) : owner_(owner), port_(port), wakeFd_(MakeWakeFd()) {}
+
+TCommReceiveThread::~TCommReceiveThread()
+{
+    Terminate();
+    if (thread_.joinable()) thread_.join();
+    ::close(wakeFd_);
+}
+
+void TCommReceiveThread::Start()
+{
+    thread_ = std::thread([this] { Run(); });
+}
+
+void TCommReceiveThread::Terminate()
+{
+    terminated_.store(true);
+    SignalFd(wakeFd_);
+}
+
+bool TCommReceiveThread::WaitWake(int timeoutMs)
+{
+    pollfd fd{wakeFd_, POLLIN, 0};
+    return poll(&fd, 1, timeoutMs) > 0;
+}
+
+void TCommReceiveThread::Run()
+{
+    // Input count left unread after the last arrival report. The port reports readiness, not
+    // arrivals: while that many bytes still wait and nothing new came, another report would
+    // only spin.
+    std::int32_t unread = 0;
+    while (!terminated_.load()) {
+        const std::uint32_t events = port_.WaitEvent(wakeFd_);
+        if (terminated_.load()) break;
+        if (events & ComEvent::Woken) DrainFd(wakeFd_);
+        if (events & ComEvent::Vanished) {
+            owner_.Report(TCustomCommX::ReportKind::Vanished, 0, nullptr);
+            break;
+        }
+        owner_.ReportLineErrors(port_, nullptr);
+        if (events & ComEvent::Break) owner_.Report(TCustomCommX::ReportKind::Break, events & 0xFFFF, nullptr);
+        bool reported = false;
+        if (events & ComEvent::RxChar) {
+            const std::int32_t waiting = port_.InQueCount();
+            if (waiting > 0 && waiting != unread) {
+                owner_.Report(TCustomCommX::ReportKind::Receive, 0, nullptr);
+                unread = std::max(port_.InQueCount(), 0);
+                reported = true;
+            }
+        }
+        if (!reported && !(events & (ComEvent::Break | ComEvent::Err))) WaitWake(10);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Engine
+
+TCustomCommX::TCustomCommX() : resolver_(DefaultPortPath), notifier_(std::make_unique<QObject>()) {}
+
+TCustomCommX::~TCustomCommX()
+{
+    Close();
+}
+
+void TCustomCommX::SetPortResolver(PortResolver resolver)
+{
+    resolver_ = std::move(resolver);
+}
+
+void TCustomCommX::SetPortFactory(ComPortFactory factory)
+{
+    factory_ = std::move(factory);
+}
+
+bool TCustomCommX::OnMainThread() const
+{
+    return QThread::currentThread() == notifier_->thread();
+}
+
+void TCustomCommX::ServeMessages()
+{
+    if (OnMainThread() && QCoreApplication::instance()) QCoreApplication::processEvents();
+}
+
+int TCustomCommX::CharTimeFor(std::int32_t bitRate)
+{
+    return 1000 / std::max(bitRate / 10, 1) + 1;
+}
+
+std::uint32_t TCustomCommX::Handle() const
+{
+    const std::lock_guard lock(portMutex_);
+    return port_ && port_->NativeHandle() >= 0 ? std::uint32_t(port_->NativeHandle()) : InvalidHandle;
+}
+
+std::int32_t TCustomCommX::PendingBytes() const
+{
+    const std::lock_guard lock(counterLock_);
+    return pendingBytes_;
+}
+
+std::int32_t TCustomCommX::QueuedBlocks() const
+{
+    const std::lock_guard lock(counterLock_);
+    return queuedBlocks_;
+}
+
+// --- reports -----------------------------------------------------------------------------------
+
+void TCustomCommX::Report(ReportKind kind, std::uint32_t value, const std::atomic<bool>* giveUp)
+{
+    const std::uint64_t generation = generation_.load();
+    if (OnMainThread()) {
+        HandleReport(kind, value, generation);
+        return;
+    }
+    auto done = std::make_shared<bool>(false);
+    QMetaObject::invokeMethod(
+        notifier_.get(),
+        [this, done, kind, value, generation] {
+            // Marks the report handled even when a handler throws.
+            struct Finished {
+                TCustomCommX& self;
+                bool& flag;
+                ~Finished()
+                {
+                    {
+                        const std::lock_guard lock(self.reportMutex_);
+                        flag = true;
+                    }
+                    self.reportDone_.notify_all();
+                }
+            } finished{*this, *done};
+            HandleReport(kind, value, generation);
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(reportMutex_);
+    reportDone_.wait(lock, [&] { return *done || stopping_ || (giveUp && giveUp->load()); });
+}
+
+void TCustomCommX::ReportLineErrors(ComPort& port, const std::atomic<bool>* giveUp)
+{
+    const std::uint32_t errors = port.TakeLineErrors() & LineErrorMask;
+    if (errors != 0) Report(ReportKind::Error, errors, giveUp);
+}
+
+void TCustomCommX::HandleReport(ReportKind kind, std::uint32_t value, std::uint64_t generation)
+{
+    if (!IsOpen() || generation != generation_.load()) return;
+    switch (kind) {
+    case ReportKind::Receive: {
+        const std::int32_t count = InQueCount();
+        if (count > 0 && OnReceive) {
+            const ReceiveEvent handler = OnReceive;  // the handler may reassign the event
+            handler(*this, count);
+        }
+        break;
+    }
+    case ReportKind::Break:
+        if (OnBreak) {
+            const NotifyEvent handler = OnBreak;
+            handler(*this);
+        }
+        break;
+    case ReportKind::Error:
+        if (OnError) {
+            const ErrorEvent handler = OnError;
+            handler(*this, std::int32_t(value));
+        }
+        break;
+    case ReportKind::Vanished:
+        Close();
+        if (OnDisconnect) {
+            const NotifyEvent handler = OnDisconnect;
+            handler(*this);
+        }
+        break;
+    }
+}
+
+// --- settings ----------------------------------------------------------------------------------
+
+void TCustomCommX::ApplyState(const char* failureMessage)
+{
+    if (!port_->SetState(dcb_)) Fail(failureMessage);
+}
+
+void TCustomCommX::ApplyBitRate()
+{
+    dcb_.BaudRate = bitRate_.load();
+    ApplyState("通信速度の設定でエラーが発生しました");
+}
+
+void TCustomCommX::ApplyCharSize()
+{
+    dcb_.ByteSize = charSize_.load();
+    ApplyState("通信ビット数の設定でエラーが発生しました");
+}
+
+void TCustomCommX::ApplyParityBit()
+{
+    const TCommParityBits parity = parityBit_.load();
+    if (parity < cpbNone || parity > cpbEven) return;  // stored, not applied
+    dcb_.Parity = std::int32_t(parity);
+    ApplyState("通信パリティチェックの設定でエラーが発生しました");
+}
+
+void TCustomCommX::ApplyStopBit()
+{
+    const TCommStopBits stop = stopBit_.load();
+    if (stop < csb1 || stop > csb2) return;  // stored, not applied
+    dcb_.StopBits = std::int32_t(stop);
+    ApplyState("通信ストップビット数の設定でエラーが発生しました");
+}
+
+void TCustomCommX::ApplyFlowCtrl()
+{
+    using namespace ComDcbFlag;
+    std::uint32_t flags = Binary | Parity;
+    switch (flowCtrl_.load()) {
+    case cfcRtsCts: flags |= RtsControlHandshake | OutxCtsFlow | DtrControlEnable; break;
+    case cfcDtrDsr: flags |= DtrControlHandshake | OutxDsrFlow | RtsControlEnable; break;
+    case cfcXonXoff: flags |= OutX | InX | DtrControlEnable | RtsControlEnable; break;
+    case cfcHalfHigh: flags |= DtrControlEnable; break;
+    case cfcHalfLow:
+    case cfcNone: flags |= DtrControlEnable | RtsControlEnable; break;
+    default: return;  // not a mode: stored, not applied
+    }
+    dcb_.Flags = flags;
+    dcb_.XonLim = bufLenReceive_.load() / 4;
+    dcb_.XoffLim = bufLenReceive_.load() / 4;
+    ApplyState("通信フロー制御の設定で失敗しました");
+}
+
+void TCustomCommX::ApplyTimeouts()
+{
+    ComTimeouts timeouts;
+    if (!port_->GetTimeouts(timeouts)) Fail("通信タイムアウト時間の設定で失敗しました");
+    timeouts.ReadIntervalTimeout = 0xFFFFFFFFu;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = std::uint32_t(std::max(timeOutReceive_.load(), 0));
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = std::uint32_t(std::max(timeOutTrans_.load(), 0));
+    if (!port_->SetTimeouts(timeouts)) Fail("通信タイムアウト時間の設定で失敗しました");
+}
+
+void TCustomCommX::ApplyXonChar()
+{
+    dcb_.XonChar = xonChar_.load();
+    ApplyState("Ｘｏｎ文字の設定でエラーが発生しました");
+}
+
+void TCustomCommX::ApplyXoffChar()
+{
+    dcb_.XoffChar = xoffChar_.load();
+    ApplyState("Ｘｏｆｆ文字の設定でエラーが発生しました");
+}
+
+void TCustomCommX::ApplyQueues()
+{
+    if (!port_->SetupQueues(bufLenReceive_.load(), bufLenTrans_.load())) Fail("通信用ポートのバッファを準備できませんでした");
+}
+
+void TCustomCommX::SetPortNo(std::int32_t value)
+{
+    portNo_.store(value);
+    if (IsOpen()) {
+        Close();
+        Open();
+    }
+}
+
+void TCustomCommX::SetBitRate(std::int32_t value)
+{
+    // The character time divides by BitRate div 10.
+    if (value < 10) Fail("通信速度の設定でエラーが発生しました（10 bps 未満は設定できません）");
+    bitRate_.store(value);
+    if (!IsOpen()) return;
+    ApplyBitRate();
+    if (trans_) trans_->SetCharTime(CharTimeFor(value));
+}
+
+void TCustomCommX::SetCharSize(std::int32_t value)
+{
+    charSize_.store(value);
+    if (IsOpen()) ApplyCharSize();
+}
+
+void TCustomCommX::SetParityBit(TCommParityBits value)
+{
+    parityBit_.store(value);
+    if (IsOpen()) ApplyParityBit();
+}
+
+void TCustomCommX::SetStopBit(TCommStopBits value)
+{
+    stopBit_.store(value);
+    if (IsOpen()) ApplyStopBit();
+}
+
+void TCustomCommX::SetFlowCtrl(TCommFlowCtrls value)
+{
+    flowCtrl_.store(value);
+    if (IsOpen()) ApplyFlowCtrl();
+}
+
+void TCustomCommX::SetTimeOutTrans(std::int32_t value)
+{
+    timeOutTrans_.store(value);
+    if (IsOpen()) ApplyTimeouts();
+}
+
+void TCustomCommX::SetTimeOutReceive(std::int32_t value)
+{
+    timeOutReceive_.store(value);
+    if (IsOpen()) ApplyTimeouts();
+}
+
+void TCustomCommX::SetXonChar(char value)
+{
+    xonChar_.store(value);
+    if (IsOpen()) ApplyXonChar();
+}
+
+void TCustomCommX::SetXoffChar(char value)
+{
+    xoffChar_.store(value);
+    if (IsOpen()) ApplyXoffChar();
+}
+
+void TCustomCommX::SetBufLenTrans(std::int32_t value)
+{
+    if (value < 1) Fail("通信用ポートのバッファを準備できませんでした");
+    bufLenTrans_.store(value);
+    if (IsOpen()) ApplyQueues();
+}
+
+void TCustomCommX::SetBufLenReceive(std::int32_t value)
+{
+    if (value < 1) Fail("通信用ポートのバッファを準備できませんでした");
+    bufLenReceive_.store(value);
+    if (!IsOpen()) return;
+    ApplyQueues();
+    ApplyFlowCtrl();  // the XON/XOFF limits follow the queue size
+}
+
+// --- open and close ----------------------------------------------------------------------------
+
+void TCustomCommX::Open()
+{
+    if (IsOpen()) Fail("ポートは、すでにオープンされています");
+    std::unique_ptr<ComPort> port = factory_ ? factory_() : std::make_unique<PosixComPort>(resolver_);
+    if (!port || !port->Open(portNo_.load())) Fail("ポートをオープンできませんでした");
+    {
+        const std::lock_guard lock(portMutex_);
+        port_ = std::move(port);
+        open_.store(true);
+    }
+    {
+        const std::lock_guard lock(counterLock_);
+        pendingBytes_ = 0;
+        queuedBlocks_ = 0;
+    }
+    try {
+        ApplyQueues();
+        port_->PurgeTransmit();
+        port_->PurgeReceive();
+        port_->GetState(dcb_);
+        ApplyBitRate();
+        ApplyCharSize();
+        ApplyParityBit();
+        ApplyStopBit();
+        ApplyFlowCtrl();
+        ApplyTimeouts();
+        ApplyXonChar();
+        ApplyXoffChar();
+
+        generation_.fetch_add(1);
+        {
+            const std::lock_guard lock(reportMutex_);
+            stopping_ = false;
+        }
+        try {
+            auto trans = std::make_unique<TCommTransThread>(*this, *port_);
+            trans->SetCharTime(CharTimeFor(bitRate_.load()));
+            trans->Start();
+            const std::lock_guard lock(portMutex_);
+            trans_ = std::move(trans);
+        } catch (const std::system_error&) {
+            Fail("送信用スレッドを生成できませんでした");
+        }
+        try {
+            auto receive = std::make_unique<TCommReceiveThread>(*this, *port_);
+            receive->Start();
+            const std::lock_guard lock(portMutex_);
+            receive_ = std::move(receive);
+        } catch (const std::system_error&) {
+            Fail("受信用スレッドを生成できませんでした");
+        }
+        Sleep(100);
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TCustomCommX::Close()
+{
+    if (!IsOpen()) return;
+    SetDtr(false);
+    SetRts(false);
+    PurgeTrans();
+    PurgeReceive();
+    Sleep(100);
+    {
+        const std::lock_guard lock(reportMutex_);
+        stopping_ = true;
+    }
+    reportDone_.notify_all();
+    std::unique_ptr<TCommTransThread> trans;
+    std::unique_ptr<TCommReceiveThread> receive;
+    {
+        const std::lock_guard lock(portMutex_);
+        trans = std::move(trans_);
+        receive = std::move(receive_);
+    }
+    // Neither thread can be waiting on the main thread any more: joining is safe, also from
+    // inside an event handler.
+    trans.reset();
+    receive.reset();
+    {
+        const std::lock_guard lock(portMutex_);
+        open_.store(false);
+        if (port_) port_->Close();
+        port_.reset();
+    }
+    {
+        const std::lock_guard lock(counterLock_);
+        pendingBytes_ = 0;
+        queuedBlocks_ = 0;
+    }
+    Sleep(200);
+}
+
+// --- data --------------------------------------------------------------------------------------
+
+bool TCustomCommX::Write(const void* bytes, std::int32_t count)
+{
+    if (count == 0) return true;
+    if (count < 0 || bytes == nullptr) return false;
+    const char* data = static_cast<const char*>(bytes);
+    std::int32_t left = count;
+    while (left > 0) {
+        const std::int32_t size = std::min(left, std::max(bufLenTrans_.load(), 1));
+        std::unique_ptr<char[]> block;
+        try {
+            block = std::make_unique_for_overwrite<char[]>(std::size_t(size));
+            std::memcpy(block.get(), data, std::size_t(size));
+        } catch (const std::bad_alloc&) {
+            block.reset();  // dropped, as a failed allocation always was
+        }
+        while (block) {
+            {
+                const std::lock_guard lock(portMutex_);
+                if (!open_.load() || !trans_) return false;
+                const std::lock_guard counters(counterLock_);
+                if (queuedBlocks_ < MaxQueuedBlocks) {
+                    pendingBytes_ += size;
+                    queuedBlocks_++;
+                    trans_->Post(std::move(block), size);
+                    break;
+                }
+            }
+            ServeMessages();
+            Sleep(1);
+        }
+        if (!IsOpen()) return false;
+        data += size;
+        left -= size;
+    }
+    return true;
+}
+
+std::int32_t TCustomCommX::Read(void* buffer, std::int32_t count)
+{
+    if (!IsOpen() || !receive_ || buffer == nullptr) return -1;
+    if (count <= 0) return 0;
+    char* out = static_cast<char*>(buffer);
+    std::int32_t got = 0;
+    int failures = 0;
+    const std::int32_t timeout = timeOutReceive_.load();
+    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeout, 0));
+    for (;;) {
+        const long n = port_->Read(out + got, std::size_t(count - got));
+        if (n > 0) {
+            got += std::int32_t(n);
+            if (got == count) return got;
+            continue;
+        }
+        if (n < 0) {
+            ReportLineErrors(*port_, nullptr);
+            if (!IsOpen() || !receive_) return -1;
+            if (++failures > ReadRetries) return -1;
+            continue;
+        }
+        if (timeout <= 0 || SteadyClock::now() >= deadline) return got;
+        ServeMessages();
+        if (!IsOpen() || !receive_) return -1;
+        port_->WaitReadable(1);
+    }
+}
+
+std::int32_t TCustomCommX::InQueCount()
+{
+    const std::lock_guard lock(portMutex_);
+    if (!open_.load() || !port_) return 0;
+    return std::max(port_->InQueCount(), 0);
+}
+
+void TCustomCommX::PurgeTrans()
+{
+    const std::lock_guard lock(portMutex_);
+    if (!open_.load() || !port_) return;
+    if (!trans_) {
+        const std::lock_guard write(writeLock_);
+        port_->PurgeTransmit();
+        return;
+    }
+    trans_->SetAbort(true);
+    {
+        // A transmit thread waiting on a report gives up on it now.
+        const std::lock_guard report(reportMutex_);
+    }
+    reportDone_.notify_all();
+    do {
+        {
+            const std::lock_guard write(writeLock_);
+            port_->PurgeTransmit();
+        }
+        Sleep(1);
+    } while (PendingBytes() > 0);
+    trans_->SetAbort(false);
+}
+
+void TCustomCommX::PurgeReceive()
+{
+    const std::lock_guard lock(portMutex_);
+    if (open_.load() && port_) port_->PurgeReceive();
+}
+
+void TCustomCommX::SetRts(bool on)
+{
+    const std::lock_guard lock(portMutex_);
+    if (open_.load() && port_) port_->SetRts(on);
+}
+
+void TCustomCommX::SetDtr(bool on)
+{
+    const std::lock_guard lock(portMutex_);
+    if (open_.load() && port_) port_->SetDtr(on);
+}
+
+// ---------------------------------------------------------------------------------------------
+// String operations
+
+std::string TCommX::CrStr() const
+{
+    switch (CrTypTrans()) {
+    case ctCr: return "\r";
+    case ctCrLf: return "\r\n";
+    default: return {};
+    }
+}
+
+void TCommX::SetCrStr(std::string_view value)
+{
+    SetCrTypTrans(value == "\r" ? ctCr : value == "\r\n" ? ctCrLf : ctNone);
+}
+
+bool TCommX::WriteStr(std::string_view text)
+{
+    if (text.empty()) return true;
+    return Write(text.data(), std::int32_t(text.size()));
+}
+
+bool TCommX::SendStr(std::string_view text)
+{
+    const std::int32_t delay = DelayTrans();
+    if (delay < 1) return WriteStr(text);
+    for (const char c : text) {
+        if (!Write(&c, 1)) return false;
+        Sleep(std::uint32_t(delay));
+    }
+    return true;
+}
+
+bool TCommX::SendLine(std::string_view text)
+{
+    std::string line(text);
+    line += CrStr();
+    return SendStr(line);
+}
+
+bool TCommX::SendByte(std::uint8_t byte)
+{
+    const char c = char(byte);
+    return Write(&c, 1);
+}
+
+}  // namespace pek

@@ -1,0 +1,268 @@
+#pragma once
+#include "platform/Exception.h"
+#include "serial/ComPort.h"
+
+#include <QObject>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace pek {
+
+enum TCommParityBits { cpbNone, cpbOdd, cpbEven };
+enum TCommStopBits { csb1, csb1p5, csb2 };
+enum TCommFlowCtrls { cfcRtsCts, cfcDtrDsr, cfcXonXoff, cfcHalfHigh, cfcHalfLow, cfcNone };
+enum TCrTyp { ctNone, ctCr, ctCrLf };
+
+// A failure of the serial engine; the message is one of the engine's fixed CP932 texts.
+class ECommError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+class TCustomCommX;
+
+// Writes the queued blocks to the port, one burst at a time, switching the RTS line around a
+// burst in the half-duplex modes.
+class TCommTransThread {
+public:
+    TCommTransThread(TCustomCommX& owner, ComPort& port);
+    ~TCommTransThread();  // stops and joins
+    TCommTransThread(const TCommTransThread&) = delete;
+    TCommTransThread& operator=(const TCommTransThread&) = delete;
+
+    void Start();  // throws std::system_error when the thread cannot be created
+    void SetCharTime(int ms) { charTime_.store(ms); }
+    int CharTime() const { return charTime_.load(); }
+    // The block belongs to the thread from here on.
+    void Post(std::unique_ptr<char[]> block, std::int32_t size);
+    void SetAbort(bool abort);
+    bool Aborting() const { return abort_.load(); }
+    const std::atomic<bool>& AbortFlag() const { return abort_; }
+    void Terminate();
+
+private:
+    struct Block {
+        std::unique_ptr<char[]> data;
+        std::int32_t size;
+    };
+    void Run();
+    void Send(const Block& block);
+    void Finish(const Block& block);  // counters
+    void Wake();
+    bool Stopped() const { return abort_.load() || terminated_.load(); }
+
+    TCustomCommX& owner_;
+    ComPort& port_;
+    int wakeFd_ = -1;
+    std::mutex queueMutex_;
+    std::condition_variable queueChanged_;
+    std::deque<Block> queue_;
+    std::atomic<bool> abort_{false};
+    std::atomic<bool> terminated_{false};
+    std::atomic<int> charTime_{1};
+    std::thread thread_;
+};
+
+// Waits for arrivals, breaks and line errors on the port and reports each to the main thread,
+// waiting until it has been handled.
+class TCommReceiveThread {
+public:
+    TCommReceiveThread(TCustomCommX& owner, ComPort& port);
+    ~TCommReceiveThread();  // stops and joins
+    TCommReceiveThread(const TCommReceiveThread&) = delete;
+    TCommReceiveThread& operator=(const TCommReceiveThread&) = delete;
+
+    void Start();  // throws std::system_error when the thread cannot be created
+    void Terminate();
+
+private:
+    void Run();
+    bool WaitWake(int timeoutMs);  // true when woken
+
+    TCustomCommX& owner_;
+    ComPort& port_;
+    int wakeFd_ = -1;
+    std::atomic<bool> terminated_{false};
+    std::thread thread_;
+};
+
+// One serial port: settings, transmit queue, receive reports. Open, Close, the setters and the
+// events belong to the main thread (Qt's GUI thread); Write, PurgeTrans and the counters may be
+// used from any thread.
+//
+// Reports from the port threads reach the main thread as queued calls on a notifier object
+// created with the engine; the reporting thread waits until the handler has run. It stops
+// waiting when the port is being closed, so Close never waits for a thread that is blocked on a
+// report, even when Close runs inside an event handler.
+class TCustomCommX {
+public:
+    using ReceiveEvent = std::function<void(TCustomCommX& sender, std::int32_t receiveSize)>;
+    using NotifyEvent = std::function<void(TCustomCommX& sender)>;
+    using ErrorEvent = std::function<void(TCustomCommX& sender, std::int32_t errorState)>;
+
+    static constexpr std::uint32_t InvalidHandle = 0xFFFFFFFFu;
+    static constexpr std::int32_t MaxQueuedBlocks = 32;
+    // Read asks the port again after a failure at most this many times.
+    static constexpr int ReadRetries = 3;
+
+    TCustomCommX();
+    virtual ~TCustomCommX();
+    TCustomCommX(const TCustomCommX&) = delete;
+    TCustomCommX& operator=(const TCustomCommX&) = delete;
+
+    // Where port numbers lead. By default /dev/ttyS<n-1>; use PortsFromSettings(iniPath) for the
+    // [Ports] section of the settings file. Takes effect at the next Open.
+    void SetPortResolver(PortResolver resolver);
+    // Replaces the device layer (tests use FakeComDevice::FactoryFor). Takes effect at the next Open.
+    void SetPortFactory(ComPortFactory factory);
+
+    std::int32_t PortNo() const { return portNo_.load(); }
+    void SetPortNo(std::int32_t value);
+    std::int32_t BitRate() const { return bitRate_.load(); }
+    // Values below 10 are refused with ECommError.
+    void SetBitRate(std::int32_t value);
+    std::int32_t CharSize() const { return charSize_.load(); }
+    void SetCharSize(std::int32_t value);
+    TCommParityBits ParityBit() const { return parityBit_.load(); }
+    void SetParityBit(TCommParityBits value);
+    TCommStopBits StopBit() const { return stopBit_.load(); }
+    void SetStopBit(TCommStopBits value);
+    TCommFlowCtrls FlowCtrl() const { return flowCtrl_.load(); }
+    void SetFlowCtrl(TCommFlowCtrls value);
+    std::int32_t TimeOutTrans() const { return timeOutTrans_.load(); }
+    void SetTimeOutTrans(std::int32_t value);
+    std::int32_t TimeOutReceive() const { return timeOutReceive_.load(); }
+    void SetTimeOutReceive(std::int32_t value);
+    std::int32_t DelayTrans() const { return delayTrans_.load(); }
+    void SetDelayTrans(std::int32_t value) { delayTrans_.store(value); }
+    TCrTyp CrTypTrans() const { return crTypTrans_.load(); }
+    void SetCrTypTrans(TCrTyp value) { crTypTrans_.store(value); }
+    char XonChar() const { return xonChar_.load(); }
+    void SetXonChar(char value);
+    char XoffChar() const { return xoffChar_.load(); }
+    void SetXoffChar(char value);
+    // Values below 1 are refused with ECommError (a block of 0 bytes would never end a write).
+    std::int32_t BufLenTrans() const { return bufLenTrans_.load(); }
+    void SetBufLenTrans(std::int32_t value);
+    std::int32_t BufLenReceive() const { return bufLenReceive_.load(); }
+    void SetBufLenReceive(std::int32_t value);
+    // The OS handle of the open port; InvalidHandle while closed.
+    std::uint32_t Handle() const;
+    bool IsOpen() const { return open_.load(); }
+
+    void Open();
+    void Close();
+    // Queues the bytes for the transmit thread in blocks of at most BufLenTrans bytes, waiting
+    // while 32 blocks are queued. False when the port is closed.
+    virtual bool Write(const void* bytes, std::int32_t count);
+    // Reads up to `count` received bytes, waiting at most TimeOutReceive ms for all of them;
+    // -1 when the port is closed or reading fails.
+    virtual std::int32_t Read(void* buffer, std::int32_t count);
+    std::int32_t InQueCount();
+    void PurgeTrans();
+    void PurgeReceive();
+    void SetRts(bool on);
+    void SetDtr(bool on);
+
+    // Blocks handed to the transmit thread and not finished yet, and their bytes.
+    std::int32_t PendingBytes() const;
+    std::int32_t QueuedBlocks() const;
+    // The character time the transmit thread uses, ms (1000 div (BitRate div 10) + 1).
+    static int CharTimeFor(std::int32_t bitRate);
+
+    // Events run on the main thread, only while the port is open.
+    ReceiveEvent OnReceive;
+    NotifyEvent OnBreak;
+    ErrorEvent OnError;
+    // The device went away while open (an adapter pulled out, the other end of a
+    // pseudo-terminal closed). Reported once: the engine has already stopped its threads and is
+    // closed when the handler runs. Not an OnError: there is no line error to show.
+    NotifyEvent OnDisconnect;
+
+private:
+    friend class TCommTransThread;
+    friend class TCommReceiveThread;
+    enum class ReportKind { Receive, Break, Error, Vanished };
+
+    bool OnMainThread() const;
+    void ServeMessages();
+    // From the port threads: hands the report to the main thread and waits until it has been
+    // handled, the port is closing, or `giveUp` turns true.
+    void Report(ReportKind kind, std::uint32_t value, const std::atomic<bool>* giveUp);
+    void HandleReport(ReportKind kind, std::uint32_t value, std::uint64_t generation);
+    void ReportLineErrors(ComPort& port, const std::atomic<bool>* giveUp);
+
+    void ApplyState(const char* failureMessage);
+    void ApplyBitRate();
+    void ApplyCharSize();
+    void ApplyParityBit();
+    void ApplyStopBit();
+    void ApplyFlowCtrl();
+    void ApplyTimeouts();
+    void ApplyXonChar();
+    void ApplyXoffChar();
+    void ApplyQueues();
+
+    std::atomic<std::int32_t> portNo_{1};
+    std::atomic<std::int32_t> bitRate_{9600};
+    std::atomic<std::int32_t> charSize_{8};
+    std::atomic<TCommParityBits> parityBit_{cpbNone};
+    std::atomic<TCommStopBits> stopBit_{csb1};
+    std::atomic<TCommFlowCtrls> flowCtrl_{cfcRtsCts};
+    std::atomic<std::int32_t> timeOutTrans_{3000};
+    std::atomic<std::int32_t> timeOutReceive_{3000};
+    std::atomic<std::int32_t> delayTrans_{0};
+    std::atomic<TCrTyp> crTypTrans_{ctCr};
+    std::atomic<char> xonChar_{17};
+    std::atomic<char> xoffChar_{19};
+    std::atomic<std::int32_t> bufLenTrans_{2048};
+    std::atomic<std::int32_t> bufLenReceive_{2048};
+
+    PortResolver resolver_;
+    ComPortFactory factory_;
+    std::unique_ptr<QObject> notifier_;  // lives in the main thread; reports are queued to it
+
+    // Guards the port and the transmit thread against Close while another thread writes or purges.
+    mutable std::mutex portMutex_;
+    std::unique_ptr<ComPort> port_;
+    std::unique_ptr<TCommTransThread> trans_;
+    std::unique_ptr<TCommReceiveThread> receive_;
+    std::atomic<bool> open_{false};
+    ComDcb dcb_;
+
+    std::mutex writeLock_;            // around every port write and every transmit purge
+    mutable std::mutex counterLock_;  // pending bytes and queued blocks
+    std::int32_t pendingBytes_ = 0;
+    std::int32_t queuedBlocks_ = 0;
+
+    std::mutex reportMutex_;
+    std::condition_variable reportDone_;
+    bool stopping_ = false;  // under reportMutex_: reports stop waiting
+    std::atomic<std::uint64_t> generation_{0};  // one per Open; reports of an earlier one are dropped
+};
+
+// The engine with its string-sending operations.
+class TCommX : public TCustomCommX {
+public:
+    // "\r" for ctCr, "\r\n" for ctCrLf, empty for ctNone; assigning selects the type the same
+    // way, any other text selecting ctNone.
+    std::string CrStr() const;
+    void SetCrStr(std::string_view value);
+
+    bool WriteStr(std::string_view text);
+    // With DelayTrans > 0 each byte is written on its own, followed by a pause of DelayTrans ms.
+    bool SendStr(std::string_view text);
+    bool SendLine(std::string_view text);
+    bool SendByte(std::uint8_t byte);
+};
+
+}  // namespace pek
