@@ -17,10 +17,10 @@
 
 namespace pek {
 
-enum TCommParityBits { cpbNone, cpbOdd, cpbEven };
-enum TCommStopBits { csb1, csb1p5, csb2 };
-enum TCommFlowCtrls { cfcRtsCts, cfcDtrDsr, cfcXonXoff, cfcHalfHigh, cfcHalfLow, cfcNone };
-enum TCrTyp { ctNone, ctCr, ctCrLf };
+enum TCommParityBits : std::uint8_t { cpbNone, cpbOdd, cpbEven };
+enum TCommStopBits : std::uint8_t { csb1, csb1p5, csb2 };
+enum TCommFlowCtrls : std::uint8_t { cfcRtsCts, cfcDtrDsr, cfcXonXoff, cfcHalfHigh, cfcHalfLow, cfcNone };
+enum TCrTyp : std::uint8_t { ctNone, ctCr, ctCrLf };
 
 // A failure of the serial engine; the message is one of the engine's fixed CP932 texts.
 class ECommError : public Exception {

@@ -1,0 +1,12 @@
+// The engine reports to the main thread through Qt's event queue: the tests need an application
+// object, and they run its queue while they wait.
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
