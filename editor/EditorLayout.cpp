@@ -1,0 +1,83 @@
+#include "editor/EditorLayout.h"
+
+#include <algorithm>
+
+namespace pek {
+
+namespace {
+int EffectiveWidth(const TWrapLayout& layout) { return std::max(2, layout.WrapByte); }
+int EffectiveTab(const TWrapLayout& layout) { return std::max(1, layout.TabSpaceCount); }
+}  // namespace
+
+int CharColumns(std::string_view s, size_t i, int col, const TWrapLayout& layout)
+{
+    if (s[i] == '\t') {
+        const int tab = EffectiveTab(layout);
+        int w = tab - col % tab;
+        // A tab never reaches past the end of its row.
+        if (layout.WordWrap) w = std::max(1, std::min(w, EffectiveWidth(layout) - col));
+        return w;
+    }
+    return CharBytes(s, i);
+}
+
+int WrapLine(std::string_view line, const TWrapLayout& layout, std::vector<uint32_t>* starts)
+{
+    if (starts) {
+        starts->clear();
+        starts->push_back(0);
+    }
+    if (!layout.WordWrap) return 1;
+    const int width = EffectiveWidth(layout);
+    const size_t n = line.size();
+    int rows = 1;
+    int col = 0;
+    size_t i = 0;
+    auto newRow = [&](size_t at) {
+        ++rows;
+        col = 0;
+        if (starts) starts->push_back(static_cast<uint32_t>(at));
+    };
+    while (i < n) {
+        const int len = CharBytes(line, i);
+        int w = CharColumns(line, i, col, layout);
+        if (col > 0 && col + w > width) {
+            // The first half of a double-byte character would take the last column: it starts the next row.
+            newRow(i);
+            w = CharColumns(line, i, col, layout);
+        }
+        col += w;
+        i += size_t(len);
+        if (col >= width && i < n) newRow(i);
+    }
+    if (col >= width) newRow(n);
+    return rows;
+}
+
+int ColumnOf(std::string_view line, size_t rowStart, size_t byte, const TWrapLayout& layout)
+{
+    int col = 0;
+    size_t i = rowStart;
+    const size_t end = std::min(byte, line.size());
+    while (i < end) {
+        col += CharColumns(line, i, col, layout);
+        i += size_t(CharBytes(line, i));
+    }
+    return col;
+}
+
+size_t ByteAtColumn(std::string_view line, size_t rowStart, size_t rowEnd, int col, const TWrapLayout& layout)
+{
+    int c = 0;
+    size_t i = rowStart;
+    rowEnd = std::min(rowEnd, line.size());
+    while (i < rowEnd) {
+        const int w = CharColumns(line, i, c, layout);
+        if (col < c + w) return i;
+        c += w;
+        i += size_t(CharBytes(line, i));
+    }
+    return rowEnd;
+}
+
+}  // namespace pek

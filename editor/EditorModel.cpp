@@ -1,0 +1,649 @@
+#include "editor/EditorModel.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "macro/Onig.h"
+
+namespace pek {
+
+namespace {
+// Classes for word selection: runs of one class form a word.
+int WordClass(std::string_view s, size_t i)
+{
+    if (CharBytes(s, i) == 2) {
+        const int c = onig::CharClass(s, static_cast<long long>(i) + 1);
+        return c == 0 ? 20 : 10 + c;
+    }
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_') return 1;
+    if (c == ' ' || c == '\t') return 2;
+    if (c >= 0xA1 && c <= 0xDF) return 3;
+    return 4;
+}
+
+size_t PrevCharStart(std::string_view s, size_t byte)
+{
+    size_t i = 0, prev = 0;
+    while (i < byte) {
+        prev = i;
+        i += size_t(CharBytes(s, i));
+    }
+    return prev;
+}
+}  // namespace
+
+TEditorModel::TEditorModel() : matcher_(std::make_unique<TLineMatcher>())
+{
+    AttachLines(std::make_shared<TEditorLines>());
+}
+
+TEditorModel::~TEditorModel()
+{
+    if (lines_) lines_->Unsubscribe(subscription_);
+}
+
+void TEditorModel::AttachLines(std::shared_ptr<TEditorLines> lines)
+{
+    if (!lines) return;
+    if (lines_) lines_->Unsubscribe(subscription_);
+    lines_ = std::move(lines);
+    subscription_ = lines_->Subscribe([this](const TLinesChange& change) { OnLinesChanged(change); });
+    caret_ = anchor_ = TTextPos{};
+    topRow_ = 0;
+    topCol_ = 0;
+    hitLength_ = 0;
+    statesValid_ = 0;
+    Changed();
+}
+
+void TEditorModel::Changed()
+{
+    if (!lines_->Updating() && OnChange) OnChange();
+}
+
+TTextPos TEditorModel::AdjustPos(TTextPos pos, const TLinesChange& change) const
+{
+    if (pos < change.from) return pos;
+    if (pos < change.oldEnd) return change.from;
+    if (pos.line == change.oldEnd.line) return {change.newEnd.line, change.newEnd.byte + pos.byte - change.oldEnd.byte};
+    return {pos.line + change.newEnd.line - change.oldEnd.line, pos.byte};
+}
+
+void TEditorModel::OnLinesChanged(const TLinesChange& change)
+{
+    switch (change.kind) {
+    case TLinesChange::Edit:
+        caret_ = AdjustPos(caret_, change);
+        anchor_ = AdjustPos(anchor_, change);
+        if (hitLength_ > 0 && change.from.line <= hitPos_.line) hitLength_ = 0;
+        statesValid_ = std::min(statesValid_, change.from.line + 1);
+        break;
+    case TLinesChange::Reset:
+        caret_ = anchor_ = TTextPos{};
+        topRow_ = 0;
+        topCol_ = 0;
+        hitLength_ = 0;
+        statesValid_ = 0;
+        break;
+    case TLinesChange::Layout:
+        caret_ = lines_->Clamp(caret_);
+        anchor_ = lines_->Clamp(anchor_);
+        break;
+    case TLinesChange::Marks:
+    case TLinesChange::UpdateEnded:
+        break;
+    }
+    topRow_ = std::clamp<long long>(topRow_, 0, std::max<long long>(0, lines_->RowCount() - 1));
+    Changed();
+}
+
+void TEditorModel::SetText(std::string_view text) { lines_->SetText(text); }
+
+void TEditorModel::AppendText(std::string_view text) { lines_->Append(text); }
+
+void TEditorModel::SetWordWrap(bool on)
+{
+    TWrapLayout l = lines_->Layout();
+    l.WordWrap = on;
+    lines_->SetLayout(l);
+}
+
+void TEditorModel::SetWrapByte(int columns)
+{
+    TWrapLayout l = lines_->Layout();
+    l.WrapByte = std::max(2, columns);
+    lines_->SetLayout(l);
+}
+
+void TEditorModel::SetTabSpaceCount(int columns)
+{
+    TWrapLayout l = lines_->Layout();
+    l.TabSpaceCount = std::max(1, columns);
+    lines_->SetLayout(l);
+}
+
+long long TEditorModel::RowToLines(long long row) const
+{
+    if (!WordWrap()) return row;
+    if (row <= 0) return 0;
+    if (row >= lines_->RowCount()) return lines_->LineCount();
+    return lines_->LineOfRow(row);
+}
+
+long long TEditorModel::LinesToRow(long long line) const
+{
+    if (!WordWrap()) return line;
+    if (line <= 0) return 0;
+    if (line >= lines_->LineCount()) return lines_->RowCount();
+    return lines_->FirstRowOfLine(line);
+}
+
+long long TEditorModel::ColToChar(long long row, long long col) const
+{
+    if (row < 0 || col < 0 || row > lines_->RowCount()) return -1;
+    if (row == lines_->RowCount()) return 0;  // the row after the text starts a new line
+    const TRowInfo info = lines_->RowInfo(row);
+    const int c = int(std::min<long long>(col, INT_MAX));
+    return static_cast<long long>(ByteAtColumn(lines_->LineView(info.line), size_t(info.start), size_t(info.end), c, lines_->Layout()));
+}
+
+long long TEditorModel::Row() const { return lines_->RowOfPos(caret_); }
+
+int TEditorModel::Col() const { return lines_->ColumnOfPos(caret_); }
+
+void TEditorModel::SetCaretInternal(TTextPos pos, bool extend, bool keepPreferred)
+{
+    caret_ = lines_->Clamp(pos);
+    caretColWish_ = keepPreferred && preferredCol_ >= 0 ? preferredCol_ : lines_->ColumnOfPos(caret_);
+    if (!extend) {
+        anchor_ = caret_;
+        anchorColWish_ = caretColWish_;
+    }
+    if (!keepPreferred) preferredCol_ = -1;
+    ScrollCaret();
+    Changed();
+}
+
+void TEditorModel::SetCaret(long long row, int col, bool extend)
+{
+    row = std::clamp<long long>(row, 0, lines_->RowCount() - 1);
+    col = std::max(0, col);
+    SetCaretInternal(lines_->PosOfRowCol(row, col), extend);
+    caretColWish_ = col;
+    if (!extend) anchorColWish_ = col;
+}
+
+void TEditorModel::SetCaretPos(TTextPos pos, bool extend) { SetCaretInternal(pos, extend); }
+
+void TEditorModel::MoveCaret(TCaretMove move, bool extend)
+{
+    const std::string_view line = lines_->LineView(caret_.line);
+    TTextPos pos = caret_;
+    switch (move) {
+    case TCaretMove::Left:
+        if (pos.byte > 0) pos.byte = static_cast<long long>(PrevCharStart(line, size_t(pos.byte)));
+        else if (pos.line > 0) pos = {pos.line - 1, lines_->LineLength(pos.line - 1)};
+        break;
+    case TCaretMove::Right:
+        if (pos.byte < static_cast<long long>(line.size())) pos.byte += CharBytes(line, size_t(pos.byte));
+        else if (pos.line + 1 < lines_->LineCount()) pos = {pos.line + 1, 0};
+        break;
+    case TCaretMove::Up:
+    case TCaretMove::Down:
+    case TCaretMove::PageUp:
+    case TCaretMove::PageDown: {
+        const int col = preferredCol_ >= 0 ? preferredCol_ : Col();
+        long long step = (move == TCaretMove::Up || move == TCaretMove::Down) ? 1 : visibleRows_;
+        if (move == TCaretMove::Up || move == TCaretMove::PageUp) step = -step;
+        const long long row = std::clamp<long long>(Row() + step, 0, lines_->RowCount() - 1);
+        if (move == TCaretMove::PageUp || move == TCaretMove::PageDown) SetTopRow(topRow_ + step);
+        preferredCol_ = col;
+        SetCaretInternal(lines_->PosOfRowCol(row, col), extend, true);
+        return;
+    }
+    case TCaretMove::RowHome:
+        pos = lines_->PosOfRowCol(Row(), 0);
+        break;
+    case TCaretMove::RowEnd: {
+        const TRowInfo info = lines_->RowInfo(Row());
+        pos = info.endsLine ? TTextPos{info.line, info.end} : lines_->PosOfRowCol(Row(), INT_MAX);
+        break;
+    }
+    case TCaretMove::TextHome:
+        pos = {0, 0};
+        break;
+    case TCaretMove::TextEnd:
+        pos = lines_->EndPos();
+        break;
+    case TCaretMove::WordLeft:
+        if (pos.byte == 0) {
+            if (pos.line > 0) pos = {pos.line - 1, lines_->LineLength(pos.line - 1)};
+        } else {
+            pos = WordRange({pos.line, static_cast<long long>(PrevCharStart(line, size_t(pos.byte)))}).first;
+        }
+        break;
+    case TCaretMove::WordRight:
+        if (pos.byte >= static_cast<long long>(line.size())) {
+            if (pos.line + 1 < lines_->LineCount()) pos = {pos.line + 1, 0};
+        } else {
+            pos = WordRange(pos).second;
+        }
+        break;
+    }
+    SetCaretInternal(pos, extend);
+}
+
+void TEditorModel::SetTopRow(long long row)
+{
+    topRow_ = std::clamp<long long>(row, 0, std::max<long long>(0, lines_->RowCount() - 1));
+    Changed();
+}
+
+void TEditorModel::SetTopCol(int col)
+{
+    topCol_ = std::max(0, col);
+    Changed();
+}
+
+void TEditorModel::SetVisibleExtent(long long rows, int cols)
+{
+    visibleRows_ = std::max<long long>(1, rows);
+    visibleCols_ = std::max(1, cols);
+}
+
+void TEditorModel::ScrollToRow(long long row)
+{
+    if (row < topRow_) topRow_ = row;
+    else if (row >= topRow_ + visibleRows_) topRow_ = row - visibleRows_ + 1;
+    topRow_ = std::clamp<long long>(topRow_, 0, std::max<long long>(0, lines_->RowCount() - 1));
+}
+
+void TEditorModel::ScrollCaret()
+{
+    ScrollToRow(Row());
+    if (autoColScroll_) {
+        const int col = Col();
+        if (col < topCol_) topCol_ = col;
+        else if (col >= topCol_ + visibleCols_) topCol_ = col - visibleCols_ + 1;
+    }
+}
+
+void TEditorModel::ScrollToEnd()
+{
+    const long long v = visibleRows_;
+    const long long k = v - 2 > 0 ? v - 2 : v;
+    if (lines_->RowCount() >= v) SetTopRow(lines_->RowCount() - k);
+}
+
+std::pair<TTextPos, TTextPos> TEditorModel::OrderedSelection() const
+{
+    return anchor_ < caret_ ? std::pair{anchor_, caret_} : std::pair{caret_, anchor_};
+}
+
+TEditorModel::TBoxRect TEditorModel::BoxRect() const
+{
+    const long long ra = lines_->RowOfPos(anchor_), rc = lines_->RowOfPos(caret_);
+    const int ca = anchorColWish_, cc = caretColWish_;
+    return {std::min(ra, rc), std::max(ra, rc), std::min(ca, cc), std::max(ca, cc)};
+}
+
+std::vector<std::pair<TTextPos, TTextPos>> TEditorModel::BoxRanges() const
+{
+    std::vector<std::pair<TTextPos, TTextPos>> out;
+    const TBoxRect box = BoxRect();
+    for (long long r = box.firstRow; r <= box.lastRow; ++r) {
+        const TRowInfo info = lines_->RowInfo(r);
+        const std::string_view s = lines_->LineView(info.line);
+        const size_t a = ByteAtColumn(s, size_t(info.start), size_t(info.end), box.firstCol, lines_->Layout());
+        const size_t z = ByteAtColumn(s, size_t(info.start), size_t(info.end), box.endCol, lines_->Layout());
+        out.push_back({{info.line, static_cast<long long>(a)}, {info.line, static_cast<long long>(std::max(a, z))}});
+    }
+    return out;
+}
+
+long long TEditorModel::SelStart() const
+{
+    return std::min(lines_->PosToOffset(anchor_), lines_->PosToOffset(caret_));
+}
+
+long long TEditorModel::SelLength() const
+{
+    const long long a = lines_->PosToOffset(anchor_), c = lines_->PosToOffset(caret_);
+    return a > c ? a - c : c - a;
+}
+
+void TEditorModel::SetSelStart(long long offset)
+{
+    SetCaretInternal(lines_->Clamp(lines_->OffsetToPos(offset)), false);
+}
+
+void TEditorModel::SetSelLength(long long length)
+{
+    const long long start = SelStart();
+    const TTextPos a = lines_->Clamp(lines_->OffsetToPos(start));
+    anchor_ = a;
+    anchorColWish_ = lines_->ColumnOfPos(anchor_);
+    caret_ = lines_->Clamp(lines_->OffsetToPos(start + std::max<long long>(0, length)));
+    caretColWish_ = lines_->ColumnOfPos(caret_);
+    preferredCol_ = -1;
+    Changed();
+}
+
+std::string TEditorModel::SelText() const
+{
+    if (!Selected()) return {};
+    if (selMode_ == TSelectionMode::smBox) {
+        std::string out;
+        bool first = true;
+        for (const auto& [a, z] : BoxRanges()) {
+            if (!first) out += "\r\n";
+            first = false;
+            out += lines_->GetRange(a, z);
+        }
+        return out;
+    }
+    const auto [a, z] = OrderedSelection();
+    return lines_->GetRange(a, z);
+}
+
+void TEditorModel::SetSelText(std::string_view text) { InsertText(text); }
+
+void TEditorModel::SetSelectionMode(TSelectionMode mode)
+{
+    selMode_ = mode;
+    Changed();
+}
+
+long long TEditorModel::SelStartRow() const
+{
+    return selMode_ == TSelectionMode::smBox ? BoxRect().firstRow : lines_->RowOfPos(OrderedSelection().first);
+}
+
+int TEditorModel::SelStartCol() const
+{
+    return selMode_ == TSelectionMode::smBox ? BoxRect().firstCol : lines_->ColumnOfPos(OrderedSelection().first);
+}
+
+long long TEditorModel::SelEndRow() const
+{
+    return selMode_ == TSelectionMode::smBox ? BoxRect().lastRow : lines_->RowOfPos(OrderedSelection().second);
+}
+
+int TEditorModel::SelEndCol() const
+{
+    return selMode_ == TSelectionMode::smBox ? BoxRect().endCol : lines_->ColumnOfPos(OrderedSelection().second);
+}
+
+void TEditorModel::Select(TTextPos anchor, TTextPos caret)
+{
+    anchor_ = lines_->Clamp(anchor);
+    anchorColWish_ = lines_->ColumnOfPos(anchor_);
+    SetCaretInternal(caret, true);
+}
+
+void TEditorModel::SelectAll() { Select({0, 0}, lines_->EndPos()); }
+
+std::pair<TTextPos, TTextPos> TEditorModel::WordRange(TTextPos pos) const
+{
+    pos = lines_->Clamp(pos);
+    const std::string_view s = lines_->LineView(pos.line);
+    if (s.empty()) return {pos, pos};
+    size_t at = size_t(pos.byte);
+    if (at >= s.size()) at = PrevCharStart(s, s.size());
+    const int cls = WordClass(s, at);
+    size_t a = at;
+    while (a > 0) {
+        const size_t p = PrevCharStart(s, a);
+        if (WordClass(s, p) != cls) break;
+        a = p;
+    }
+    size_t z = at;
+    while (z < s.size() && WordClass(s, z) == cls) z += size_t(CharBytes(s, z));
+    return {{pos.line, static_cast<long long>(a)}, {pos.line, static_cast<long long>(z)}};
+}
+
+void TEditorModel::SelectWordFromCaret()
+{
+    const auto [a, z] = WordRange(caret_);
+    Select(a, z);
+}
+
+std::string TEditorModel::WordString() const
+{
+    const auto [a, z] = WordRange(caret_);
+    return lines_->GetRange(a, z);
+}
+
+void TEditorModel::SelectTokenFromCaret()
+{
+    const auto tokens = const_cast<TEditorModel*>(this)->LineTokens(caret_.line);
+    for (const auto& t : tokens) {
+        if (caret_.byte >= t.start && (caret_.byte < t.start + t.length ||
+                                       (caret_.byte == t.start + t.length && &t == &tokens.back()))) {
+            Select({caret_.line, t.start}, {caret_.line, t.start + t.length});
+            return;
+        }
+    }
+}
+
+std::string TEditorModel::TokenString() const
+{
+    const auto tokens = const_cast<TEditorModel*>(this)->LineTokens(caret_.line);
+    const std::string_view s = lines_->LineView(caret_.line);
+    for (const auto& t : tokens) {
+        if (caret_.byte >= t.start && (caret_.byte < t.start + t.length ||
+                                       (caret_.byte == t.start + t.length && &t == &tokens.back())))
+            return std::string(s.substr(t.start, t.length));
+    }
+    return {};
+}
+
+void TEditorModel::CollapseSelection()
+{
+    anchor_ = caret_;
+    anchorColWish_ = caretColWish_;
+    Changed();
+}
+
+void TEditorModel::InsertText(std::string_view text)
+{
+    hitLength_ = 0;
+    if (Selected() && selMode_ == TSelectionMode::smBox) {
+        const auto ranges = BoxRanges();
+        lines_->BeginUpdate();
+        for (auto it = ranges.rbegin(); it != ranges.rend(); ++it) lines_->Replace(it->first, it->second, {});
+        const TTextPos at = ranges.front().first;
+        const TTextPos end = lines_->Replace(at, at, text);
+        lines_->EndUpdate();
+        SetCaretInternal(end, false);
+        return;
+    }
+    const auto [a, z] = OrderedSelection();
+    const TTextPos end = lines_->Replace(a, z, text);
+    SetCaretInternal(end, false);
+}
+
+void TEditorModel::TypeText(std::string_view text)
+{
+    if (text.empty()) return;
+    if (Selected()) {
+        InsertText(text);
+        return;
+    }
+    TTextPos to = caret_;
+    if (overWrite_) {
+        const std::string_view s = lines_->LineView(caret_.line);
+        for (size_t i = 0; i < text.size() && to.byte < static_cast<long long>(s.size()); i += size_t(CharBytes(text, i)))
+            to.byte += CharBytes(s, size_t(to.byte));
+    }
+    hitLength_ = 0;
+    const TTextPos end = lines_->Replace(caret_, to, text, true);
+    SetCaretInternal(end, false);
+}
+
+void TEditorModel::DeleteSelection()
+{
+    if (!Selected()) return;
+    InsertText({});
+}
+
+void TEditorModel::DeleteBack()
+{
+    if (Selected()) {
+        DeleteSelection();
+        return;
+    }
+    TTextPos from = caret_;
+    if (caret_.byte > 0) from.byte = static_cast<long long>(PrevCharStart(lines_->LineView(caret_.line), size_t(caret_.byte)));
+    else if (caret_.line > 0) from = {caret_.line - 1, lines_->LineLength(caret_.line - 1)};
+    else return;
+    hitLength_ = 0;
+    SetCaretInternal(lines_->Replace(from, caret_, {}), false);
+}
+
+void TEditorModel::DeleteForward()
+{
+    if (Selected()) {
+        DeleteSelection();
+        return;
+    }
+    const std::string_view s = lines_->LineView(caret_.line);
+    TTextPos to = caret_;
+    if (caret_.byte < static_cast<long long>(s.size())) to.byte += CharBytes(s, size_t(caret_.byte));
+    else if (caret_.line + 1 < lines_->LineCount()) to = {caret_.line + 1, 0};
+    else return;
+    hitLength_ = 0;
+    SetCaretInternal(lines_->Replace(caret_, to, {}), false);
+}
+
+void TEditorModel::CopyToClipboard()
+{
+    if (Selected() && clipboard_) clipboard_->SetText(SelText());
+}
+
+void TEditorModel::CutToClipboard()
+{
+    if (!Selected() || !clipboard_) return;
+    CopyToClipboard();
+    DeleteSelection();
+}
+
+void TEditorModel::PasteFromClipboard()
+{
+    if (!clipboard_) return;
+    const std::string text = clipboard_->GetText();
+    if (!text.empty() || Selected()) InsertText(text);
+}
+
+void TEditorModel::Undo()
+{
+    if (!lines_->CanUndo()) return;
+    SetCaretInternal(lines_->Undo().second, false);
+}
+
+void TEditorModel::Redo()
+{
+    if (!lines_->CanRedo()) return;
+    SetCaretInternal(lines_->Redo().second, false);
+}
+
+bool TEditorModel::PrepareMatcher()
+{
+    const std::string key = findString_;
+    if (matcherReady_ && key == matcherKey_ && searchOptions_ == matcherOptions_) return true;
+    matcherKey_ = key;
+    matcherOptions_ = searchOptions_;
+    matcherReady_ = matcher_->Prepare(findString_, searchOptions_, regexAvailable_, &searchError_);
+    return matcherReady_;
+}
+
+std::vector<TLineMatch> TEditorModel::MatchesInLine(long long line)
+{
+    if (!PrepareMatcher()) return {};
+    return matcher_->Matches(lines_->LineView(line));
+}
+
+bool TEditorModel::Search(bool forward)
+{
+    matcherReady_ = false;  // the options or the regular-expression library may have changed
+    if (!PrepareMatcher()) return false;
+    const auto [selA, selZ] = OrderedSelection();
+    const long long lineCount = lines_->LineCount();
+    if (forward) {
+        TTextPos from = Selected() ? selZ : caret_;
+        if (!Selected() && hitLength_ > 0 && hitPos_ == caret_) ++from.byte;  // step off the shown hit
+        for (long long l = from.line; l < lineCount; ++l) {
+            for (const auto& m : matcher_->Matches(lines_->LineView(l))) {
+                if (l == from.line && m.start < from.byte) continue;
+                hitPos_ = {l, m.start};
+                hitLength_ = m.length;
+                goto found;
+            }
+        }
+        return false;
+    }
+    {
+        const TTextPos from = Selected() ? selA : caret_;
+        for (long long l = from.line; l >= 0; --l) {
+            const auto matches = matcher_->Matches(lines_->LineView(l));
+            for (auto it = matches.rbegin(); it != matches.rend(); ++it) {
+                if (l == from.line && it->start >= from.byte) continue;
+                hitPos_ = {l, it->start};
+                hitLength_ = it->length;
+                goto found;
+            }
+        }
+        return false;
+    }
+found:
+    if (hitStyle_ == THitStyle::hsSelect) {
+        anchor_ = hitPos_;
+        anchorColWish_ = lines_->ColumnOfPos(anchor_);
+        SetCaretInternal({hitPos_.line, hitPos_.byte + hitLength_}, true);
+    } else {
+        SetCaretInternal(hitPos_, false);
+    }
+    return true;
+}
+
+bool TEditorModel::FindNext() { return Search(true); }
+
+bool TEditorModel::FindPrev() { return Search(false); }
+
+void TEditorModel::HitToSelected()
+{
+    if (hitLength_ <= 0) return;
+    Select(hitPos_, {hitPos_.line, hitPos_.byte + hitLength_});
+}
+
+void TEditorModel::SetHighlightRules(const THighlightRules& rules)
+{
+    highlighter_.SetRules(rules);
+    statesValid_ = 0;
+    lineStates_.clear();
+    Changed();
+}
+
+int TEditorModel::LineStartState(long long line)
+{
+    if (!highlighter_.HasRanges()) return -1;
+    if (static_cast<long long>(lineStates_.size()) > statesValid_) lineStates_.resize(size_t(statesValid_));
+    while (static_cast<long long>(lineStates_.size()) <= line) {
+        const size_t k = lineStates_.size();
+        const int s = k == 0 ? -1 : highlighter_.Tokenize(lines_->LineView(static_cast<long long>(k) - 1), lineStates_[k - 1], nullptr);
+        lineStates_.push_back(int16_t(s));
+    }
+    statesValid_ = static_cast<long long>(lineStates_.size());
+    return lineStates_[size_t(line)];
+}
+
+std::vector<TToken> TEditorModel::LineTokens(long long line)
+{
+    std::vector<TToken> tokens;
+    if (line < 0 || line >= lines_->LineCount()) return tokens;
+    highlighter_.Tokenize(lines_->LineView(line), LineStartState(line), &tokens);
+    return tokens;
+}
+
+}  // namespace pek

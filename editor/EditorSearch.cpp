@@ -1,0 +1,122 @@
+#include "editor/EditorSearch.h"
+
+#include "editor/EditorLayout.h"
+#include "editor/Highlighter.h"
+#include "macro/Onig.h"
+
+namespace pek {
+
+struct TLineMatcher::Compiled {
+    onig::Regex regex;
+};
+
+TLineMatcher::TLineMatcher() = default;
+TLineMatcher::~TLineMatcher() = default;
+
+namespace {
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+unsigned char FoldAnk(unsigned char c) { return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c; }
+}  // namespace
+
+std::string UnescapeFindString(std::string_view s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        const int len = CharBytes(s, i);
+        if (len == 2 || s[i] != '\\' || i + 1 >= s.size()) {
+            out.append(s.substr(i, size_t(len)));
+            i += size_t(len);
+            continue;
+        }
+        const char c = s[i + 1];
+        if (c == 't') out += '\t';
+        else if (c == 'n') out += '\n';
+        else if (c == 'r') out += '\r';
+        else if (c == '\\') out += '\\';
+        else if (c == 'x' && i + 3 < s.size() && HexValue(s[i + 2]) >= 0 && HexValue(s[i + 3]) >= 0) {
+            out += char(HexValue(s[i + 2]) * 16 + HexValue(s[i + 3]));
+            i += 4;
+            continue;
+        } else {
+            out.append(s.substr(i, 2));
+        }
+        i += 2;
+    }
+    return out;
+}
+
+bool IsWholeWord(std::string_view line, long long start, long long length)
+{
+    const long long p = start + 1;  // the class table counts from 1
+    return onig::CharClass(line, p) != onig::CharClass(line, p - 1) &&
+           onig::CharClass(line, p + length - 1) != onig::CharClass(line, p + length);
+}
+
+bool TLineMatcher::Prepare(std::string_view pattern, TSearchOptions options, bool regexAvailable, std::string* error)
+{
+    if (error) error->clear();
+    options_ = options;
+    regex_.reset();
+    needle_ = (options & soEscSeq) && !(options & soRegexp) ? UnescapeFindString(pattern) : std::string(pattern);
+    needle_ = needle_.substr(0, needle_.find('\0'));
+    if (needle_.empty()) return false;
+    if (!(options & soRegexp)) {
+        if (!(options & soMatchCase)) needle_ = UpperAnk(needle_);
+        return true;
+    }
+    if (!regexAvailable || !onig::Loaded()) return false;
+    const auto& api = onig::api();
+    OnigOptionType flags = ONIG_OPTION_FIND_NOT_EMPTY;
+    if (!(options & soMatchCase)) flags |= ONIG_OPTION_IGNORECASE;
+    onig::Regex regex = onig::CompileForSearch(needle_, flags, api.OnigSyntaxRuby, error);
+    if (!regex) return false;
+    regex_ = std::make_unique<Compiled>(Compiled{std::move(regex)});
+    return true;
+}
+
+std::vector<TLineMatch> TLineMatcher::Matches(std::string_view line) const
+{
+    std::vector<TLineMatch> out;
+    if (needle_.empty()) return out;
+    const bool wholeWord = (options_ & soWholeWord) != 0;
+    if (regex_) {
+        std::vector<onig::Match> found;
+        onig::FindAll(line, regex_->regex, wholeWord, found);
+        out.reserve(found.size());
+        for (const auto& m : found) out.push_back({m.start - 1, m.length});
+        return out;
+    }
+    const bool matchCase = (options_ & soMatchCase) != 0;
+    const size_t n = needle_.size();
+    // Walk character starts so that a match never begins on a trail byte; compare byte-wise, folding
+    // only single-byte letters (a trail byte may look like a letter).
+    for (size_t i = 0; i + n <= line.size();) {
+        bool hit = true;
+        for (size_t k = 0; k < n && hit;) {
+            const int len = CharBytes(line, i + k);
+            if (len == 2 || matchCase) {
+                hit = line.compare(i + k, size_t(len), needle_, k, size_t(len)) == 0 &&
+                      (len == 1 || k + 1 < n);
+            } else {
+                hit = FoldAnk(static_cast<unsigned char>(line[i + k])) == static_cast<unsigned char>(needle_[k]);
+            }
+            k += size_t(len);
+        }
+        if (hit && (!wholeWord || IsWholeWord(line, static_cast<long long>(i), static_cast<long long>(n)))) {
+            out.push_back({static_cast<long long>(i), static_cast<long long>(n)});
+            i += n;
+        } else {
+            i += size_t(CharBytes(line, i));
+        }
+    }
+    return out;
+}
+
+}  // namespace pek

@@ -1,0 +1,257 @@
+#include "editor/EditorLines.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/Exception.h"
+#include "support/TempDir.h"
+
+namespace pek {
+namespace {
+
+std::vector<std::string> AllLines(const TEditorLines& t)
+{
+    std::vector<std::string> out;
+    for (long long i = 0; i < t.LineCount(); ++i) out.push_back(t.GetLine(i));
+    return out;
+}
+
+TEST(EditorLines, SplitsAtCrLfLoneCrAndLoneLf)
+{
+    TEditorLines t;
+    t.SetText("a\r\nb\rc\nd");
+    EXPECT_EQ(AllLines(t), (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(t.Text(), "a\r\nb\r\nc\r\nd");
+    t.SetText("x\n\r");  // LF then a lone CR: two breaks
+    EXPECT_EQ(AllLines(t), (std::vector<std::string>{"x", "", ""}));
+}
+
+TEST(EditorLines, EmptyTextIsOneEmptyLine)
+{
+    TEditorLines t;
+    EXPECT_EQ(t.LineCount(), 1);
+    EXPECT_EQ(t.Text(), "");
+    EXPECT_EQ(t.GetLine(5), "");
+    EXPECT_EQ(t.GetLine(-1), "");
+}
+
+TEST(EditorLines, AppendJoinsACrLfSplitBetweenTwoAppends)
+{
+    TEditorLines t;
+    t.Append("abc\r");
+    t.Append("\ndef\r\n");
+    t.Append("g");
+    EXPECT_EQ(AllLines(t), (std::vector<std::string>{"abc", "def", "g"}));
+    // An LF that does not follow an appended CR is a break of its own.
+    TEditorLines u;
+    u.Append("abc\r\n");
+    u.Append("\nx");
+    EXPECT_EQ(AllLines(u), (std::vector<std::string>{"abc", "", "x"}));
+}
+
+TEST(EditorLines, AddPutAndGetLines)
+{
+    TEditorLines t;
+    t.AddLine("one");
+    t.AddLine("two");
+    EXPECT_EQ(AllLines(t), (std::vector<std::string>{"one", "two"}));
+    t.PutLine(0, "ONE");
+    t.PutLine(7, "ignored");
+    EXPECT_EQ(t.Text(), "ONE\r\ntwo");
+    EXPECT_TRUE(t.Modified());
+}
+
+TEST(EditorLines, OffsetsCountLineBreaksAsTwoBytes)
+{
+    TEditorLines t;
+    t.SetText("ab\r\ncd\r\n\r\ne");
+    EXPECT_EQ(t.TextLength(), 11);
+    EXPECT_EQ(t.PosToOffset({1, 1}), 5);
+    EXPECT_EQ(t.OffsetToPos(5), (TTextPos{1, 1}));
+    EXPECT_EQ(t.OffsetToPos(3), (TTextPos{0, 2}));  // inside the break: end of the line
+    EXPECT_EQ(t.OffsetToPos(10), (TTextPos{3, 0}));
+    EXPECT_EQ(t.OffsetToPos(99), (TTextPos{3, 1}));
+    EXPECT_EQ(t.GetRange({0, 1}, {1, 1}), "b\r\nc");
+}
+
+TEST(EditorLines, ClampMovesOffTrailBytes)
+{
+    TEditorLines t;
+    t.SetText("a\x82\xa0z");
+    EXPECT_EQ(t.Clamp({0, 2}), (TTextPos{0, 1}));
+    EXPECT_EQ(t.Clamp({0, 3}), (TTextPos{0, 3}));
+    EXPECT_EQ(t.Clamp({9, 9}), (TTextPos{0, 4}));
+}
+
+TEST(EditorLines, SaveWritesCrLfAndLoadReadsItBackExactly)
+{
+    test::TempDir dir;
+    const std::string file = dir.file("t.txt").string();
+    test::WriteFileBytes(file, "a\nb\r\nc\r\n");
+    TEditorLines t;
+    t.LoadFromFile(file);
+    EXPECT_FALSE(t.Modified());
+    EXPECT_EQ(AllLines(t), (std::vector<std::string>{"a", "b", "c", ""}));
+    t.PutLine(0, "A");
+    EXPECT_TRUE(t.Modified());
+    const std::string out = dir.file("u.txt").string();
+    t.SaveToFile(out);
+    EXPECT_FALSE(t.Modified());
+    EXPECT_EQ(test::ReadFileBytes(out), "A\r\nb\r\nc\r\n");
+}
+
+TEST(EditorLines, LoadAndSaveFailuresThrowAndKeepTheText)
+{
+    test::TempDir dir;
+    TEditorLines t;
+    t.SetText("keep");
+    EXPECT_THROW(t.LoadFromFile(dir.file("missing.txt").string()), Exception);
+    EXPECT_THROW(t.SaveToFile(dir.file("no/such/dir.txt").string()), Exception);
+    EXPECT_EQ(t.Text(), "keep");
+}
+
+TEST(EditorLines, RowsFollowTheLayout)
+{
+    TEditorLines t;
+    t.SetText(std::string(200, 'a') + "\r\nb");
+    EXPECT_EQ(t.RowCount(), 2);
+    t.SetLayout({true, 80, 8});
+    EXPECT_EQ(t.RowCount(), 4);
+    EXPECT_EQ(t.LineOfRow(2), 0);
+    EXPECT_EQ(t.LineOfRow(3), 1);
+    EXPECT_EQ(t.FirstRowOfLine(1), 3);
+    const TRowInfo r = t.RowInfo(1);
+    EXPECT_EQ(r.line, 0);
+    EXPECT_EQ(r.start, 80);
+    EXPECT_EQ(r.end, 160);
+    EXPECT_FALSE(r.endsLine);
+    EXPECT_TRUE(t.RowInfo(2).endsLine);
+    EXPECT_EQ(t.RowOfPos({0, 80}), 1);
+    EXPECT_EQ(t.ColumnOfPos({0, 85}), 5);
+    EXPECT_EQ(t.PosOfRowCol(2, 10), (TTextPos{0, 170}));
+}
+
+TEST(EditorLines, BookmarksStandOnOneRowAndOtherMarksAccumulate)
+{
+    TEditorLines t;
+    t.SetText("0\r\n1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8");
+    t.AddRowMark(2, 3);
+    t.AddRowMark(7, 3);
+    EXPECT_EQ(t.RowMarks(2), 0);
+    EXPECT_EQ(t.RowMarks(7), 1 << 3);
+    t.SetRowMarks(4, 8192);  // breakpoint
+    t.AddRowMark(4, 10);
+    EXPECT_EQ(t.RowMarks(4), 8192 | 1024);
+    t.AddRowMark(5, 10);
+    EXPECT_EQ(t.RowMarks(5), 1024);
+    t.SetRowMarks(4, 4096);  // the replace drops mark 10
+    EXPECT_EQ(t.RowMarks(4), 4096);
+    t.RemoveRowMark(5, 10);
+    EXPECT_EQ(t.RowMarks(5), 0);
+    // Outside the text nothing happens.
+    t.AddRowMark(-1, 10);
+    t.AddRowMark(9, 10);
+    t.SetRowMarks(100, 1);
+    EXPECT_EQ(t.RowMarks(9), 0);
+    EXPECT_EQ(t.RowMarks(-1), 0);
+    t.AddRowMark(1, 16);
+    EXPECT_EQ(t.RowMarks(1), 0);
+}
+
+TEST(EditorLines, MarksMoveWithTheirLines)
+{
+    TEditorLines t;
+    t.SetText("a\r\nb\r\nc");
+    t.AddRowMark(2, 10);
+    t.Replace({0, 0}, {0, 0}, "new\r\n");
+    EXPECT_EQ(t.RowMarks(3), 1024);
+    EXPECT_EQ(t.RowMarks(2), 0);
+    t.Replace({0, 0}, {1, 1}, "");  // removes the first line break
+    EXPECT_EQ(t.RowMarks(2), 1024);
+}
+
+TEST(EditorLines, UndoAndRedoRestoreTheText)
+{
+    TEditorLines t;
+    t.SetText("hello");
+    t.Replace({0, 5}, {0, 5}, " world");
+    t.Replace({0, 0}, {0, 5}, "bye\r\n");
+    EXPECT_EQ(t.Text(), "bye\r\n world");
+    auto r = t.Undo();
+    EXPECT_EQ(t.Text(), "hello world");
+    EXPECT_EQ(r.second, (TTextPos{0, 5}));
+    t.Undo();
+    EXPECT_EQ(t.Text(), "hello");
+    EXPECT_FALSE(t.CanUndo());
+    t.Redo();
+    t.Redo();
+    EXPECT_EQ(t.Text(), "bye\r\n world");
+    EXPECT_FALSE(t.CanRedo());
+    t.Undo();
+    t.Replace({0, 0}, {0, 0}, "x");  // a new edit drops the redo list
+    EXPECT_FALSE(t.CanRedo());
+}
+
+TEST(EditorLines, TypedCharactersMergeIntoOneUndoStep)
+{
+    TEditorLines t;
+    TTextPos p{0, 0};
+    for (char c : std::string("abc")) p = t.Replace(p, p, std::string(1, c), true);
+    t.Replace(p, p, "!");  // not typed: a step of its own
+    t.Undo();
+    EXPECT_EQ(t.Text(), "abc");
+    t.Undo();
+    EXPECT_EQ(t.Text(), "");
+}
+
+TEST(EditorLines, UndoListKeepsAtMostUndoListMaxSteps)
+{
+    TEditorLines t;
+    t.SetUndoListMax(3);
+    for (int i = 0; i < 5; ++i) t.Append(std::to_string(i));
+    int undone = 0;
+    while (t.CanUndo()) {
+        t.Undo();
+        ++undone;
+    }
+    EXPECT_EQ(undone, 3);
+    EXPECT_EQ(t.Text(), "01");
+}
+
+TEST(EditorLines, ListenersSeeEveryEditAndTheEndOfABatch)
+{
+    TEditorLines t;
+    std::vector<TLinesChange::Kind> kinds;
+    const int id = t.Subscribe([&](const TLinesChange& c) { kinds.push_back(c.kind); });
+    t.BeginUpdate();
+    t.AddLine("a");
+    t.AddLine("b");
+    EXPECT_TRUE(t.Updating());
+    t.EndUpdate();
+    t.EndUpdate();  // unbalanced: ignored
+    EXPECT_EQ(kinds, (std::vector<TLinesChange::Kind>{TLinesChange::Edit, TLinesChange::Edit, TLinesChange::UpdateEnded}));
+    t.Unsubscribe(id);
+    t.AddLine("c");
+    EXPECT_EQ(kinds.size(), 3u);
+}
+
+TEST(EditorLines, ManyLinesSpreadOverBlocksStayConsistent)
+{
+    TEditorLines t;
+    t.SetLayout({true, 10, 8});
+    std::string text;
+    for (int i = 0; i < 5000; ++i) text += std::string(size_t(i % 25), char('a' + i % 26)) + "\r\n";
+    t.SetText(text);
+    EXPECT_EQ(t.LineCount(), 5001);
+    EXPECT_EQ(t.Text(), text.substr(0, text.size() - 2) + "\r\n");
+    long long row = 0;
+    for (long long l = 0; l < t.LineCount(); ++l) {
+        ASSERT_EQ(t.FirstRowOfLine(l), row) << l;
+        ASSERT_EQ(t.LineOfRow(row), l);
+        row += t.RowsOfLine(l);
+    }
+    EXPECT_EQ(row, t.RowCount());
+    for (long long off = 0; off <= t.TextLength(); off += 37) EXPECT_LE(t.PosToOffset(t.OffsetToPos(off)), off);
+}
+
+}  // namespace
+}  // namespace pek

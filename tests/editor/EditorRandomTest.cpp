@@ -1,0 +1,160 @@
+// Applies many random edits to the model and to a plain vector of lines and compares them.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "editor/EditorLines.h"
+#include "editor/EditorModel.h"
+
+namespace pek {
+namespace {
+
+class Reference {
+public:
+    std::vector<std::string> lines{""};
+
+    void Replace(TTextPos from, TTextPos to, const std::string& text)
+    {
+        const std::string prefix = lines[size_t(from.line)].substr(0, size_t(from.byte));
+        const std::string suffix = lines[size_t(to.line)].substr(size_t(to.byte));
+        std::vector<std::string> parts;
+        for (auto v : SplitLines(text)) parts.emplace_back(v);
+        parts.front() = prefix + parts.front();
+        parts.back() += suffix;
+        lines.erase(lines.begin() + long(from.line), lines.begin() + long(to.line) + 1);
+        lines.insert(lines.begin() + long(from.line), parts.begin(), parts.end());
+    }
+    std::string Text() const
+    {
+        std::string out;
+        for (size_t i = 0; i < lines.size(); ++i) out += (i ? "\r\n" : "") + lines[i];
+        return out;
+    }
+};
+
+std::string RandomText(std::mt19937& rng, int maxLen)
+{
+    static const std::vector<std::string> pieces = {"a", "b", "Z", " ", "\t", "\r\n", "\n", "\r", "\x82\xa0",
+                                                    "\x83\x4a", "\x88\x9f", "0", "\xb1", "--", "\""};
+    std::string s;
+    const int n = int(rng() % unsigned(maxLen + 1));
+    for (int i = 0; i < n; ++i) s += pieces[rng() % pieces.size()];
+    return s;
+}
+
+// A position on a character start.
+TTextPos RandomPos(std::mt19937& rng, const Reference& ref)
+{
+    const long long line = static_cast<long long>(rng() % ref.lines.size());
+    const std::string& s = ref.lines[size_t(line)];
+    std::vector<long long> starts;
+    for (size_t i = 0; i <= s.size();) {
+        starts.push_back(static_cast<long long>(i));
+        if (i == s.size()) break;
+        i += size_t(CharBytes(s, i));
+    }
+    return {line, starts[rng() % starts.size()]};
+}
+
+void ExpectSame(const TEditorLines& t, const Reference& ref, int step)
+{
+    ASSERT_EQ(t.LineCount(), static_cast<long long>(ref.lines.size())) << "step " << step;
+    long long rows = 0, bytes = 0;
+    for (size_t i = 0; i < ref.lines.size(); ++i) {
+        ASSERT_EQ(t.LineView(static_cast<long long>(i)), ref.lines[i]) << "step " << step << " line " << i;
+        ASSERT_EQ(t.FirstRowOfLine(static_cast<long long>(i)), rows) << "step " << step << " line " << i;
+        ASSERT_EQ(t.PosToOffset({static_cast<long long>(i), 0}), bytes) << "step " << step;
+        const int r = WrapLine(ref.lines[i], t.Layout());
+        ASSERT_EQ(t.RowsOfLine(static_cast<long long>(i)), r);
+        ASSERT_EQ(t.LineOfRow(rows + r - 1), static_cast<long long>(i));
+        rows += r;
+        bytes += static_cast<long long>(ref.lines[i].size()) + 2;
+    }
+    ASSERT_EQ(t.RowCount(), rows);
+    ASSERT_EQ(t.TextLength(), bytes - 2);
+}
+
+TEST(EditorRandom, EditsMatchAPlainListOfLines)
+{
+    std::mt19937 rng(12345);
+    TEditorLines t;
+    t.SetLayout({true, 7, 4});
+    Reference ref;
+    // Start with enough lines to span many blocks.
+    std::string start;
+    for (int i = 0; i < 3000; ++i) start += RandomText(rng, 6) + "\r\n";
+    t.SetText(start);
+    ref.lines.clear();
+    for (auto v : SplitLines(start)) ref.lines.emplace_back(v);
+    ExpectSame(t, ref, -1);
+    for (int step = 0; step < 3000; ++step) {
+        const unsigned op = rng() % 10;
+        if (op < 5) {
+            TTextPos a = RandomPos(rng, ref), b = RandomPos(rng, ref);
+            if (b < a) std::swap(a, b);
+            if (b.line - a.line > 30) b = {a.line, a.byte};  // keep the text from shrinking away
+            const std::string text = RandomText(rng, 8);
+            const TTextPos end = t.Replace(a, b, text);
+            ref.Replace(a, b, text);
+            const auto parts = SplitLines(text);
+            const TTextPos expectEnd = parts.size() == 1 ? TTextPos{a.line, a.byte + static_cast<long long>(text.size())}
+                                                         : TTextPos{a.line + static_cast<long long>(parts.size()) - 1, static_cast<long long>(parts.back().size())};
+            ASSERT_EQ(end, expectEnd) << step;
+        } else if (op < 7) {
+            std::string text = RandomText(rng, 8);
+            if (!text.empty() && text.front() == '\n') text.front() = 'n';  // the CR LF joining rule is tested elsewhere
+            const TTextPos end = t.EndPos();
+            t.Append(text);
+            ref.Replace(end, end, text);
+        } else if (op < 8) {
+            const long long line = static_cast<long long>(rng() % ref.lines.size());
+            std::string text = RandomText(rng, 5);
+            t.PutLine(line, text);
+            ref.Replace({line, 0}, {line, static_cast<long long>(ref.lines[size_t(line)].size())}, text);
+        } else if (op < 9) {
+            const TTextPos p = RandomPos(rng, ref);
+            ASSERT_EQ(t.OffsetToPos(t.PosToOffset(p)), p) << step;
+            const long long row = t.RowOfPos(p);
+            const TTextPos back = t.PosOfRowCol(row, t.ColumnOfPos(p));
+            const TRowInfo info = t.RowInfo(row);
+            if (p.byte < info.end || info.endsLine) {
+                ASSERT_EQ(back, p) << step;
+            }
+        } else {
+            const int w = 2 + int(rng() % 12);
+            t.SetLayout({rng() % 4 != 0, w, 1 + int(rng() % 8)});
+        }
+        if (step % 25 == 0 || op >= 7) ExpectSame(t, ref, step);
+        else ASSERT_EQ(t.LineCount(), static_cast<long long>(ref.lines.size()));
+    }
+    ExpectSame(t, ref, 9999);
+    EXPECT_EQ(t.Text(), ref.Text());
+}
+
+TEST(EditorRandom, UndoingEverythingRestoresTheStartAndRedoingRestoresTheEnd)
+{
+    std::mt19937 rng(777);
+    TEditorModel m;
+    m.SetUndoListMax(1000);
+    m.SetText("start\r\ntext");
+    const std::string original = m.Text();
+    Reference ref;
+    ref.lines = {"start", "text"};
+    for (int i = 0; i < 300; ++i) {
+        TTextPos a = RandomPos(rng, ref), b = RandomPos(rng, ref);
+        if (b < a) std::swap(a, b);
+        const std::string text = RandomText(rng, 5);
+        m.Select(a, b);
+        if (rng() % 2 || text.empty()) m.InsertText(text); else m.TypeText(text);
+        ref.Replace(a, b, text);
+        ASSERT_EQ(m.Text(), ref.Text());
+    }
+    const std::string final = m.Text();
+    while (m.CanUndo()) m.Undo();
+    EXPECT_EQ(m.Text(), original);
+    while (m.CanRedo()) m.Redo();
+    EXPECT_EQ(m.Text(), final);
+}
+
+}  // namespace
+}  // namespace pek

@@ -1,0 +1,129 @@
+#include "editor/EditorSearch.h"
+
+#include <gtest/gtest.h>
+
+#include "editor/EditorModel.h"
+#include "macro/Onig.h"
+
+namespace pek {
+namespace {
+
+std::vector<long long> Starts(const TLineMatcher& m, std::string_view line)
+{
+    std::vector<long long> out;
+    for (const auto& x : m.Matches(line)) out.push_back(x.start);
+    return out;
+}
+
+TEST(EditorSearch, PlainSearchWithAndWithoutCase)
+{
+    TLineMatcher m;
+    ASSERT_TRUE(m.Prepare("ab", 0, false));
+    EXPECT_EQ(Starts(m, "ab AB aB xab"), (std::vector<long long>{0, 3, 6, 10}));
+    ASSERT_TRUE(m.Prepare("ab", soMatchCase, false));
+    EXPECT_EQ(Starts(m, "ab AB aB xab"), (std::vector<long long>{0, 10}));
+    EXPECT_FALSE(m.Prepare("", 0, false));
+}
+
+TEST(EditorSearch, PlainSearchNeverMatchesInsideADoubleByteCharacter)
+{
+    TLineMatcher m;
+    // 0x8140 is the full-width space: its trail byte is "@"; 0x8261 is a full-width A whose trail
+    // byte is "a".
+    ASSERT_TRUE(m.Prepare("@", 0, false));
+    EXPECT_EQ(Starts(m, "\x81\x40@"), (std::vector<long long>{2}));
+    ASSERT_TRUE(m.Prepare("A", 0, false));
+    EXPECT_EQ(Starts(m, "\x82\x61" "a"), (std::vector<long long>{2}));
+}
+
+TEST(EditorSearch, WholeWordUsesTheCharacterClasses)
+{
+    TLineMatcher m;
+    ASSERT_TRUE(m.Prepare("ab", soWholeWord | soMatchCase, false));
+    EXPECT_EQ(Starts(m, "ab abc xab"), (std::vector<long long>{0}));
+    // Katakana directly followed by hiragana: a different class, so a whole word.
+    ASSERT_TRUE(m.Prepare("\x83\x4a\x83\x5e", soWholeWord, false));
+    EXPECT_EQ(Starts(m, "\x83\x4a\x83\x5e\x82\xa9\x82\xc8"), (std::vector<long long>{0}));
+    EXPECT_TRUE(Starts(m, "\x83\x4a\x83\x5e\x83\x4a").empty());
+}
+
+TEST(EditorSearch, EscapeSequencesAreInterpreted)
+{
+    EXPECT_EQ(UnescapeFindString("a\\tb\\\\c\\x41\\q"), "a\tb\\cA\\q");
+    TLineMatcher m;
+    ASSERT_TRUE(m.Prepare("a\\tb", soEscSeq, false));
+    EXPECT_EQ(Starts(m, "xa\tb"), (std::vector<long long>{1}));
+}
+
+TEST(EditorSearch, RegularExpressionsNeedTheLibrary)
+{
+    TLineMatcher m;
+    EXPECT_FALSE(m.Prepare("a+", soRegexp, false));
+    if (!onig::Load()) GTEST_SKIP() << "regular-expression library not installed";
+    std::string error;
+    ASSERT_TRUE(m.Prepare("[0-9]+", soRegexp, true, &error)) << error;
+    EXPECT_EQ(Starts(m, "ab12 3x45"), (std::vector<long long>{2, 5, 7}));
+    ASSERT_TRUE(m.Prepare("ERR", soRegexp, true));
+    EXPECT_EQ(Starts(m, "err Err"), (std::vector<long long>{0, 4}));
+    ASSERT_TRUE(m.Prepare("ERR", soRegexp | soMatchCase, true));
+    EXPECT_TRUE(Starts(m, "err Err").empty());
+    ASSERT_TRUE(m.Prepare("ab", soRegexp | soWholeWord, true));
+    EXPECT_EQ(Starts(m, "ab abc xab"), (std::vector<long long>{0}));
+    EXPECT_FALSE(m.Prepare("(", soRegexp, true, &error));
+    EXPECT_FALSE(error.empty());
+    onig::Unload();
+}
+
+TEST(EditorSearch, FindNextAndPreviousFromTheCaret)
+{
+    TEditorModel m;
+    m.SetText("one two\r\nthree two\r\ntwo");
+    m.SetFindString("TWO");
+    ASSERT_TRUE(m.FindNext());
+    EXPECT_EQ(m.HitPos(), (TTextPos{0, 4}));
+    EXPECT_EQ(m.HitSelLength(), 3);
+    EXPECT_EQ(m.SelText(), "two");
+    ASSERT_TRUE(m.FindNext());
+    EXPECT_EQ(m.HitPos(), (TTextPos{1, 6}));
+    ASSERT_TRUE(m.FindNext());
+    EXPECT_EQ(m.HitPos(), (TTextPos{2, 0}));
+    EXPECT_FALSE(m.FindNext());
+    ASSERT_TRUE(m.FindPrev());
+    EXPECT_EQ(m.HitPos(), (TTextPos{1, 6}));
+    m.SetExSearchOptions(soMatchCase);
+    EXPECT_FALSE(m.FindPrev());
+}
+
+TEST(EditorSearch, HitToSelectedWithADrawnHit)
+{
+    TEditorModel m;
+    m.SetHitStyle(THitStyle::hsDraw);
+    m.SetText("abcabc");
+    m.SetFindString("bc");
+    ASSERT_TRUE(m.FindNext());
+    EXPECT_FALSE(m.Selected());
+    EXPECT_EQ(m.CaretPos(), (TTextPos{0, 1}));
+    ASSERT_TRUE(m.FindNext());
+    EXPECT_EQ(m.HitPos(), (TTextPos{0, 4}));
+    m.HitToSelected();
+    EXPECT_EQ(m.SelStart(), 4);
+    EXPECT_EQ(m.SelLength(), 2);
+}
+
+TEST(EditorSearch, RegularExpressionSearchInTheModel)
+{
+    TEditorModel m;
+    m.SetText("id=12\r\nid=345");
+    m.SetFindString("[0-9]{3}");
+    m.SetExSearchOptions(soRegexp);
+    EXPECT_FALSE(m.FindNext());  // the model has not been told the library is there
+    if (!onig::Load()) GTEST_SKIP() << "regular-expression library not installed";
+    m.SetRegexAvailable(true);
+    ASSERT_TRUE(m.FindNext());
+    EXPECT_EQ(m.HitPos(), (TTextPos{1, 3}));
+    EXPECT_EQ(m.SelText(), "345");
+    onig::Unload();
+}
+
+}  // namespace
+}  // namespace pek
