@@ -1,0 +1,875 @@
+#include "editor/EditorEx.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDrag>
+#include <QFontMetrics>
+#include <QGlyphRun>
+#include <QGuiApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <climits>
+#include <map>
+
+#include "macro/Onig.h"
+#include "platform/CodePage.h"
+
+namespace pek {
+
+namespace {
+
+QColor ToQColor(uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+
+// The system clipboard as the model sees it: code page 932 text.
+class TSystemClipboard : public TEditorClipboard {
+public:
+    std::string GetText() override { return QStringToCp932(QGuiApplication::clipboard()->text()); }
+    void SetText(const std::string& cp932) override { QGuiApplication::clipboard()->setText(Cp932ToQString(cp932)); }
+};
+
+// The pane font "Terminal" is a Windows bitmap font; a CJK monospace font draws the same grid.
+QString FamilyFor(const std::string& name)
+{
+    if (name.empty() || name == "Terminal") return QStringLiteral("Noto Sans Mono CJK JP");
+    return Cp932ToQString(name);
+}
+
+const TEditorColor* ColorItem(const TEditorColors& colors, TTokenKind kind)
+{
+    switch (kind) {
+    case TTokenKind::Word: return &colors.Ank;
+    case TTokenKind::Number: return &colors.Int;
+    case TTokenKind::Dbcs:
+    case TTokenKind::Kana: return &colors.DBCS;
+    case TTokenKind::Symbol: return &colors.Symbol;
+    case TTokenKind::Comment: return &colors.Comment;
+    case TTokenKind::Url: return &colors.Url;
+    case TTokenKind::Mail: return &colors.Mail;
+    case TTokenKind::Reserve: return &colors.Reserve;
+    case TTokenKind::Space:
+    case TTokenKind::Range: return nullptr;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TEditor
+
+TEditor::TEditor(QWidget* parent)
+    : QAbstractScrollArea(parent), model_(std::make_unique<TEditorModel>()), clipboard_(std::make_unique<TSystemClipboard>())
+{
+    model_->SetClipboard(clipboard_.get());
+    model_->OnChange = [this] { ModelChanged(); };
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_InputMethodEnabled);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setAutoFillBackground(false);
+    SetProperties(TEditorProps{});
+}
+
+TEditor::~TEditor()
+{
+    model_->OnChange = nullptr;
+}
+
+TEditorProps TEditor::Properties() const
+{
+    TEditorProps p = props_;
+    p.ReadOnly = model_->ReadOnly();
+    p.OverWrite = model_->OverWrite();
+    p.WordWrap = model_->WordWrap();
+    p.WrapOption.WrapByte = model_->WrapByte();
+    p.TabSpaceCount = model_->TabSpaceCount();
+    p.UndoListMax = model_->UndoListMax();
+    p.IsAutoColScroll = model_->IsAutoColScroll();
+    p.HitStyle = model_->HitStyle();
+    p.ExSearchOptions = model_->ExSearchOptions();
+    p.SelectionMode = model_->SelectionMode();
+    p.View = View();
+    p.ReserveWordList = ReserveWordList();
+    return p;
+}
+
+void TEditor::SetProperties(const TEditorProps& props)
+{
+    props_ = props;
+    ApplyModelProperties(props);
+    ApplyFont();
+    SetScrollBars(props.ScrollBars);
+}
+
+void TEditor::ApplyModelProperties(const TEditorProps& p)
+{
+    model_->SetReadOnly(p.ReadOnly);
+    model_->SetOverWrite(p.OverWrite);
+    model_->Lines().SetLayout({p.WordWrap, std::max(2, p.WrapOption.WrapByte), std::max(1, p.TabSpaceCount)});
+    model_->SetUndoListMax(p.UndoListMax);
+    model_->SetIsAutoColScroll(p.IsAutoColScroll);
+    model_->SetHitStyle(p.HitStyle);
+    model_->SetExSearchOptions(p.ExSearchOptions);
+    model_->SetSelectionMode(p.SelectionMode);
+    THighlightRules rules;
+    rules.Commenter = p.View.Commenter;
+    rules.Brackets = p.View.Brackets;
+    rules.Url = p.View.Url;
+    rules.Mail = p.View.Mail;
+    rules.ReserveWords = p.ReserveWordList;
+    model_->SetHighlightRules(rules);
+}
+
+void TEditor::ShareTextWith(TEditor& master)
+{
+    if (&master == this) return;
+    model_->AttachLines(master.model_->SharedLines());
+}
+
+void TEditor::LoadFromFile(const std::string& cp932FileName)
+{
+    model_->Lines().LoadFromFile(cp932FileName);
+    model_->ClearUndo();
+}
+
+void TEditor::SaveToFile(const std::string& cp932FileName) { model_->Lines().SaveToFile(cp932FileName); }
+
+void TEditor::SetColor(uint32_t color)
+{
+    props_.Color = color;
+    viewport()->update();
+}
+
+void TEditor::SetFont(const TEditorFont& font)
+{
+    props_.Font = font;
+    ApplyFont();
+}
+
+TEditorView TEditor::View() const
+{
+    TEditorView v = props_.View;
+    const auto& rules = model_->HighlightRules();
+    v.Commenter = rules.Commenter;
+    v.Brackets = rules.Brackets;
+    v.Url = rules.Url;
+    v.Mail = rules.Mail;
+    return v;
+}
+
+void TEditor::SetView(const TEditorView& view)
+{
+    props_.View = view;
+    THighlightRules rules = model_->HighlightRules();
+    rules.Commenter = view.Commenter;
+    rules.Brackets = view.Brackets;
+    rules.Url = view.Url;
+    rules.Mail = view.Mail;
+    model_->SetHighlightRules(rules);
+}
+
+void TEditor::SetCommenter(std::string_view commenter)
+{
+    THighlightRules rules = model_->HighlightRules();
+    rules.Commenter = std::string(commenter);
+    model_->SetHighlightRules(rules);
+}
+
+void TEditor::ClearBrackets()
+{
+    THighlightRules rules = model_->HighlightRules();
+    rules.Brackets.clear();
+    model_->SetHighlightRules(rules);
+}
+
+void TEditor::AddBracket(std::string_view left, std::string_view right, uint32_t color)
+{
+    THighlightRules rules = model_->HighlightRules();
+    rules.Brackets.push_back({std::string(left), std::string(right), color});
+    model_->SetHighlightRules(rules);
+}
+
+TBracketItem TEditor::Bracket(int index) const
+{
+    const auto& b = model_->HighlightRules().Brackets;
+    return index >= 0 && size_t(index) < b.size() ? b[size_t(index)] : TBracketItem{};
+}
+
+void TEditor::SetReserveWordList(const std::vector<std::string>& words)
+{
+    THighlightRules rules = model_->HighlightRules();
+    rules.ReserveWords = words;
+    model_->SetHighlightRules(rules);
+}
+
+void TEditor::SetMarks(const TEditorMarks& marks)
+{
+    props_.Marks = marks;
+    viewport()->update();
+}
+
+void TEditor::SetLeftbar(bool on)
+{
+    props_.Leftbar = on;
+    UpdateExtent();
+}
+
+void TEditor::SetRuler(bool on)
+{
+    props_.Ruler = on;
+    UpdateExtent();
+}
+
+void TEditor::SetImagebar(bool on)
+{
+    props_.Imagebar = on;
+    UpdateExtent();
+}
+
+void TEditor::SetScrollBars(TScrollStyle style)
+{
+    props_.ScrollBars = style;
+    const bool h = style == TScrollStyle::ssHorizontal || style == TScrollStyle::ssBoth;
+    const bool v = style == TScrollStyle::ssVertical || style == TScrollStyle::ssBoth;
+    setHorizontalScrollBarPolicy(h ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(v ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    UpdateExtent();
+}
+
+void TEditor::ApplyFont()
+{
+    qfont_ = QFont(FamilyFor(props_.Font.Name));
+    qfont_.setStyleHint(QFont::Monospace);
+    qfont_.setFixedPitch(true);
+    const int h = props_.Font.Height;
+    if (h < 0) qfont_.setPixelSize(-h);
+    else if (h > 0) qfont_.setPixelSize(h);
+    else qfont_.setPixelSize(13);
+    qfont_.setBold(props_.Font.Style & fsBold);
+    qfont_.setItalic(props_.Font.Style & fsItalic);
+    const QFontMetrics fm(qfont_);
+    cellW_ = std::max(1, fm.horizontalAdvance(QLatin1Char('M')));
+    cellH_ = std::max(1, fm.height());
+    ascent_ = fm.ascent();
+    rawFont_ = QRawFont::fromFont(qfont_);
+    glyphs_.clear();
+    UpdateExtent();
+}
+
+int TEditor::LeftAreaWidth() const
+{
+    int w = 2;  // left margin
+    if (props_.Imagebar) w += 2 * cellW_ + 4;
+    if (props_.Leftbar) {
+        int digits = 1;
+        for (long long n = std::max<long long>(1, model_->Lines().LineCount()); n >= 10; n /= 10) ++digits;
+        w += (std::max(digits, 4) + 1) * cellW_;
+    }
+    return w;
+}
+
+void TEditor::UpdateExtent()
+{
+    const int rulerH = props_.Ruler ? cellH_ : 0;
+    const long long rows = std::max(1, (viewport()->height() - rulerH) / cellH_);
+    const int cols = std::max(1, (viewport()->width() - LeftAreaWidth()) / cellW_);
+    model_->SetVisibleExtent(rows, cols);
+    SyncScrollBars();
+    viewport()->update();
+}
+
+void TEditor::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    UpdateExtent();
+}
+
+void TEditor::ModelChanged()
+{
+    SyncScrollBars();
+    viewport()->update();
+}
+
+void TEditor::SyncScrollBars()
+{
+    if (syncing_) return;
+    syncing_ = true;
+    const long long rows = model_->Lines().RowCount();
+    QScrollBar* v = verticalScrollBar();
+    v->setRange(0, int(std::min<long long>(INT_MAX, std::max<long long>(0, rows - 1))));
+    v->setPageStep(int(std::min<long long>(INT_MAX, model_->RowCount())));
+    v->setValue(int(std::min<long long>(INT_MAX, model_->TopRow())));
+    const int width = model_->WordWrap() ? model_->WrapByte() : std::max(maxCols_, model_->Col() + 1);
+    QScrollBar* h = horizontalScrollBar();
+    h->setRange(0, std::max(0, width - model_->ColCount() + 1));
+    h->setPageStep(model_->ColCount());
+    h->setValue(model_->TopCol());
+    syncing_ = false;
+}
+
+void TEditor::scrollContentsBy(int, int)
+{
+    if (syncing_) return;
+    syncing_ = true;
+    model_->SetTopRow(verticalScrollBar()->value());
+    model_->SetTopCol(horizontalScrollBar()->value());
+    syncing_ = false;
+    viewport()->update();
+}
+
+void TEditor::ScrollToRow(long long row)
+{
+    model_->ScrollToRow(row);
+    ModelChanged();
+}
+
+long long TEditor::RowAtPoint(QPoint point) const
+{
+    const int rulerH = props_.Ruler ? cellH_ : 0;
+    const int y = std::max(0, point.y() - rulerH);
+    return std::min(model_->TopRow() + y / cellH_, std::max<long long>(0, model_->Lines().RowCount() - 1));
+}
+
+TTextPos TEditor::PosAtPoint(QPoint point) const
+{
+    const long long row = RowAtPoint(point);
+    const int x = point.x() - LeftAreaWidth();
+    const int col = model_->TopCol() + std::max(0, (x + cellW_ / 2) / cellW_);
+    return model_->Lines().PosOfRowCol(row, col);
+}
+
+char32_t TEditor::Decode(std::string_view bytes) const
+{
+    const unsigned char b0 = static_cast<unsigned char>(bytes[0]);
+    if (bytes.size() == 1) {
+        if (b0 < 0x20) return char32_t(0x2400 + b0);       // control pictures
+        if (b0 < 0x7F) return char32_t(b0);
+        if (b0 >= 0xA1 && b0 <= 0xDF) return char32_t(0xFF61 + (b0 - 0xA1));
+        return char32_t(0xFFFD);
+    }
+    const quint32 key = quint32(b0) << 8 | static_cast<unsigned char>(bytes[1]);
+    const auto it = decoded_.constFind(key);
+    if (it != decoded_.constEnd()) return *it;
+    std::string out;
+    char32_t ch = 0xFFFD;
+    if (Cp932ToUtf8Checked(bytes, out)) {
+        const QString s = QString::fromUtf8(out.data(), qsizetype(out.size()));
+        const auto ucs = s.toUcs4();
+        if (ucs.size() == 1) ch = char32_t(ucs[0]);
+    }
+    decoded_.insert(key, ch);
+    return ch;
+}
+
+quint32 TEditor::Glyph(char32_t ch) const
+{
+    const auto it = glyphs_.constFind(ch);
+    if (it != glyphs_.constEnd()) return *it;
+    quint32 index = 0;
+    if (rawFont_.isValid()) {
+        const char32_t one[1] = {ch};
+        const auto indexes = rawFont_.glyphIndexesForString(QString::fromUcs4(one, 1));
+        if (indexes.size() == 1) index = indexes[0];
+    }
+    glyphs_.insert(ch, index);
+    return index;
+}
+
+uint32_t TEditor::RowBackground(long long) const { return clNone; }
+
+void TEditor::PaintOverlay(QPainter&) {}
+
+void TEditor::paintEvent(QPaintEvent*)
+{
+    QPainter painter(viewport());
+    const QRect area = viewport()->rect();
+    painter.fillRect(area, ToQColor(props_.Color));
+    const TEditorLines& lines = model_->Lines();
+    const TWrapLayout& layout = lines.Layout();
+    const int left = LeftAreaWidth();
+    const int top = props_.Ruler ? cellH_ : 0;
+    const long long topRow = model_->TopRow();
+    const int topCol = model_->TopCol();
+    const long long rowsShown = (area.height() - top) / cellH_ + 1;
+    const int colsShown = (area.width() - left) / cellW_ + 1;
+    const uint32_t textColor = props_.Font.Color;
+
+    const bool selected = model_->Selected();
+    const bool box = model_->SelectionMode() == TSelectionMode::smBox;
+    const auto [selA, selZ] = model_->OrderedSelection();
+    const TEditorModel::TBoxRect boxRect = selected && box ? model_->BoxRect() : TEditorModel::TBoxRect{};
+    const long long caretRow = model_->Row();
+    const int caretCol = model_->Col();
+    const bool drawHit = model_->HasHit() && model_->HitStyle() != THitStyle::hsSelect && props_.ExMarks.Hit.Visible;
+    const TTextPos hitPos = model_->HitPos();
+    const long long hitLen = model_->HitSelLength();
+    const bool findMarks = props_.ExMarks.FindMark.Visible && !model_->FindString().empty();
+    const TEditorColor& selColor = props_.View.Colors.Select;
+
+    struct Run {
+        QVector<quint32> glyphs;
+        QVector<QPointF> positions;
+    };
+    std::map<uint32_t, Run> runs;
+    struct Fallback {
+        QPointF at;
+        char32_t ch;
+        uint32_t color;
+    };
+    std::vector<Fallback> fallbacks;
+    struct Underline {
+        QLineF line;
+        uint32_t color;
+    };
+    std::vector<Underline> underlines;
+    std::vector<uint32_t> starts;
+
+    if (lines.RowCount() > 0 && topRow < lines.RowCount()) {
+        long long line = lines.LineOfRow(topRow);
+        long long lineRow = lines.FirstRowOfLine(line);
+        while (line < lines.LineCount() && lineRow < topRow + rowsShown) {
+            const std::string_view s = lines.LineView(line);
+            WrapLine(s, layout, &starts);
+            const std::vector<TToken> tokens = model_->LineTokens(line);
+            const std::vector<TLineMatch> matches = findMarks ? model_->MatchesInLine(line) : std::vector<TLineMatch>{};
+            size_t ti = 0, mi = 0;
+            for (size_t k = 0; k < starts.size(); ++k) {
+                const long long row = lineRow + static_cast<long long>(k);
+                const size_t rowStart = starts[k];
+                const size_t rowEnd = k + 1 < starts.size() ? starts[k + 1] : s.size();
+                if (row < topRow) continue;
+                if (row >= topRow + rowsShown) break;
+                const int y = top + int(row - topRow) * cellH_;
+                const uint32_t rowBg = RowBackground(row);
+                if (rowBg != clNone) painter.fillRect(QRect(left, y, area.width() - left, cellH_), ToQColor(rowBg));
+                int col = 0;
+                for (size_t i = rowStart; i < rowEnd;) {
+                    const int len = CharBytes(s, i);
+                    const int w = CharColumns(s, i, col, layout);
+                    if (col + w > topCol && col < topCol + colsShown) {
+                        while (ti < tokens.size() && tokens[ti].start + tokens[ti].length <= i) ++ti;
+                        uint32_t fg = textColor, bg = clNone;
+                        bool underline = false;
+                        uint32_t underlineColor = 0;
+                        if (ti < tokens.size() && tokens[ti].start <= i) {
+                            const TToken& t = tokens[ti];
+                            if (t.kind == TTokenKind::Range) {
+                                const auto& brackets = model_->HighlightRules().Brackets;
+                                if (t.bracket >= 0 && size_t(t.bracket) < brackets.size() && brackets[size_t(t.bracket)].Color != clNone)
+                                    fg = brackets[size_t(t.bracket)].Color;
+                            } else if (const TEditorColor* item = ColorItem(props_.View.Colors, t.kind)) {
+                                if (item->Color != clNone) fg = item->Color;
+                                if (item->BkColor != clNone) bg = item->BkColor;
+                                if (item->Style & fsUnderline) {
+                                    underline = true;
+                                    underlineColor = fg;
+                                }
+                            }
+                        }
+                        if (findMarks) {
+                            while (mi < matches.size() && size_t(matches[mi].start + matches[mi].length) <= i) ++mi;
+                            if (mi < matches.size() && size_t(matches[mi].start) <= i) {
+                                underline = true;
+                                underlineColor = props_.ExMarks.FindMark.Color;
+                            }
+                        }
+                        if (drawHit && hitPos.line == line && static_cast<long long>(i) >= hitPos.byte && static_cast<long long>(i) < hitPos.byte + hitLen) {
+                            const TEditorExMark& hit = props_.ExMarks.Hit;
+                            if (hit.Color != clNone) fg = hit.Color;
+                            if (hit.BkColor != clNone) bg = hit.BkColor;
+                            if (hit.Style & fsUnderline) {
+                                underline = true;
+                                underlineColor = hit.Color != clNone ? hit.Color : fg;
+                            }
+                        }
+                        const bool inSelection = selected && (box ? (row >= boxRect.firstRow && row <= boxRect.lastRow &&
+                                                                     col >= boxRect.firstCol && col < boxRect.endCol)
+                                                                  : (TTextPos{line, static_cast<long long>(i)} >= selA && TTextPos{line, static_cast<long long>(i)} < selZ));
+                        if (inSelection) {
+                            if (selColor.Color != clNone) fg = selColor.Color;
+                            bg = selColor.BkColor != clNone ? selColor.BkColor : textColor;
+                        }
+                        const int x = left + (col - topCol) * cellW_;
+                        if (bg != clNone) painter.fillRect(QRect(x, y, w * cellW_, cellH_), ToQColor(bg));
+                        if (underline) underlines.push_back({QLineF(x, y + cellH_ - 1, x + w * cellW_, y + cellH_ - 1), underlineColor});
+                        const unsigned char c = static_cast<unsigned char>(s[i]);
+                        if (c != '\t' && c != ' ') {
+                            const char32_t ch = Decode(s.substr(i, size_t(len)));
+                            const quint32 glyph = Glyph(ch);
+                            const QPointF at(x, y + ascent_);
+                            if (glyph != 0) {
+                                Run& run = runs[fg];
+                                run.glyphs.push_back(glyph);
+                                run.positions.push_back(at);
+                            } else {
+                                fallbacks.push_back({at, ch, fg});
+                            }
+                        }
+                    }
+                    col += w;
+                    i += size_t(len);
+                }
+                maxCols_ = std::max(maxCols_, col);
+                const int endX = left + (col - topCol) * cellW_;
+                const bool lastLine = line + 1 >= lines.LineCount();
+                if (k + 1 == starts.size() && !lastLine) {
+                    // The line break: selected like a character, marked when the mark is visible.
+                    const TTextPos breakPos{line, static_cast<long long>(s.size())};
+                    if (selected && !box && breakPos >= selA && breakPos < selZ)
+                        painter.fillRect(QRect(endX, y, cellW_, cellH_), ToQColor(selColor.BkColor != clNone ? selColor.BkColor : textColor));
+                    if (props_.Marks.RetMark.Visible && col >= topCol) {
+                        painter.setPen(ToQColor(props_.Marks.RetMark.Color));
+                        const int cx = endX + cellW_ / 2, cy = y + cellH_ / 2;
+                        painter.drawLine(cx + 2, y + 3, cx + 2, cy + 2);
+                        painter.drawLine(cx + 2, cy + 2, cx - 2, cy + 2);
+                        painter.drawLine(cx - 2, cy + 2, cx, cy);
+                        painter.drawLine(cx - 2, cy + 2, cx, cy + 4);
+                    }
+                } else if (k + 1 == starts.size() && lastLine && props_.Marks.EofMark.Visible) {
+                    painter.setPen(ToQColor(props_.Marks.EofMark.Color));
+                    painter.setFont(qfont_);
+                    painter.drawText(QPointF(endX, y + ascent_), QStringLiteral("[EOF]"));
+                }
+                if (row == caretRow && props_.Marks.Underline.Visible)
+                    underlines.push_back({QLineF(left, y + cellH_ - 1, area.width(), y + cellH_ - 1), props_.Marks.Underline.Color});
+            }
+            lineRow += static_cast<long long>(starts.size());
+            ++line;
+        }
+    }
+
+    for (const auto& [color, run] : runs) {
+        QGlyphRun glyphRun;
+        glyphRun.setRawFont(rawFont_);
+        glyphRun.setGlyphIndexes(run.glyphs);
+        glyphRun.setPositions(run.positions);
+        painter.setPen(ToQColor(color));
+        painter.drawGlyphRun(QPointF(0, 0), glyphRun);
+    }
+    painter.setFont(qfont_);
+    for (const auto& f : fallbacks) {
+        painter.setPen(ToQColor(f.color));
+        const char32_t one[1] = {f.ch};
+        painter.drawText(f.at, QString::fromUcs4(one, 1));
+    }
+    for (const auto& u : underlines) {
+        painter.setPen(ToQColor(u.color));
+        painter.drawLine(u.line);
+    }
+
+    // Caret.
+    if (hasFocus() && caretRow >= topRow && caretRow < topRow + rowsShown && caretCol >= topCol) {
+        const int x = left + (caretCol - topCol) * cellW_;
+        const int y = top + int(caretRow - topRow) * cellH_;
+        const QColor c = ToQColor(textColor);
+        if (model_->OverWrite()) painter.fillRect(QRect(x, y + cellH_ - 3, cellW_, 3), c);
+        else painter.fillRect(QRect(x, y, 2, cellH_), c);
+    }
+
+    // Left area: mark images and line numbers.
+    if (props_.Leftbar || props_.Imagebar) {
+        painter.fillRect(QRect(0, top, left - 2, area.height()), ToQColor(props_.Color).lighter(150));
+        painter.setFont(qfont_);
+        painter.setPen(ToQColor(textColor));
+        for (long long r = topRow; r < std::min(topRow + rowsShown, lines.RowCount()); ++r) {
+            const int y = top + int(r - topRow) * cellH_;
+            if (props_.Imagebar && RowMarks(r) != 0) painter.fillRect(QRect(2, y + 2, 2 * cellW_, cellH_ - 4), ToQColor(clYellow));
+            if (props_.Leftbar) {
+                const TRowInfo info = lines.RowInfo(r);
+                if (info.index == 0) {
+                    const QString number = QString::number(info.line + 1);
+                    painter.drawText(QRect(0, y, left - 2 - cellW_ / 2, cellH_), Qt::AlignRight | Qt::AlignVCenter, number);
+                }
+            }
+        }
+    }
+    if (props_.Ruler) {
+        painter.fillRect(QRect(0, 0, area.width(), cellH_), ToQColor(props_.Color).lighter(150));
+        painter.setPen(ToQColor(textColor));
+        for (int c = topCol - topCol % 10; c < topCol + colsShown; c += 10) {
+            if (c < topCol) continue;
+            const int x = left + (c - topCol) * cellW_;
+            painter.drawLine(x, cellH_ / 2, x, cellH_);
+            painter.drawText(QPointF(x + 2, ascent_), QString::number(c));
+        }
+    }
+    PaintOverlay(painter);
+}
+
+void TEditor::KeyPressed(std::string key)
+{
+    if (OnKeyPress) OnKeyPress(this, key);
+    if (key.empty() || model_->ReadOnly()) return;
+    if (key == "\r") model_->TypeText("\r\n");
+    else if (key == "\b") model_->DeleteBack();
+    else if (key == "\t") model_->TypeText("\t");
+    else if (static_cast<unsigned char>(key[0]) >= 0x20 && key[0] != 0x7F) model_->TypeText(key);
+}
+
+void TEditor::keyPressEvent(QKeyEvent* event)
+{
+    int key = event->key();
+    const Qt::KeyboardModifiers mods = event->modifiers();
+    if (OnKeyDown) OnKeyDown(this, key, mods);
+    if (key == 0) return;
+    const bool shift = mods & Qt::ShiftModifier;
+    const bool ctrl = mods & Qt::ControlModifier;
+    const bool editable = !model_->ReadOnly();
+    auto move = [&](TCaretMove m) { model_->MoveCaret(m, shift); };
+    if (event->matches(QKeySequence::Copy)) model_->CopyToClipboard();
+    else if (event->matches(QKeySequence::Cut)) { if (editable) model_->CutToClipboard(); else model_->CopyToClipboard(); }
+    else if (event->matches(QKeySequence::Paste)) { if (editable) model_->PasteFromClipboard(); }
+    else if (event->matches(QKeySequence::SelectAll)) model_->SelectAll();
+    else if (event->matches(QKeySequence::Undo)) { if (editable) model_->Undo(); }
+    else if (event->matches(QKeySequence::Redo)) { if (editable) model_->Redo(); }
+    else {
+        switch (key) {
+        case Qt::Key_Left: move(ctrl ? TCaretMove::WordLeft : TCaretMove::Left); break;
+        case Qt::Key_Right: move(ctrl ? TCaretMove::WordRight : TCaretMove::Right); break;
+        case Qt::Key_Up: move(TCaretMove::Up); break;
+        case Qt::Key_Down: move(TCaretMove::Down); break;
+        case Qt::Key_Home: move(ctrl ? TCaretMove::TextHome : TCaretMove::RowHome); break;
+        case Qt::Key_End: move(ctrl ? TCaretMove::TextEnd : TCaretMove::RowEnd); break;
+        case Qt::Key_PageUp: move(TCaretMove::PageUp); break;
+        case Qt::Key_PageDown: move(TCaretMove::PageDown); break;
+        case Qt::Key_Insert: model_->SetOverWrite(!model_->OverWrite()); viewport()->update(); break;
+        case Qt::Key_Delete: if (editable) model_->DeleteForward(); break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: KeyPressed("\r"); break;
+        case Qt::Key_Backspace: KeyPressed("\b"); break;
+        case Qt::Key_Tab: KeyPressed("\t"); break;
+        case Qt::Key_Escape: KeyPressed("\x1b"); break;
+        default: {
+            const QString text = event->text();
+            if (!text.isEmpty() && !ctrl && text[0].isPrint()) KeyPressed(QStringToCp932(text));
+            else QAbstractScrollArea::keyPressEvent(event);
+            return;
+        }
+        }
+    }
+    event->accept();
+}
+
+void TEditor::inputMethodEvent(QInputMethodEvent* event)
+{
+    if (!event->commitString().isEmpty()) KeyPressed(QStringToCp932(event->commitString()));
+    event->accept();
+}
+
+bool TEditor::focusNextPrevChild(bool) { return false; }  // Tab is text here
+
+bool TEditor::StartsDrag(QMouseEvent*) { return false; }
+bool TEditor::ContinuesDrag(QMouseEvent*) { return false; }
+
+void TEditor::mousePressEvent(QMouseEvent* event)
+{
+    setFocus(Qt::MouseFocusReason);
+    if (event->button() != Qt::LeftButton) return;
+    if (StartsDrag(event)) return;
+    mouseSelecting_ = true;
+    model_->SetCaretPos(PosAtPoint(event->position().toPoint()), event->modifiers() & Qt::ShiftModifier);
+}
+
+void TEditor::mouseMoveEvent(QMouseEvent* event)
+{
+    if (ContinuesDrag(event)) return;
+    if (!mouseSelecting_ || !(event->buttons() & Qt::LeftButton)) return;
+    QPoint p = event->position().toPoint();
+    // Above or below the window the caret row scrolls into view.
+    if (p.y() < 0) model_->SetTopRow(model_->TopRow() - 1);
+    else if (p.y() >= viewport()->height()) model_->SetTopRow(model_->TopRow() + 1);
+    p.setY(std::clamp(p.y(), 0, std::max(0, viewport()->height() - 1)));
+    model_->SetCaretPos(PosAtPoint(p), true);
+}
+
+void TEditor::mouseReleaseEvent(QMouseEvent*) { mouseSelecting_ = false; }
+
+void TEditor::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) return;
+    model_->SetCaretPos(PosAtPoint(event->position().toPoint()));
+    model_->SelectWordFromCaret();
+    if (OnDblClick) OnDblClick(this);
+}
+
+void TEditor::wheelEvent(QWheelEvent* event)
+{
+    const int delta = event->angleDelta().y();
+    if (delta == 0) return;
+    bool handled = false;
+    const QPoint pos = event->position().toPoint();
+    if (delta < 0 && OnMouseWheelDown) OnMouseWheelDown(this, event->modifiers(), pos, handled);
+    if (delta > 0 && OnMouseWheelUp) OnMouseWheelUp(this, event->modifiers(), pos, handled);
+    if (!handled) model_->SetTopRow(model_->TopRow() + (delta < 0 ? 3 : -3));
+    event->accept();
+}
+
+void TEditor::focusInEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void TEditor::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
+// ---------------------------------------------------------------- TOleddEditor
+
+TOleddEditor::TOleddEditor(QWidget* parent) : TEditor(parent)
+{
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+}
+
+bool TOleddEditor::StartsDrag(QMouseEvent* event)
+{
+    dragArmed_ = false;
+    if (!Selected() || SelectionMode() == TSelectionMode::smBox || (event->modifiers() & Qt::ShiftModifier)) return false;
+    const TTextPos p = PosAtPoint(event->position().toPoint());
+    const auto [a, z] = Model().OrderedSelection();
+    if (p < a || p >= z) return false;
+    dragArmed_ = true;
+    dragStart_ = event->position().toPoint();
+    return true;
+}
+
+bool TOleddEditor::ContinuesDrag(QMouseEvent* event)
+{
+    if (!dragArmed_) return false;
+    if (!(event->buttons() & Qt::LeftButton)) {
+        dragArmed_ = false;
+        return false;
+    }
+    if ((event->position().toPoint() - dragStart_).manhattanLength() < QApplication::startDragDistance()) return true;
+    dragArmed_ = false;
+    auto mime = std::make_unique<QMimeData>();
+    mime->setText(Cp932ToQString(SelText()));
+    QDrag* drag = new QDrag(this);  // owned by Qt once exec returns
+    drag->setMimeData(mime.release());
+    droppedHere_ = false;
+    const Qt::DropAction action = drag->exec(ReadOnly() ? Qt::CopyAction : (Qt::CopyAction | Qt::MoveAction), Qt::MoveAction);
+    // A move into another control: the text leaves this one. A move within it was done by dropEvent.
+    if (action == Qt::MoveAction && !droppedHere_ && !ReadOnly()) Model().DeleteSelection();
+    return true;
+}
+
+void TOleddEditor::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasText() && !ReadOnly()) event->acceptProposedAction();
+    else event->ignore();
+}
+
+void TOleddEditor::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!event->mimeData()->hasText() || ReadOnly()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+}
+
+void TOleddEditor::dropEvent(QDropEvent* event)
+{
+    if (!event->mimeData()->hasText() || ReadOnly()) {
+        event->ignore();
+        return;
+    }
+    const std::string text = QStringToCp932(event->mimeData()->text());
+    const TTextPos at = PosAtPoint(event->position().toPoint());
+    TEditorModel& m = Model();
+    const bool internalMove = event->source() == this && event->dropAction() == Qt::MoveAction && m.Selected();
+    if (internalMove) {
+        const auto [a, z] = m.OrderedSelection();
+        if (at >= a && at <= z) {  // dropped onto itself
+            event->ignore();
+            return;
+        }
+        TEditorLines& lines = m.Lines();
+        const long long removed = lines.PosToOffset(z) - lines.PosToOffset(a);
+        lines.BeginUpdate();
+        long long startOffset, insertedLength;
+        if (at > z) {
+            // Insert first: the selection before the drop point does not move.
+            const TTextPos end = lines.Replace(at, at, text);
+            insertedLength = lines.PosToOffset(end) - lines.PosToOffset(at);
+            startOffset = lines.PosToOffset(at) - removed;
+            lines.Replace(a, z, {});
+        } else {
+            lines.Replace(a, z, {});
+            const TTextPos end = lines.Replace(at, at, text);
+            startOffset = lines.PosToOffset(at);
+            insertedLength = lines.PosToOffset(end) - startOffset;
+        }
+        lines.EndUpdate();
+        m.Select(lines.OffsetToPos(startOffset), lines.OffsetToPos(startOffset + insertedLength));
+        droppedHere_ = true;
+    } else {
+        m.SetCaretPos(at);
+        m.InsertText(text);
+    }
+    event->setDropAction(internalMove ? Qt::MoveAction : Qt::CopyAction);
+    event->accept();
+}
+
+// ---------------------------------------------------------------- TEditorEx
+
+TEditorEx::TEditorEx(QWidget* parent) : TOleddEditor(parent)
+{
+    regexLoaded_ = onig::Load();
+    Model().SetRegexAvailable(regexLoaded_);
+}
+
+TEditorEx::~TEditorEx()
+{
+    if (regexLoaded_) onig::Unload();
+}
+
+void TEditorEx::SetExMarks(const TEditorExMarks& marks)
+{
+    props_.ExMarks = marks;
+    viewport()->update();
+}
+
+void TEditorEx::SetVerticalLines(const std::vector<int>& columns)
+{
+    props_.VerticalLines = columns;
+    viewport()->update();
+}
+
+uint32_t TEditorEx::RowBackground(long long row) const
+{
+    const TEditorExMarks& x = props_.ExMarks;
+    if (x.CurrentLine.Visible && row == Row()) return x.CurrentLine.Color;
+    const uint16_t marks = RowMarks(row);
+    if (x.DigitLine.Visible && (marks & 0x03FF)) return x.DigitLine.Color;
+    const TEditorExMark* images[6] = {&x.Img0Line, &x.Img1Line, &x.Img2Line, &x.Img3Line, &x.Img4Line, &x.Img5Line};
+    for (int bit = 10; bit <= 15; ++bit) {
+        if (images[bit - 10]->Visible && (marks & (1u << bit))) return images[bit - 10]->Color;
+    }
+    if (x.ImageLine.Visible && (marks & 0xFC00)) return x.ImageLine.Color;
+    return clNone;
+}
+
+void TEditorEx::PaintOverlay(QPainter& painter)
+{
+    if (props_.VerticalLines.empty()) return;
+    QPen pen(QColor(128, 128, 128));
+    pen.setStyle(Qt::DotLine);
+    painter.setPen(pen);
+    const int left = LeftAreaWidth();
+    for (int c : props_.VerticalLines) {
+        if (c < TopCol()) continue;
+        const int x = left + (c - TopCol()) * CellWidth();
+        painter.drawLine(x, 0, x, viewport()->height());
+    }
+}
+
+}  // namespace pek
