@@ -217,10 +217,12 @@ bool TCommReceiveThread::WaitWake(int timeoutMs)
 
 void TCommReceiveThread::Run()
 {
-    // Input count left unread after the last arrival report. The port reports readiness, not
-    // arrivals: while that many bytes still wait and nothing new came, another report would
-    // only spin.
-    std::int32_t unread = 0;
+    // The port reports readiness, not arrivals. When a report's handler read nothing, the data
+    // is left lying: report again only once more has arrived or someone has read meanwhile,
+    // or the thread would spin.
+    bool lying = false;
+    std::int32_t lyingCount = 0;
+    std::uint64_t lyingMark = 0;
     while (!terminated_.load()) {
         const std::uint32_t events = port_.WaitEvent(wakeFd_);
         if (terminated_.load()) break;
@@ -234,9 +236,12 @@ void TCommReceiveThread::Run()
         bool reported = false;
         if (events & ComEvent::RxChar) {
             const std::int32_t waiting = port_.InQueCount();
-            if (waiting > 0 && waiting != unread) {
+            if (waiting > 0 && !(lying && waiting == lyingCount && owner_.bytesRead_.load() == lyingMark)) {
+                const std::uint64_t before = owner_.bytesRead_.load();
                 owner_.Report(TCustomCommX::ReportKind::Receive, 0, nullptr);
-                unread = std::max(port_.InQueCount(), 0);
+                lyingMark = owner_.bytesRead_.load();
+                lying = lyingMark == before;
+                lyingCount = port_.InQueCount();
                 reported = true;
             }
         }
@@ -685,6 +690,7 @@ std::int32_t TCustomCommX::Read(void* buffer, std::int32_t count)
     for (;;) {
         const long n = port_->Read(out + got, std::size_t(count - got));
         if (n > 0) {
+            bytesRead_.fetch_add(std::uint64_t(n));
             got += std::int32_t(n);
             if (got == count) return got;
             continue;

@@ -247,6 +247,7 @@ private:
     std::mutex reportMutex_;
     std::condition_variable reportDone_;
     bool stopping_ = false;  // under reportMutex_: reports stop waiting
+    std::atomic<std::uint64_t> bytesRead_{0};   // by Read, so the receive thread sees progress
     std::atomic<std::uint64_t> generation_{0};  // one per Open; reports of an earlier one are dropped
 };
 

@@ -281,7 +281,7 @@ std::uint32_t PosixComPort::WaitEvent(int wakeFd)
     }
     const std::int32_t waiting = InQueCount();
     if ((fds[0].revents & POLLIN) && waiting > 0) events |= ComEvent::RxChar;
-    // After a hang-up the data still queued is delivered first; the device is gone when none is left.
+    // Data still readable after a hang-up is delivered first (a pseudo-terminal drops it at hang-up).
     if ((fds[0].revents & (POLLHUP | POLLERR)) && waiting <= 0) events |= ComEvent::Vanished;
     return events;
 }

@@ -1,0 +1,218 @@
+#include "EventLoop.h"
+#include "platform/CodePage.h"
+#include "platform/Profile.h"
+#include "serial/CommXEx.h"
+#include "serial/PosixComPort.h"
+#include "support/PtyPair.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace pek {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ServeFor;
+using test::ServeUntil;
+
+// Plays a device that sends `data` as fast as the terminal takes it; gives up when told to.
+void WriteUntilStopped(int fd, const std::string& data, const std::atomic<bool>& stop)
+{
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    std::size_t done = 0;
+    while (done < data.size() && !stop) {
+        pollfd p{fd, POLLOUT, 0};
+        if (poll(&p, 1, 10) <= 0) continue;
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n > 0) done += std::size_t(n);
+    }
+}
+
+// The engine on the device end of a real pseudo-terminal, found through a [Ports] mapping.
+class CommXPty : public ::testing::Test {
+protected:
+    CommXPty()
+    {
+        ProfileFile ini(iniPath());
+        ini.WriteString("Ports", "COM7", pty.slavePath());
+        comm.SetPortResolver(PortsFromSettings(iniPath()));
+        comm.SetPortNo(7);
+        comm.SetFlowCtrl(cfcNone);
+        comm.OnReceive = [this](TCustomCommX& sender, std::int32_t size) {
+            // In chunks of at most 255 bytes into the ring buffer, as the receive display does.
+            for (std::int32_t left = size; left > 0;) {
+                char buffer[255];
+                const std::int32_t n = sender.Read(buffer, std::min<std::int32_t>(left, 255));
+                if (n <= 0) break;
+                comm.RingBuf().Put(buffer, n);
+                received.append(buffer, std::size_t(n));
+                left -= n;
+                ++chunks;
+            }
+        };
+    }
+    std::string iniPath() const { return dir.file("pek.ini").string(); }
+
+    test::TempDir dir;
+    test::PtyPair pty;
+    TCommXEx comm;
+    std::string received;
+    int chunks = 0;
+};
+
+TEST(PortResolution, SettingsMappingElseTheBuiltInPorts)
+{
+    test::TempDir dir;
+    const std::string ini = dir.file("pek.ini").string();
+    const PortResolver missingFile = PortsFromSettings(ini);
+    EXPECT_EQ(missingFile(1), "/dev/ttyS0");
+    ProfileFile(ini).WriteString("ports", "com3", "/dev/serial/by-id/usb-X-if00-port0");
+    const PortResolver resolver = PortsFromSettings(ini);
+    EXPECT_EQ(resolver(3), "/dev/serial/by-id/usb-X-if00-port0");
+    EXPECT_EQ(resolver(2), "/dev/ttyS1");
+    EXPECT_EQ(DefaultPortPath(10), "/dev/ttyS9");
+    EXPECT_EQ(DefaultPortPath(0), "");
+}
+
+TEST_F(CommXPty, OpensThroughThePortsMapping)
+{
+    comm.Open();
+    EXPECT_TRUE(comm.IsOpen());
+    EXPECT_NE(comm.Handle(), TCustomCommX::InvalidHandle);
+    comm.Close();
+    EXPECT_EQ(comm.Handle(), TCustomCommX::InvalidHandle);
+    comm.Open();  // the port can be opened again after closing
+    EXPECT_TRUE(comm.IsOpen());
+}
+
+TEST_F(CommXPty, UnmappedMissingPortFailsToOpen)
+{
+    comm.SetPortNo(200);  // /dev/ttyS199
+    try {
+        comm.Open();
+        FAIL() << "opened";
+    } catch (const ECommError& e) {
+        EXPECT_EQ(Cp932ToUtf8(e.Message()), "ポートをオープンできませんでした");
+    }
+    EXPECT_FALSE(comm.IsOpen());
+}
+
+TEST_F(CommXPty, MappingToAFileThatIsNoTerminalFailsToOpen)
+{
+    ProfileFile(iniPath()).WriteString("Ports", "COM8", iniPath());
+    comm.SetPortNo(8);
+    EXPECT_THROW(comm.Open(), ECommError);
+    EXPECT_FALSE(comm.IsOpen());
+}
+
+TEST_F(CommXPty, SendLineWithEachLineEnding)
+{
+    comm.Open();
+    const std::pair<TCrTyp, std::string> endings[] = {{ctCr, "AT\r"}, {ctCrLf, "AT\r\n"}, {ctNone, "AT"}};
+    for (const auto& [type, expected] : endings) {
+        comm.SetCrTypTrans(type);
+        ASSERT_TRUE(comm.SendLine("AT"));
+        EXPECT_EQ(pty.readExactly(expected.size()), expected);
+    }
+    // Shift-JIS bytes pass unchanged.
+    comm.SetCrTypTrans(ctCrLf);
+    ASSERT_TRUE(comm.SendLine("\x83\x65\x95\x5C"));
+    EXPECT_EQ(pty.readExactly(6), "\x83\x65\x95\x5C\r\n");
+}
+
+TEST_F(CommXPty, ReceivesInChunksIntoTheRingBuffer)
+{
+    comm.Open();
+    std::string data(100000, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = char((i * 7 + i / 256) & 0xFF);
+    std::atomic<bool> stop{false};
+    std::thread device([&] { WriteUntilStopped(pty.masterFd(), data, stop); });
+    const bool all = ServeUntil([&] { return received.size() >= data.size(); }, 20s);
+    stop = true;
+    device.join();
+    ASSERT_TRUE(all) << received.size();
+    EXPECT_EQ(received, data);
+    EXPECT_GE(chunks, int(data.size() / 255));
+    // The ring buffer holds the last 32000 bytes.
+    std::int32_t p = comm.RingBuf().Pos() + 1;
+    EXPECT_EQ(comm.RingBuf().Get(p, 31999), data.substr(data.size() - 31999));
+}
+
+TEST_F(CommXPty, CloseWithQueuedDataDiscardsIt)
+{
+    comm.Open();
+    // Nobody reads the other end: the terminal's output queue fills up and blocks stay queued.
+    const std::string block(2048, 'x');
+    for (int i = 0; i < 30; ++i) ASSERT_TRUE(comm.WriteStr(block));
+    ASSERT_TRUE(ServeUntil([&] { return comm.QueuedBlocks() < 30; }));
+    ServeFor(50ms);
+    ASSERT_GT(comm.PendingBytes(), 0);
+    comm.Close();
+    EXPECT_FALSE(comm.IsOpen());
+    EXPECT_EQ(comm.PendingBytes(), 0);
+    EXPECT_EQ(comm.QueuedBlocks(), 0);
+    EXPECT_LT(pty.readAvailable().size(), 30u * 2048);
+}
+
+TEST_F(CommXPty, OtherEndVanishing)
+{
+    int disconnects = 0;
+    int errors = 0;
+    comm.OnDisconnect = [&](TCustomCommX& sender) {
+        ++disconnects;
+        EXPECT_FALSE(sender.IsOpen());
+    };
+    comm.OnError = [&](TCustomCommX&, std::int32_t) { ++errors; };
+    comm.Open();
+    pty.write("last words");
+    ASSERT_TRUE(ServeUntil([&] { return received == "last words"; }));
+    pty.closeMaster();
+    ASSERT_TRUE(ServeUntil([&] { return disconnects > 0; }));
+    EXPECT_FALSE(comm.IsOpen());
+    ServeFor(100ms);
+    EXPECT_EQ(disconnects, 1);
+    EXPECT_EQ(errors, 0);
+    EXPECT_FALSE(comm.SendLine("AT"));
+}
+
+TEST_F(CommXPty, HandlerThatReadsNothingIsNotFloodedWithReports)
+{
+    int reports = 0;
+    comm.OnReceive = [&](TCustomCommX&, std::int32_t) { ++reports; };
+    comm.Open();
+    pty.write("abc");
+    ASSERT_TRUE(ServeUntil([&] { return reports > 0; }));
+    ServeFor(200ms);
+    EXPECT_LE(reports, 2);  // a spinning receive thread would report hundreds of times
+    const int before = reports;
+    pty.write("more");
+    ASSERT_TRUE(ServeUntil([&] { return reports > before; }));
+}
+
+TEST_F(CommXPty, ClosingWhileTheDeviceStreams)
+{
+    comm.Open();
+    std::atomic<bool> stop{false};
+    std::thread device([&] {
+        const std::string line = "0123456789abcdef\r\n";
+        while (!stop) {
+            pollfd p{pty.masterFd(), POLLOUT, 0};
+            if (poll(&p, 1, 10) > 0) [[maybe_unused]] auto n = ::write(pty.masterFd(), line.data(), line.size());
+        }
+    });
+    ASSERT_TRUE(ServeUntil([&] { return received.size() > 1000; }));
+    comm.Close();
+    stop = true;
+    device.join();
+    EXPECT_FALSE(comm.IsOpen());
+}
+
+}  // namespace
+}  // namespace pek
