@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -69,20 +70,65 @@ int QtDialogService::MessageBox(QWidget* parent, const QString& text, const QStr
     return (flags & 0x0Fu) == MB_OK ? IDOK : IDCANCEL;
 }
 
+namespace {
+
+std::optional<QString> runFileDialog(QWidget* parent, const FileDialogRequest& request, bool save)
+{
+    QFileDialog dialog(parent, request.caption, request.directory, request.filter);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (!request.selectedFilter.isEmpty()) dialog.selectNameFilter(request.selectedFilter);
+    if (!request.defaultSuffix.isEmpty()) dialog.setDefaultSuffix(request.defaultSuffix);
+    if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
+    if (!request.confirmOverwrite) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    QWidget* panel = request.extraPanel;
+    QWidget* panelParent = panel ? panel->parentWidget() : nullptr;
+    if (panel) {
+        // The panel sits in the dialog's own layout, so the dialog must be Qt's, not the desktop's.
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+            grid->addWidget(panel, grid->rowCount(), 0, 1, -1);
+            panel->show();
+        }
+    }
+    const bool accepted = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+    if (panel) {
+        panel->hide();
+        panel->setParent(panelParent);
+    }
+    if (!accepted) return std::nullopt;
+    return dialog.selectedFiles().front();
+}
+
+}  // namespace
+
 std::optional<QString> QtDialogService::OpenFileName(QWidget* parent, const FileDialogRequest& request)
 {
-    const QString start = request.fileName.isEmpty() ? request.directory : request.directory + "/" + request.fileName;
-    const QString name = QFileDialog::getOpenFileName(parent, request.caption, start, request.filter);
-    if (name.isEmpty()) return std::nullopt;
-    return name;
+    return runFileDialog(parent, request, false);
 }
 
 std::optional<QString> QtDialogService::SaveFileName(QWidget* parent, const FileDialogRequest& request)
 {
-    const QString start = request.fileName.isEmpty() ? request.directory : request.directory + "/" + request.fileName;
-    const QString name = QFileDialog::getSaveFileName(parent, request.caption, start, request.filter);
-    if (name.isEmpty()) return std::nullopt;
-    return name;
+    return runFileDialog(parent, request, true);
+}
+
+QString QtFilter(const QString& pipeFilter)
+{
+    const QStringList parts = pipeFilter.split('|');
+    QStringList entries;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString description = parts[i];
+        // The description usually shows the patterns already; Qt reads them from the parentheses.
+        if (!description.contains('(')) description += " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
+        entries << description;
+    }
+    return entries.join(";;");
+}
+
+QString QtFilterEntry(const QString& pipeFilter, int n)
+{
+    const QStringList entries = QtFilter(pipeFilter).split(";;");
+    return n >= 0 && n < entries.size() ? entries[n] : QString();
 }
 
 int QtDialogService::Exec(QDialog& dialog)

@@ -30,8 +30,17 @@ struct FileDialogRequest {
     QString caption;
     QString directory;
     QString fileName;  // proposed name
-    QString filter;    // Qt filter string
+    QString filter;    // Qt filter string ("Logs (*.log);;All (*)")
+    QString selectedFilter;
+    QString defaultSuffix;        // added to a name chosen without extension
+    bool confirmOverwrite = true;  // save dialogs ask before replacing a file
+    QWidget* extraPanel = nullptr; // shown below the file controls; stays owned by the caller
 };
+
+// Turns a filter in the "Text (*.txt)|*.txt|All (*.*)|*.*" form into Qt's form.
+QString QtFilter(const QString& pipeFilter);
+// The n-th (0-based) entry of such a filter in Qt's form.
+QString QtFilterEntry(const QString& pipeFilter, int n);
 
 // Every message box, file dialog and modal dialog of the program goes through this service, so a
 // test can read what a box says and answer it without a human or a modal event loop.
