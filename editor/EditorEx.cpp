@@ -291,7 +291,14 @@ void TEditor::resizeEvent(QResizeEvent* event)
 
 void TEditor::ModelChanged()
 {
-    SyncScrollBars();
+    // The scroll bars follow once per pass of the event loop: a flood of appends must not queue
+    // an event per chunk.
+    if (syncPending_) return;  // the repaint asked for below has not happened yet
+    syncPending_ = true;
+    QMetaObject::invokeMethod(this, [this] {
+        syncPending_ = false;
+        SyncScrollBars();
+    }, Qt::QueuedConnection);
     viewport()->update();
 }
 

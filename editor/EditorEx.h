@@ -195,6 +195,7 @@ private:
     int ascent_ = 12;
     int maxCols_ = 0;
     bool syncing_ = false;
+    bool syncPending_ = false;
     bool mouseSelecting_ = false;
     mutable QHash<quint32, char32_t> decoded_;
     mutable QHash<char32_t, quint32> glyphs_;

@@ -30,6 +30,21 @@ int WrapLine(std::string_view line, const TWrapLayout& layout, std::vector<uint3
     if (!layout.WordWrap) return 1;
     const int width = EffectiveWidth(layout);
     const size_t n = line.size();
+    // Plain single-byte text without tabs (most received lines) is cut every width bytes.
+    bool plain = true;
+    for (const char c : line) {
+        if (static_cast<unsigned char>(c) >= 0x80 || c == '\t') {
+            plain = false;
+            break;
+        }
+    }
+    if (plain) {
+        const size_t rows = n / size_t(width) + 1;
+        if (starts) {
+            for (size_t k = 1; k < rows; ++k) starts->push_back(uint32_t(k * size_t(width)));
+        }
+        return int(rows);
+    }
     int rows = 1;
     int col = 0;
     size_t i = 0;

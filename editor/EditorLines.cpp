@@ -94,6 +94,7 @@ TTextPos TEditorLines::Clamp(TTextPos pos) const
     pos.line = std::clamp<long long>(pos.line, 0, totalLines_ - 1);
     const std::string_view s = LineView(pos.line);
     pos.byte = std::clamp<long long>(pos.byte, 0, static_cast<long long>(s.size()));
+    if (pos.byte == 0 || pos.byte == static_cast<long long>(s.size())) return pos;  // always character starts
     size_t i = 0;
     while (i < size_t(pos.byte)) {
         const size_t next = i + size_t(CharBytes(s, i));
@@ -266,8 +267,33 @@ void TEditorLines::Rebalance(size_t b)
     Reindex(b);
 }
 
+TTextPos TEditorLines::AppendRaw(std::string_view text)
+{
+    // Straight onto the end of the last block: the cost follows the appended text.
+    const long long lastLine = totalLines_ - 1;
+    const std::vector<std::string_view> parts = SplitLines(text);
+    Block& block = blocks_.back();
+    const size_t i = block.lineCount() - 1;
+    block.bytes.append(parts[0]);
+    const std::string_view last = std::string_view(block.bytes).substr(block.starts[i]);
+    const uint32_t rows = uint32_t(WrapLine(last, layout_));
+    block.rowSum += static_cast<long long>(rows) - static_cast<long long>(block.rows[i]);
+    block.rows[i] = rows;
+    for (size_t k = 1; k < parts.size(); ++k) {
+        block.starts.push_back(uint32_t(block.bytes.size()));
+        block.bytes.append(parts[k]);
+        const uint32_t r = uint32_t(WrapLine(parts[k], layout_));
+        block.rows.push_back(r);
+        block.rowSum += r;
+    }
+    Rebalance(blocks_.size() - 1);
+    if (parts.size() == 1) return {lastLine, LineLength(lastLine)};
+    return {lastLine + static_cast<long long>(parts.size()) - 1, static_cast<long long>(parts.back().size())};
+}
+
 TTextPos TEditorLines::ReplaceRaw(TTextPos from, TTextPos to, std::string_view text)
 {
+    if (from == to && from == EndPos()) return AppendRaw(text);
     if (from.line == to.line && !HasLineBreak(text)) {
         ReplaceInLine(from.line, from.byte, to.byte, text);
         return {from.line, from.byte + static_cast<long long>(text.size())};
@@ -605,6 +631,18 @@ void TEditorLines::MoveMarks(const TLinesChange& change)
     for (const auto& [key, value] : moved) marks_[key] = value;
 }
 
+size_t TEditorLines::MemoryUsage() const
+{
+    size_t total = blocks_.capacity() * sizeof(Block) + 3 * firstLine_.capacity() * sizeof(long long);
+    for (const Block& b : blocks_) {
+        total += b.bytes.capacity() + b.starts.capacity() * sizeof(uint32_t) + b.rows.capacity() * sizeof(uint32_t);
+    }
+    for (const auto& list : {&undo_, &redo_}) {
+        for (const Step& step : *list) total += sizeof(Step) + step.removed.capacity();
+    }
+    return total + marks_.size() * 64;
+}
+
 int TEditorLines::Subscribe(Listener listener)
 {
     const int id = nextListener_++;
@@ -616,9 +654,13 @@ void TEditorLines::Unsubscribe(int id) { listeners_.erase(id); }
 
 void TEditorLines::Notify(const TLinesChange& change)
 {
-    const auto listeners = listeners_;
-    for (const auto& [id, listener] : listeners) {
-        if (listeners_.count(id)) listener(change);
+    // A listener may unsubscribe (or subscribe) while being told: walk a snapshot of the ids.
+    std::vector<int> ids;
+    ids.reserve(listeners_.size());
+    for (const auto& entry : listeners_) ids.push_back(entry.first);
+    for (const int id : ids) {
+        const auto it = listeners_.find(id);
+        if (it != listeners_.end()) it->second(change);
     }
 }
 

@@ -108,6 +108,9 @@ public:
     std::pair<TTextPos, TTextPos> Redo();
     void ClearUndo();
 
+    // Bytes held by the store, its index, the marks and the undo list (for measurements).
+    size_t MemoryUsage() const;
+
     // Views.
     using Listener = std::function<void(const TLinesChange&)>;
     int Subscribe(Listener listener);
@@ -131,6 +134,7 @@ private:
 
     std::pair<size_t, size_t> Locate(long long line) const;  // block, index in block
     TTextPos ReplaceRaw(TTextPos from, TTextPos to, std::string_view text);
+    TTextPos AppendRaw(std::string_view text);
     void ReplaceInLine(long long line, long long from, long long to, std::string_view text);
     void EraseLines(long long first, long long count);
     void InsertLines(long long at, const std::vector<std::string_view>& lines);

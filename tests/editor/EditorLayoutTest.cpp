@@ -61,6 +61,22 @@ TEST(EditorLayout, TabsWidenToTheNextStopButNeverPastTheRowEnd)
     EXPECT_EQ(CharColumns(std::string(79, 'a') + "\t", 79, 79, TWrapLayout{false, 80, 8}), 1);
 }
 
+TEST(EditorLayout, PlainTextShortcutAgreesWithTheGeneralWalk)
+{
+    // Half-width katakana are one column like ASCII but take the general walk.
+    for (int width = 2; width <= 90; width += 11) {
+        for (size_t len = 0; len <= 300; ++len) {
+            const TWrapLayout layout{true, width, 8};
+            std::vector<uint32_t> plain, general;
+            const std::string a(len, 'a');
+            std::string k = a;
+            if (len > 0) k[len / 2] = '\xb1';
+            ASSERT_EQ(WrapLine(a, layout, &plain), WrapLine(k, layout, &general));
+            ASSERT_EQ(plain, general) << width << " " << len;
+        }
+    }
+}
+
 TEST(EditorLayout, WithoutWrappingEveryLineIsOneRow)
 {
     EXPECT_EQ(WrapLine(std::string(500, 'a'), TWrapLayout{false, 80, 8}), 1);

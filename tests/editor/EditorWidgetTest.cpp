@@ -153,6 +153,7 @@ TEST_F(EditorWidget, WheelEventsGoToTheOwnerFirst)
     handle = false;
     wheel(-120);
     EXPECT_EQ(editor.TopRow(), 3);
+    QApplication::processEvents();
     EXPECT_EQ(editor.verticalScrollBar()->value(), 3);
     wheel(120);
     EXPECT_EQ(ups, 1);
@@ -164,9 +165,11 @@ TEST_F(EditorWidget, ScrollBarMovesTheTopRow)
     std::string text;
     for (int i = 0; i < 100; ++i) text += "x\r\n";
     editor.SetText(text);
+    QApplication::processEvents();  // the bars follow the text once per pass of the event loop
     editor.verticalScrollBar()->setValue(40);
     EXPECT_EQ(editor.TopRow(), 40);
     editor.SetTopRow(10);
+    QApplication::processEvents();
     EXPECT_EQ(editor.verticalScrollBar()->value(), 10);
 }
 

@@ -1,0 +1,162 @@
+// Appends 50 MB of received-looking text to a pane in 255-byte chunks and measures the append rate,
+// the time to paint one screen at the start, middle and end, and the memory per stored byte.
+// Run offscreen: QT_QPA_PLATFORM=offscreen editor_bench [megabytes]
+#include <QApplication>
+
+#include <malloc.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <string>
+#include <unistd.h>
+
+#include "editor/EditorEx.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+long ResidentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+// Lines of 20 to 200 bytes, a fifth of them with Shift-JIS text, CR LF endings.
+class ReceivedText {
+public:
+    std::string NextLine()
+    {
+        const int len = 20 + int(rng_() % 181);
+        std::string line;
+        const bool kanji = rng_() % 5 == 0;
+        while (int(line.size()) < len - 2) {
+            if (kanji && rng_() % 3 == 0) {
+                line += "\x8a\xbf";  // a double-byte character
+            } else {
+                const char* words[] = {"OK ", "ERROR ", "AT+CSQ ", "12345 ", "value=", "0x1F ", "--", "\"", "http://x.y/z "};
+                line += words[rng_() % 9];
+            }
+        }
+        line.resize(size_t(len - 2));
+        if (static_cast<unsigned char>(line.back()) >= 0x81 && line.size() >= 1) {
+            // never end on a lone lead byte
+            size_t i = 0;
+            while (i < line.size()) i += (static_cast<unsigned char>(line[i]) == 0x8a && i + 1 < line.size()) ? 2 : 1;
+            if (i > line.size()) line.pop_back();
+        }
+        return line + "\r\n";
+    }
+
+private:
+    std::mt19937 rng_{42};
+};
+
+struct PaintFigures {
+    double first = 0;
+    double average = 0;
+};
+
+PaintFigures PaintAt(pek::TEditorEx& editor, long long row)
+{
+    editor.SetTopRow(row);
+    auto t0 = Clock::now();
+    editor.viewport()->repaint();
+    auto t1 = Clock::now();
+    constexpr int kRepeats = 20;
+    for (int i = 0; i < kRepeats; ++i) editor.viewport()->repaint();
+    auto t2 = Clock::now();
+    return {Seconds(t0, t1) * 1000, Seconds(t1, t2) * 1000 / kRepeats};
+}
+
+void Run(const char* title, long long megabytes, bool luaRules)
+{
+    pek::TEditorEx editor;
+    editor.resize(1000, 800);  // about 50 rows of 80 columns and more
+    editor.show();
+    if (luaRules) {
+        editor.SetCommenter("--");
+        editor.AddBracket("--[", "]", 65280);
+        editor.AddBracket("\"", "\"", 16776960);
+        editor.SetReserveWordList({"and", "end", "if", "then", "ERROR", "OK"});
+    } else {
+        editor.SetReserveWordList({"Error"});
+    }
+    editor.SetUndoListMax(64);
+    QApplication::processEvents();
+
+    const long long target = megabytes * 1024 * 1024;
+    ReceivedText source;
+    std::string pending;
+    long long appended = 0;
+    const long before = ResidentBytes();
+    const size_t heapBefore = mallinfo2().uordblks;
+    double appendSeconds = 0;
+    std::string chunk;
+    while (appended < target) {
+        while (pending.size() < 4096) pending += source.NextLine();
+        // Chunks of 255 bytes, as the receive handler reads them; it scrolls once per burst.
+        const auto t0 = Clock::now();
+        for (int k = 0; k < 16 && appended < target; ++k) {
+            chunk.assign(pending, 0, 255);
+            pending.erase(0, 255);
+            editor.AppendText(chunk);
+            appended += static_cast<long long>(chunk.size());
+        }
+        editor.ScrollToEnd();
+        appendSeconds += Seconds(t0, Clock::now());
+    }
+    const long after = ResidentBytes();
+    const size_t heapAfter = mallinfo2().uordblks;
+    const double mb = double(appended) / (1024.0 * 1024.0);
+    std::printf("%s\n", title);
+    std::printf("  appended %.1f MB in 255-byte chunks: %.2f s, %.1f MB/s (%lld lines, %lld rows)\n", mb, appendSeconds,
+                mb / appendSeconds, editor.LineCount(), editor.Model().Lines().RowCount());
+    std::printf("  memory: %.2f bytes per stored byte in use on the heap, resident growth %.2f per byte (%.1f MB)\n",
+                double(heapAfter - heapBefore) / double(appended), double(after - before) / double(appended),
+                double(after - before) / (1024.0 * 1024.0));
+    std::printf("  the text store itself holds %.2f bytes per stored byte\n",
+                double(editor.Model().Lines().MemoryUsage()) / double(appended));
+    // The pane paints its end once the flood is over; with ranges this computes the range state of
+    // every line once.
+    const auto e0 = Clock::now();
+    QApplication::processEvents();
+    std::printf("  first pass of the event loop after the flood (scroll bars, paint at the end): %.2f ms\n",
+                Seconds(e0, Clock::now()) * 1000);
+    const long long rows = editor.Model().Lines().RowCount();
+    const char* names[] = {"start", "middle", "end"};
+    const long long at[] = {0, rows / 2, std::max<long long>(0, rows - editor.RowCount())};
+    for (int i = 0; i < 3; ++i) {
+        const PaintFigures f = PaintAt(editor, at[i]);
+        std::printf("  paint one screen (%lld rows) at the %s: first %.2f ms, then %.3f ms\n", editor.RowCount(), names[i], f.first,
+                    f.average);
+    }
+    if (luaRules) {
+        // New rules drop the range states: the next paint far down the text recomputes them.
+        editor.SetCommenter("--");
+        editor.SetCommenter("#");
+        editor.SetCommenter("--");
+        const PaintFigures f = PaintAt(editor, rows / 2);
+        std::printf("  paint at the middle right after the highlighting rules changed: first %.2f ms, then %.3f ms\n", f.first,
+                    f.average);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 50;
+    Run("Pane with the template settings (wrap at 80, a reserved word):", megabytes, false);
+    Run("Pane with Lua highlighting (ranges carried across lines):", megabytes, true);
+    return 0;
+}
