@@ -252,7 +252,12 @@ void TCommReceiveThread::Run()
 // ---------------------------------------------------------------------------------------------
 // Engine
 
-TCustomCommX::TCustomCommX() : resolver_(DefaultPortPath), notifier_(std::make_unique<QObject>()) {}
+TCustomCommX::TCustomCommX()
+    : resolver_(DefaultPortPath),
+      notifier_(std::make_unique<QObject>()),
+      readAhead_(std::make_unique_for_overwrite<char[]>(std::size_t(ReadAheadSize)))
+{
+}
 
 TCustomCommX::~TCustomCommX()
 {
@@ -346,10 +351,18 @@ void TCustomCommX::HandleReport(ReportKind kind, std::uint32_t value, std::uint6
     if (!IsOpen() || generation != generation_.load()) return;
     switch (kind) {
     case ReportKind::Receive: {
-        const std::int32_t count = InQueCount();
-        if (count > 0 && OnReceive) {
+        // While the handler keeps reading and more has come meanwhile, run it again at once
+        // rather than after a round trip through the receive thread; a short bound keeps the
+        // rest of the main thread's work going under a continuous stream.
+        const auto until = SteadyClock::now() + std::chrono::milliseconds(2);
+        for (;;) {
+            const std::int32_t count = InQueCount();
+            if (count <= 0 || !OnReceive) break;
             const ReceiveEvent handler = OnReceive;  // the handler may reassign the event
+            const std::uint64_t before = bytesRead_.load();
             handler(*this, count);
+            if (!IsOpen() || generation != generation_.load() || bytesRead_.load() == before) break;
+            if (SteadyClock::now() >= until) break;
         }
         break;
     }
@@ -631,6 +644,7 @@ void TCustomCommX::Close()
         if (port_) port_->Close();
         port_.reset();
     }
+    DropReadAhead();
     {
         const std::lock_guard lock(counterLock_);
         pendingBytes_ = 0;
@@ -678,6 +692,34 @@ bool TCustomCommX::Write(const void* bytes, std::int32_t count)
     return true;
 }
 
+long TCustomCommX::ReadBuffered(char* out, std::int32_t count)
+{
+    const std::lock_guard lock(readAheadMutex_);
+    if (readAheadBegin_ == readAheadEnd_) {
+        // One system call per receive-queue's worth instead of one per small chunk.
+        const long n = port_->Read(readAhead_.get(), std::size_t(ReadAheadSize));
+        if (n <= 0) return n;
+        readAheadBegin_ = 0;
+        readAheadEnd_ = std::int32_t(n);
+    }
+    const std::int32_t n = std::min(count, readAheadEnd_ - readAheadBegin_);
+    std::memcpy(out, readAhead_.get() + readAheadBegin_, std::size_t(n));
+    readAheadBegin_ += n;
+    return n;
+}
+
+std::int32_t TCustomCommX::ReadAheadCount() const
+{
+    const std::lock_guard lock(readAheadMutex_);
+    return readAheadEnd_ - readAheadBegin_;
+}
+
+void TCustomCommX::DropReadAhead()
+{
+    const std::lock_guard lock(readAheadMutex_);
+    readAheadBegin_ = readAheadEnd_ = 0;
+}
+
 std::int32_t TCustomCommX::Read(void* buffer, std::int32_t count)
 {
     if (!IsOpen() || !receive_ || buffer == nullptr) return -1;
@@ -688,7 +730,7 @@ std::int32_t TCustomCommX::Read(void* buffer, std::int32_t count)
     const std::int32_t timeout = timeOutReceive_.load();
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeout, 0));
     for (;;) {
-        const long n = port_->Read(out + got, std::size_t(count - got));
+        const long n = ReadBuffered(out + got, count - got);
         if (n > 0) {
             bytesRead_.fetch_add(std::uint64_t(n));
             got += std::int32_t(n);
@@ -712,7 +754,7 @@ std::int32_t TCustomCommX::InQueCount()
 {
     const std::lock_guard lock(portMutex_);
     if (!open_.load() || !port_) return 0;
-    return std::max(port_->InQueCount(), 0);
+    return std::max(port_->InQueCount(), 0) + ReadAheadCount();
 }
 
 void TCustomCommX::PurgeTrans()
@@ -744,6 +786,7 @@ void TCustomCommX::PurgeReceive()
 {
     const std::lock_guard lock(portMutex_);
     if (open_.load() && port_) port_->PurgeReceive();
+    DropReadAhead();
 }
 
 void TCustomCommX::SetRts(bool on)

@@ -167,6 +167,7 @@ public:
     // Reads up to `count` received bytes, waiting at most TimeOutReceive ms for all of them;
     // -1 when the port is closed or reading fails.
     virtual std::int32_t Read(void* buffer, std::int32_t count);
+    // Received bytes waiting to be read; 0 while closed.
     std::int32_t InQueCount();
     void PurgeTrans();
     void PurgeReceive();
@@ -200,6 +201,9 @@ private:
     void Report(ReportKind kind, std::uint32_t value, const std::atomic<bool>* giveUp);
     void HandleReport(ReportKind kind, std::uint32_t value, std::uint64_t generation);
     void ReportLineErrors(ComPort& port, const std::atomic<bool>* giveUp);
+    long ReadBuffered(char* out, std::int32_t count);
+    std::int32_t ReadAheadCount() const;
+    void DropReadAhead();
 
     void ApplyState(const char* failureMessage);
     void ApplyBitRate();
@@ -247,6 +251,12 @@ private:
     std::mutex reportMutex_;
     std::condition_variable reportDone_;
     bool stopping_ = false;  // under reportMutex_: reports stop waiting
+    // Received bytes taken from the port but not yet handed out by Read.
+    static constexpr std::int32_t ReadAheadSize = 65536;
+    mutable std::mutex readAheadMutex_;
+    std::unique_ptr<char[]> readAhead_;
+    std::int32_t readAheadBegin_ = 0;
+    std::int32_t readAheadEnd_ = 0;
     std::atomic<std::uint64_t> bytesRead_{0};   // by Read, so the receive thread sees progress
     std::atomic<std::uint64_t> generation_{0};  // one per Open; reports of an earlier one are dropped
 };
