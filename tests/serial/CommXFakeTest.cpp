@@ -559,6 +559,21 @@ TEST_F(CommXFake, ReadWaitsForTheRestUntilTheTimeOut)
     EXPECT_EQ(comm.Read(nullptr, 5), -1);
 }
 
+TEST_F(CommXFake, DataTakenFromThePortButNotReadCountsAsWaitingUntilPurged)
+{
+    comm.Open();
+    device->InjectReceive("abcdef");
+    char buffer[2];
+    ASSERT_EQ(comm.Read(buffer, 2), 2);
+    EXPECT_EQ(comm.InQueCount(), 4);
+    EXPECT_EQ(comm.Read(buffer, 2), 2);
+    EXPECT_EQ(std::string(buffer, 2), "cd");
+    comm.PurgeReceive();
+    EXPECT_EQ(comm.InQueCount(), 0);
+    comm.SetTimeOutReceive(0);
+    EXPECT_EQ(comm.Read(buffer, 2), 0);
+}
+
 TEST_F(CommXFake, FailingReadsAreRetriedABoundedNumberOfTimes)
 {
     std::vector<std::int32_t> errors;
