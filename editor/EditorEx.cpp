@@ -25,6 +25,8 @@ namespace pek {
 
 namespace {
 
+constexpr size_t kHighlightLimit = 64 * 1024;
+
 QColor ToQColor(uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
 
 // The system clipboard as the model sees it: code page 932 text.
@@ -387,7 +389,7 @@ quint32 TEditor::Glyph(char32_t ch) const
     return index;
 }
 
-uint32_t TEditor::RowBackground(long long) const { return clNone; }
+uint32_t TEditor::RowBackground(long long, long long) const { return clNone; }
 
 void TEditor::PaintOverlay(QPainter&) {}
 
@@ -434,16 +436,18 @@ void TEditor::paintEvent(QPaintEvent*)
         uint32_t color;
     };
     std::vector<Underline> underlines;
-    std::vector<uint32_t> starts;
+    std::vector<uint32_t> scratchStarts;
 
     if (lines.RowCount() > 0 && topRow < lines.RowCount()) {
         long long line = lines.LineOfRow(topRow);
         long long lineRow = lines.FirstRowOfLine(line);
         while (line < lines.LineCount() && lineRow < topRow + rowsShown) {
             const std::string_view s = lines.LineView(line);
-            WrapLine(s, layout, &starts);
-            const std::vector<TToken> tokens = model_->LineTokens(line);
-            const std::vector<TLineMatch> matches = findMarks ? model_->MatchesInLine(line) : std::vector<TLineMatch>{};
+            const std::vector<uint32_t>& starts = lines.RowStarts(line, scratchStarts);
+            // A huge line (a stream without line breaks) is drawn without highlighting, so a screen
+            // costs what it shows.
+            const std::vector<TToken> tokens = s.size() <= kHighlightLimit ? model_->LineTokens(line) : std::vector<TToken>{};
+            const std::vector<TLineMatch> matches = findMarks && s.size() <= kHighlightLimit ? model_->MatchesInLine(line) : std::vector<TLineMatch>{};
             size_t ti = 0, mi = 0;
             for (size_t k = 0; k < starts.size(); ++k) {
                 const long long row = lineRow + static_cast<long long>(k);
@@ -452,7 +456,7 @@ void TEditor::paintEvent(QPaintEvent*)
                 if (row < topRow) continue;
                 if (row >= topRow + rowsShown) break;
                 const int y = top + int(row - topRow) * cellH_;
-                const uint32_t rowBg = RowBackground(row);
+                const uint32_t rowBg = RowBackground(row, caretRow);
                 if (rowBg != clNone) painter.fillRect(QRect(left, y, area.width() - left, cellH_), ToQColor(rowBg));
                 int col = 0;
                 for (size_t i = rowStart; i < rowEnd;) {
@@ -851,10 +855,10 @@ void TEditorEx::SetVerticalLines(const std::vector<int>& columns)
     viewport()->update();
 }
 
-uint32_t TEditorEx::RowBackground(long long row) const
+uint32_t TEditorEx::RowBackground(long long row, long long caretRow) const
 {
     const TEditorExMarks& x = props_.ExMarks;
-    if (x.CurrentLine.Visible && row == Row()) return x.CurrentLine.Color;
+    if (x.CurrentLine.Visible && row == caretRow) return x.CurrentLine.Color;
     const uint16_t marks = RowMarks(row);
     if (x.DigitLine.Visible && (marks & 0x03FF)) return x.DigitLine.Color;
     const TEditorExMark* images[6] = {&x.Img0Line, &x.Img1Line, &x.Img2Line, &x.Img3Line, &x.Img4Line, &x.Img5Line};

@@ -46,7 +46,7 @@ public:
     std::string Text() const { return model_->Text(); }
     void SetText(std::string_view text) { model_->SetText(text); }
     void Clear() { model_->Clear(); }
-    void AppendText(std::string_view text) { model_->AppendText(text); }
+    void AppendText(std::string_view text, bool caretToEnd = false) { model_->AppendText(text, caretToEnd); }
     void BeginUpdate() { model_->Lines().BeginUpdate(); }
     void EndUpdate() { model_->Lines().EndUpdate(); }
     void LoadFromFile(const std::string& cp932FileName);  // throws pek::Exception
@@ -141,7 +141,7 @@ public:
     void RemoveRowMark(long long row, int mark) { model_->RemoveRowMark(row, mark); }
 
     // The background colour of a row by its marks (clNone: the normal background).
-    virtual uint32_t RowBackground(long long row) const;
+    uint32_t RowBackground(long long row) const { return RowBackground(row, Row()); }
 
     // Events, assigned by the owner. OnKeyDown gets the Qt key code and may set it to 0 to stop
     // the control from acting on it; OnKeyPress gets the character (code page 932; "\r" for Enter,
@@ -168,6 +168,7 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
     bool focusNextPrevChild(bool next) override;
 
+    virtual uint32_t RowBackground(long long row, long long caretRow) const;
     // Drawn after the text; TEditorEx draws its guide lines here.
     virtual void PaintOverlay(QPainter& painter);
     // Mouse hooks for dragging text out of the selection.
@@ -235,6 +236,7 @@ public:
     void SetVerticalLines(const std::vector<int>& columns);
 
     // Search.
+    using TEditor::RowBackground;
     std::string FindString() const { return Model().FindString(); }
     void SetFindString(std::string_view s) { Model().SetFindString(s); }
     bool FindNext() { return Model().FindNext(); }
@@ -242,9 +244,8 @@ public:
     void HitToSelected() { Model().HitToSelected(); }
     long long HitSelLength() const { return Model().HitSelLength(); }
 
-    uint32_t RowBackground(long long row) const override;
-
 protected:
+    uint32_t RowBackground(long long row, long long caretRow) const override;
     void PaintOverlay(QPainter& painter) override;
 
 private:

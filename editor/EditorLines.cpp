@@ -269,23 +269,41 @@ void TEditorLines::Rebalance(size_t b)
 
 TTextPos TEditorLines::AppendRaw(std::string_view text)
 {
-    // Straight onto the end of the last block: the cost follows the appended text.
+    // Straight onto the end of the last block: the cost follows the appended text. Rows before the
+    // last row of the last line cannot change, so only its last row is wrapped again.
     const long long lastLine = totalLines_ - 1;
     const std::vector<std::string_view> parts = SplitLines(text);
     Block& block = blocks_.back();
     const size_t i = block.lineCount() - 1;
+    const bool cached = tailCache_.line == lastLine && tailCache_.version == version_;
+    const size_t oldEnd = block.bytes.size();
+    const bool endsInLead = oldEnd > block.starts[i] && IsLeadByteFast(static_cast<unsigned char>(block.bytes.back()));
     block.bytes.append(parts[0]);
     const std::string_view last = std::string_view(block.bytes).substr(block.starts[i]);
-    const uint32_t rows = uint32_t(WrapLine(last, layout_));
+    if (cached) {
+        std::vector<uint32_t>& starts = tailCache_.starts;
+        // A lead byte at the end may pair with the first appended byte and move the row before.
+        if (endsInLead && starts.size() >= 2) starts.pop_back();
+        const uint32_t from = starts.back();
+        std::vector<uint32_t> tail;
+        WrapLine(last.substr(from), layout_, &tail);
+        for (size_t k = 1; k < tail.size(); ++k) starts.push_back(from + tail[k]);
+    } else {
+        WrapLine(last, layout_, &tailCache_.starts);
+    }
+    tailCache_.line = lastLine;
+    tailCache_.version = version_;
+    const uint32_t rows = uint32_t(tailCache_.starts.size());
     block.rowSum += static_cast<long long>(rows) - static_cast<long long>(block.rows[i]);
     block.rows[i] = rows;
     for (size_t k = 1; k < parts.size(); ++k) {
         block.starts.push_back(uint32_t(block.bytes.size()));
         block.bytes.append(parts[k]);
-        const uint32_t r = uint32_t(WrapLine(parts[k], layout_));
+        const uint32_t r = uint32_t(WrapLine(parts[k], layout_, k + 1 == parts.size() ? &tailCache_.starts : nullptr));
         block.rows.push_back(r);
         block.rowSum += r;
     }
+    if (parts.size() > 1) tailCache_.line = lastLine + static_cast<long long>(parts.size()) - 1;
     Rebalance(blocks_.size() - 1);
     if (parts.size() == 1) return {lastLine, LineLength(lastLine)};
     return {lastLine + static_cast<long long>(parts.size()) - 1, static_cast<long long>(parts.back().size())};
@@ -294,6 +312,7 @@ TTextPos TEditorLines::AppendRaw(std::string_view text)
 TTextPos TEditorLines::ReplaceRaw(TTextPos from, TTextPos to, std::string_view text)
 {
     if (from == to && from == EndPos()) return AppendRaw(text);
+    ++version_;
     if (from.line == to.line && !HasLineBreak(text)) {
         ReplaceInLine(from.line, from.byte, to.byte, text);
         return {from.line, from.byte + static_cast<long long>(text.size())};
@@ -430,6 +449,7 @@ void TEditorLines::AddLine(std::string_view text)
 
 void TEditorLines::SetText(std::string_view text)
 {
+    ++version_;
     EraseLines(0, totalLines_);
     InsertLines(0, SplitLines(text));
     marks_.clear();
@@ -479,6 +499,7 @@ void TEditorLines::SetLayout(const TWrapLayout& layout)
 {
     if (layout == layout_) return;
     layout_ = layout;
+    ++version_;
     for (Block& block : blocks_) {
         block.rowSum = 0;
         for (size_t i = 0; i < block.lineCount(); ++i) {
@@ -524,12 +545,35 @@ int TEditorLines::RowsOfLine(long long line) const
     return int(blocks_[b].rows[i]);
 }
 
+namespace {
+constexpr size_t kLongLine = 4096;  // lines from this length on keep their row starts cached
+}
+
+const std::vector<uint32_t>& TEditorLines::CachedRowStarts(long long line) const
+{
+    if (tailCache_.line == line && tailCache_.version == version_) return tailCache_.starts;
+    if (wrapCache_.line != line || wrapCache_.version != version_) {
+        WrapLine(LineView(line), layout_, &wrapCache_.starts);
+        wrapCache_.line = line;
+        wrapCache_.version = version_;
+    }
+    return wrapCache_.starts;
+}
+
+const std::vector<uint32_t>& TEditorLines::RowStarts(long long line, std::vector<uint32_t>& scratch) const
+{
+    const std::string_view s = LineView(line);
+    if (s.size() >= kLongLine) return CachedRowStarts(line);
+    WrapLine(s, layout_, &scratch);
+    return scratch;
+}
+
 TRowInfo TEditorLines::RowInfo(long long row) const
 {
     const auto [line, index] = RowToLineAndIndex(row);
     const std::string_view s = LineView(line);
-    std::vector<uint32_t> starts;
-    WrapLine(s, layout_, &starts);
+    std::vector<uint32_t> scratch;
+    const std::vector<uint32_t>& starts = RowStarts(line, scratch);
     TRowInfo info;
     info.line = line;
     info.index = std::min(index, int(starts.size()) - 1);
@@ -542,8 +586,8 @@ TRowInfo TEditorLines::RowInfo(long long row) const
 long long TEditorLines::RowOfPos(TTextPos pos) const
 {
     pos = Clamp(pos);
-    std::vector<uint32_t> starts;
-    WrapLine(LineView(pos.line), layout_, &starts);
+    std::vector<uint32_t> scratch;
+    const std::vector<uint32_t>& starts = RowStarts(pos.line, scratch);
     const auto it = std::upper_bound(starts.begin(), starts.end(), uint32_t(pos.byte));
     return FirstRowOfLine(pos.line) + (it - starts.begin()) - 1;
 }
@@ -552,8 +596,8 @@ int TEditorLines::ColumnOfPos(TTextPos pos) const
 {
     pos = Clamp(pos);
     const std::string_view s = LineView(pos.line);
-    std::vector<uint32_t> starts;
-    WrapLine(s, layout_, &starts);
+    std::vector<uint32_t> scratch;
+    const std::vector<uint32_t>& starts = RowStarts(pos.line, scratch);
     const auto it = std::upper_bound(starts.begin(), starts.end(), uint32_t(pos.byte));
     return ColumnOf(s, *(it - 1), size_t(pos.byte), layout_);
 }

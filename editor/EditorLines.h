@@ -88,6 +88,11 @@ public:
     long long FirstRowOfLine(long long line) const;      // clamped onto the text
     int RowsOfLine(long long line) const;
     TRowInfo RowInfo(long long row) const;               // row clamped onto the text
+    // The first byte of every row of a line. Long lines are kept wrapped, and appending to the last
+    // line wraps only the appended part, so a line that grows without end stays cheap.
+    // Returns a kept vector for long lines (valid until the next call on this object) or scratch
+    // filled for short ones.
+    const std::vector<uint32_t>& RowStarts(long long line, std::vector<uint32_t>& scratch) const;
     long long RowOfPos(TTextPos pos) const;
     int ColumnOfPos(TTextPos pos) const;
     TTextPos PosOfRowCol(long long row, int col) const;
@@ -145,6 +150,18 @@ private:
     void MoveMarks(const TLinesChange& change);
     void Record(Step step);
     std::pair<long long, int> RowToLineAndIndex(long long row) const;
+
+    const std::vector<uint32_t>& CachedRowStarts(long long line) const;
+
+    // Row starts of one long line, valid while version_ is unchanged.
+    struct WrapCache {
+        long long line = -1;
+        uint64_t version = 0;
+        std::vector<uint32_t> starts;
+    };
+    mutable WrapCache wrapCache_;   // any long line
+    WrapCache tailCache_;           // the last line, kept up to date by appends
+    uint64_t version_ = 1;
 
     std::vector<Block> blocks_;
     std::vector<long long> firstLine_, firstRow_, firstByte_;

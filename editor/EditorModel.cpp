@@ -100,7 +100,18 @@ void TEditorModel::OnLinesChanged(const TLinesChange& change)
 
 void TEditorModel::SetText(std::string_view text) { lines_->SetText(text); }
 
-void TEditorModel::AppendText(std::string_view text) { lines_->Append(text); }
+void TEditorModel::AppendText(std::string_view text, bool caretToEnd)
+{
+    if (caretToEnd) {
+        caret_ = anchor_ = lines_->EndPos();
+        preferredCol_ = -1;
+    }
+    lines_->Append(text);
+    if (caretToEnd) {
+        caretColWish_ = anchorColWish_ = lines_->ColumnOfPos(caret_);
+        Changed();
+    }
+}
 
 void TEditorModel::SetWordWrap(bool on)
 {

@@ -48,8 +48,9 @@ public:
     std::string Text() const { return lines_->Text(); }
     void SetText(std::string_view text);
     void Clear() { SetText({}); }
-    // Appends at the end without scrolling; a caret at the end stays at the end.
-    void AppendText(std::string_view text);
+    // Appends at the end without scrolling; a caret at the end stays at the end. With caretToEnd
+    // the selection is dropped and the caret put at the end first (the receive display's way).
+    void AppendText(std::string_view text, bool caretToEnd = false);
 
     // Layout (shared by every view of the same text).
     bool WordWrap() const { return lines_->Layout().WordWrap; }

@@ -121,6 +121,17 @@ int THighlighter::Tokenize(std::string_view line, int state, std::vector<TToken>
             kind = TTokenKind::Reserve;
         tokens->push_back({uint32_t(start), uint32_t(end - start), kind, bracket});
     };
+    if (!tokens && state < 0) {
+        // Only the end state is wanted: a line in which no opening text stands cannot leave a range open.
+        bool opener = false;
+        for (const auto& item : rules_.Brackets) {
+            if (!item.LeftBracket.empty() && !item.RightBracket.empty() && line.find(item.LeftBracket) != std::string_view::npos) {
+                opener = true;
+                break;
+            }
+        }
+        if (!opener) return -1;
+    }
     size_t i = 0;
     const size_t n = line.size();
     if (state >= 0 && size_t(state) < rules_.Brackets.size()) {

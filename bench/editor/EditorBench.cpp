@@ -76,7 +76,7 @@ PaintFigures PaintAt(pek::TEditorEx& editor, long long row)
     return {Seconds(t0, t1) * 1000, Seconds(t1, t2) * 1000 / kRepeats};
 }
 
-void Run(const char* title, long long megabytes, bool luaRules)
+void Run(const char* title, long long megabytes, bool luaRules, bool lineBreaks = true)
 {
     pek::TEditorEx editor;
     editor.resize(1000, 800);  // about 50 rows of 80 columns and more
@@ -101,7 +101,11 @@ void Run(const char* title, long long megabytes, bool luaRules)
     double appendSeconds = 0;
     std::string chunk;
     while (appended < target) {
-        while (pending.size() < 4096) pending += source.NextLine();
+        while (pending.size() < 4096) {
+            std::string line = source.NextLine();
+            if (!lineBreaks) line.resize(line.size() - 2);
+            pending += line;
+        }
         // Chunks of 255 bytes, as the receive handler reads them; it scrolls once per burst.
         const auto t0 = Clock::now();
         for (int k = 0; k < 16 && appended < target; ++k) {
@@ -158,5 +162,6 @@ int main(int argc, char** argv)
     const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 50;
     Run("Pane with the template settings (wrap at 80, a reserved word):", megabytes, false);
     Run("Pane with Lua highlighting (ranges carried across lines):", megabytes, true);
+    Run("A stream without line breaks (one endless line):", megabytes, false, false);
     return 0;
 }

@@ -234,6 +234,44 @@ TEST(EditorLines, ListenersSeeEveryEditAndTheEndOfABatch)
     EXPECT_EQ(kinds.size(), 3u);
 }
 
+TEST(EditorLines, AppendingToOneEndlessLineWrapsLikeTheWholeLine)
+{
+    TEditorLines t;
+    t.SetLayout({true, 80, 8});
+    const std::string pieces[] = {"abc", "\x82\xa0", "\t", "x\x83", "\x4a", std::string(77, 'z'), "\xb1"};
+    std::string whole;
+    for (int i = 0; i < 3000; ++i) {
+        const std::string& p = pieces[size_t(i * 7 + i / 3) % 7];
+        t.Append(p);
+        whole += p;
+        if (i % 97 == 0) {
+            std::vector<uint32_t> expected, scratch;
+            ASSERT_EQ(t.RowCount(), WrapLine(whole, t.Layout(), &expected)) << i;
+            ASSERT_EQ(t.RowStarts(0, scratch), expected) << i;
+        }
+    }
+    // An edit elsewhere drops the kept rows; they are rebuilt from the line.
+    t.Replace({0, 0}, {0, 1}, "");
+    whole.erase(0, 1);
+    std::vector<uint32_t> expected, scratch;
+    EXPECT_EQ(t.RowCount(), WrapLine(whole, t.Layout(), &expected));
+    EXPECT_EQ(t.RowStarts(0, scratch), expected);
+    t.Append("\r\nnext");
+    EXPECT_EQ(t.RowCount(), static_cast<long long>(expected.size()) + 1);
+}
+
+TEST(EditorLines, ALeadByteEndingOneAppendPairsWithTheNext)
+{
+    TEditorLines t;
+    t.SetLayout({true, 80, 8});
+    t.Append(std::string(79, 'a') + "\x83");  // alone it is one column and fills the row
+    EXPECT_EQ(t.RowCount(), 2);
+    t.Append("\x4a");  // now a double-byte character at column 79: it starts the next row
+    std::vector<uint32_t> scratch;
+    EXPECT_EQ(t.RowStarts(0, scratch), (std::vector<uint32_t>{0, 79}));
+    EXPECT_EQ(t.RowCount(), 2);
+}
+
 TEST(EditorLines, ManyLinesSpreadOverBlocksStayConsistent)
 {
     TEditorLines t;

@@ -225,6 +225,20 @@ TEST(EditorModel, AppendKeepsTheCaretAtTheEndAndTheScrollPosition)
     EXPECT_EQ(m.CaretPos(), m.Lines().EndPos());
 }
 
+TEST(EditorModel, AppendCanPutTheCaretAtTheEndFirst)
+{
+    TEditorModel m;
+    m.SetText("abc\r\ndef");
+    m.SetSelStart(1);
+    m.SetSelLength(2);
+    m.AppendText("gh", false);
+    EXPECT_EQ(m.SelText(), "bc");  // left alone
+    m.AppendText("\r\nij", true);
+    EXPECT_FALSE(m.Selected());
+    EXPECT_EQ(m.CaretPos(), (TTextPos{2, 2}));
+    EXPECT_EQ(m.TopRow(), 0);
+}
+
 TEST(EditorModel, TopRowIsClampedOntoTheText)
 {
     TEditorModel m;

@@ -101,6 +101,19 @@ TEST(Highlighter, ReservedWordsIgnoreCaseAndNumbersUrlsMailsAreRecognised)
     EXPECT_EQ(p[6], (Piece{"me@example.org", TTokenKind::Mail, -1}));
 }
 
+TEST(Highlighter, EndStateAloneAgreesWithTheFullTokenisation)
+{
+    THighlighter h;
+    h.SetRules(LuaRules());
+    const std::vector<std::string> lines = {"plain", "a \"b", "--[ x", "x ]", "'", "-- [", "\x83\x5d]", "if x then --[[ y ]] end"};
+    for (const auto& line : lines) {
+        for (int state = -1; state < 3; ++state) {
+            std::vector<TToken> tokens;
+            EXPECT_EQ(h.Tokenize(line, state, nullptr), h.Tokenize(line, state, &tokens)) << line << " " << state;
+        }
+    }
+}
+
 TEST(Highlighter, ModelCarriesRangeStatesLazilyAndRecomputesAfterEdits)
 {
     TEditorModel m;
