@@ -798,29 +798,10 @@ void TOleddEditor::dropEvent(QDropEvent* event)
     TEditorModel& m = Model();
     const bool internalMove = event->source() == this && event->dropAction() == Qt::MoveAction && m.Selected();
     if (internalMove) {
-        const auto [a, z] = m.OrderedSelection();
-        if (at >= a && at <= z) {  // dropped onto itself
+        if (!m.MoveSelectionTo(at)) {  // dropped onto itself
             event->ignore();
             return;
         }
-        TEditorLines& lines = m.Lines();
-        const long long removed = lines.PosToOffset(z) - lines.PosToOffset(a);
-        lines.BeginUpdate();
-        long long startOffset, insertedLength;
-        if (at > z) {
-            // Insert first: the selection before the drop point does not move.
-            const TTextPos end = lines.Replace(at, at, text);
-            insertedLength = lines.PosToOffset(end) - lines.PosToOffset(at);
-            startOffset = lines.PosToOffset(at) - removed;
-            lines.Replace(a, z, {});
-        } else {
-            lines.Replace(a, z, {});
-            const TTextPos end = lines.Replace(at, at, text);
-            startOffset = lines.PosToOffset(at);
-            insertedLength = lines.PosToOffset(end) - startOffset;
-        }
-        lines.EndUpdate();
-        m.Select(lines.OffsetToPos(startOffset), lines.OffsetToPos(startOffset + insertedLength));
         droppedHere_ = true;
     } else {
         m.SetCaretPos(at);

@@ -499,6 +499,31 @@ void TEditorModel::DeleteSelection()
     InsertText({});
 }
 
+bool TEditorModel::MoveSelectionTo(TTextPos pos)
+{
+    if (!Selected() || selMode_ == TSelectionMode::smBox) return false;
+    pos = lines_->Clamp(pos);
+    const auto [a, z] = OrderedSelection();
+    if (pos >= a && pos <= z) return false;
+    const std::string text = lines_->GetRange(a, z);
+    const long long removed = lines_->PosToOffset(z) - lines_->PosToOffset(a);
+    long long start;
+    lines_->BeginUpdate();
+    if (pos > z) {
+        // Insert first: the selection before the drop point does not move.
+        start = lines_->PosToOffset(pos) - removed;
+        lines_->Replace(pos, pos, text);
+        lines_->Replace(a, z, {});
+    } else {
+        lines_->Replace(a, z, {});
+        start = lines_->PosToOffset(pos);
+        lines_->Replace(pos, pos, text);
+    }
+    lines_->EndUpdate();
+    Select(lines_->OffsetToPos(start), lines_->OffsetToPos(start + removed));
+    return true;
+}
+
 void TEditorModel::DeleteBack()
 {
     if (Selected()) {

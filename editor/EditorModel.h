@@ -123,6 +123,9 @@ public:
     void InsertText(std::string_view text);                // at the caret, replacing the selection
     void TypeText(std::string_view text);                  // typed: overwrite mode and undo merging
     void DeleteSelection();
+    // Moves the (normal) selected text to pos, as a drag within the control does; the moved text
+    // stays selected. False, changing nothing, when pos lies inside the selection.
+    bool MoveSelectionTo(TTextPos pos);
     void DeleteBack();                                      // Backspace
     void DeleteForward();                                   // Delete
     void SetClipboard(TEditorClipboard* clipboard) { clipboard_ = clipboard; }

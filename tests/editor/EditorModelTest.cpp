@@ -117,6 +117,24 @@ TEST(EditorModel, BoxSelectionTakesColumnsOfEveryRow)
     EXPECT_EQ(m.Text(), "aef\r\ngkl\r\nm");
 }
 
+TEST(EditorModel, MovingTheSelectionForwardBackwardAndOntoItself)
+{
+    TEditorModel m;
+    m.SetText("abc\r\ndef\r\nghi");
+    m.Select({0, 1}, {1, 1});  // "bc\r\nd"
+    ASSERT_TRUE(m.MoveSelectionTo({2, 1}));
+    EXPECT_EQ(m.Text(), "aef\r\ngbc\r\ndhi");
+    EXPECT_EQ(m.SelText(), "bc\r\nd");
+    ASSERT_TRUE(m.MoveSelectionTo({0, 0}));
+    EXPECT_EQ(m.Text(), "bc\r\ndaef\r\nghi");
+    EXPECT_EQ(m.SelText(), "bc\r\nd");
+    EXPECT_FALSE(m.MoveSelectionTo({0, 1}));
+    EXPECT_EQ(m.Text(), "bc\r\ndaef\r\nghi");
+    m.Undo();
+    m.Undo();
+    EXPECT_EQ(m.Text(), "aef\r\ngbc\r\ndhi");
+}
+
 TEST(EditorModel, CutCopyPasteThroughTheClipboard)
 {
     FakeClipboard clip;
