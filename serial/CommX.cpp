@@ -355,8 +355,13 @@ void TCustomCommX::HandleReport(ReportKind kind, std::uint32_t value, std::uint6
         // rather than after a round trip through the receive thread; a short bound keeps the
         // rest of the main thread's work going under a continuous stream.
         const auto until = SteadyClock::now() + std::chrono::milliseconds(2);
-        for (;;) {
-            const std::int32_t count = InQueCount();
+        for (bool first = true;; first = false) {
+            std::int32_t count = InQueCount();
+            if (count <= 0 && !first) {
+                // The next piece is usually a moment away; waiting for it here beats a round trip.
+                const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - SteadyClock::now()).count();
+                if (left > 0 && port_->WaitReadable(int(std::min<long long>(left, 1)))) count = InQueCount();
+            }
             if (count <= 0 || !OnReceive) break;
             const ReceiveEvent handler = OnReceive;  // the handler may reassign the event
             const std::uint64_t before = bytesRead_.load();
