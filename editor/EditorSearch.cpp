@@ -1,7 +1,6 @@
 #include "editor/EditorSearch.h"
 
 #include "editor/EditorLayout.h"
-#include "editor/Highlighter.h"
 #include "macro/Onig.h"
 
 namespace pek {
@@ -23,6 +22,27 @@ int HexValue(char c)
 }
 
 unsigned char FoldAnk(unsigned char c) { return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c; }
+
+// Full-width small letters (82 81 to 82 9A) fold onto the capitals (82 60 to 82 79).
+unsigned char FoldTrail(unsigned char lead, unsigned char trail)
+{
+    return (lead == 0x82 && trail >= 0x81 && trail <= 0x9A) ? static_cast<unsigned char>(trail - 0x21) : trail;
+}
+
+std::string FoldCase(std::string_view s)
+{
+    std::string out(s);
+    for (size_t i = 0; i < out.size();) {
+        if (CharBytes(out, i) == 2) {
+            out[i + 1] = char(FoldTrail(static_cast<unsigned char>(out[i]), static_cast<unsigned char>(out[i + 1])));
+            i += 2;
+        } else {
+            out[i] = char(FoldAnk(static_cast<unsigned char>(out[i])));
+            ++i;
+        }
+    }
+    return out;
+}
 }  // namespace
 
 std::string UnescapeFindString(std::string_view s)
@@ -68,7 +88,7 @@ bool TLineMatcher::Prepare(std::string_view pattern, TSearchOptions options, boo
     needle_ = needle_.substr(0, needle_.find('\0'));
     if (needle_.empty()) return false;
     if (!(options & soRegexp)) {
-        if (!(options & soMatchCase)) needle_ = UpperAnk(needle_);
+        if (!(options & soMatchCase)) needle_ = FoldCase(needle_);
         return true;
     }
     if (!regexAvailable || !onig::Loaded()) return false;
@@ -101,7 +121,11 @@ std::vector<TLineMatch> TLineMatcher::Matches(std::string_view line) const
         bool hit = true;
         for (size_t k = 0; k < n && hit;) {
             const int len = CharBytes(line, i + k);
-            if (len == 2 || matchCase) {
+            if (len == 2 && !matchCase) {
+                const unsigned char lead = static_cast<unsigned char>(line[i + k]);
+                hit = k + 1 < n && lead == static_cast<unsigned char>(needle_[k]) &&
+                      FoldTrail(lead, static_cast<unsigned char>(line[i + k + 1])) == static_cast<unsigned char>(needle_[k + 1]);
+            } else if (len == 2 || matchCase) {
                 hit = line.compare(i + k, size_t(len), needle_, k, size_t(len)) == 0 &&
                       (len == 1 || k + 1 < n);
             } else {

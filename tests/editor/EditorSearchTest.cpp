@@ -25,6 +25,16 @@ TEST(EditorSearch, PlainSearchWithAndWithoutCase)
     EXPECT_FALSE(m.Prepare("", 0, false));
 }
 
+TEST(EditorSearch, PlainSearchFoldsFullWidthLettersToo)
+{
+    TLineMatcher m;
+    // Full-width A (82 60) and a (82 81).
+    ASSERT_TRUE(m.Prepare("\x82\x81x", 0, false));
+    EXPECT_EQ(Starts(m, "\x82\x60X \x82\x81x"), (std::vector<long long>{0, 4}));
+    ASSERT_TRUE(m.Prepare("\x82\x81x", soMatchCase, false));
+    EXPECT_EQ(Starts(m, "\x82\x60X \x82\x81x"), (std::vector<long long>{4}));
+}
+
 TEST(EditorSearch, PlainSearchNeverMatchesInsideADoubleByteCharacter)
 {
     TLineMatcher m;
