@@ -1,0 +1,119 @@
+#include "WindowFixture.h"
+
+#include <QComboBox>
+
+using namespace pek;
+using namespace pek::test;
+
+TEST_F(WindowTest, ACommandIsEchoedAndSentWithTheLineEnding)
+{
+    PortSettings("ComCrTypTrans=2\r\n");
+    Start();
+    Type("ATZ");
+    EXPECT_EQ(pty.readExactly(5), "ATZ\r\n");
+    EXPECT_EQ(PaneText(), "ATZ\r\n");
+    EXPECT_TRUE(form->InpCmdCbx->currentText().isEmpty());
+}
+
+TEST_F(WindowTest, AnAtSignSuppressesTheEchoOnce)
+{
+    PortSettings();
+    Start();
+    Type("@ATZ");
+    EXPECT_EQ(pty.readExactly(4), "ATZ\r");
+    EXPECT_EQ(PaneText(), "");
+    EXPECT_TRUE(form->Echo());
+    Type("ATI");
+    EXPECT_EQ(pty.readExactly(4), "ATI\r");
+    EXPECT_EQ(PaneText(), "ATI\r\n");
+}
+
+TEST_F(WindowTest, AnEmptyCommandSendsOnlyTheLineEnding)
+{
+    PortSettings();
+    Start();
+    Type("");
+    EXPECT_EQ(pty.readExactly(1), "\r");
+    EXPECT_TRUE(form->History().Items().empty());
+}
+
+TEST_F(WindowTest, HistoryKeepsTwentyDistinctCommandsMostRecentFirstAndIsSaved)
+{
+    PortSettings();
+    Start();
+    Type("ATZ");
+    Type("ATI");
+    Type("ATZ");
+    EXPECT_EQ(form->History().Items(), (std::vector<std::string>{"ATZ", "ATI"}));
+    for (int i = 0; i < 20; ++i) Type("AT+" + std::to_string(i));
+    EXPECT_EQ(form->History().Items().size(), 20u);
+    EXPECT_EQ(form->History().Items().front(), "AT+19");
+    EXPECT_EQ(form->History().Items().back(), "AT+0");
+    EXPECT_EQ(form->InpCmdCbx->count(), 20);
+    ProfileFile ini(iniPath());
+    EXPECT_EQ(FromCommaText(ini.ReadString(Sjis("環境"), "InpCmd", "")), form->History().Items());
+    // Commands from elsewhere do not enter the history.
+    form->ExecCommand(0, "FROMSCRIPT", false);
+    EXPECT_EQ(form->History().Items().front(), "AT+19");
+    EXPECT_TRUE(PaneShows("FROMSCRIPT\r\n"));
+}
+
+TEST_F(WindowTest, AMissingMacroFileIsReportedAndEchoIsKept)
+{
+    PortSettings();
+    Start();
+    Type("@!nothere.lua");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text, "nothere.lua が見つかりません。");
+    EXPECT_EQ(dialogs.messages[0].caption, "ファイルエラー");
+    EXPECT_TRUE(form->Echo());
+    EXPECT_EQ(PaneText(), "");
+    Type("!!gone.lua");
+    EXPECT_TRUE(dialogs.Shown("gone.lua が見つかりません。"));
+    EXPECT_EQ(pty.readAvailable(std::chrono::milliseconds(50)), "");
+}
+
+TEST_F(WindowTest, ASheetWithoutAPortSaysSo)
+{
+    PortSettings();
+    Start();
+    form->FileCloseComActExecute();
+    EXPECT_EQ(form->SheetPort(0), nullptr);
+    EXPECT_EQ(form->windowTitle().toStdString(), "(無題)");
+    Type("ATZ");
+    EXPECT_TRUE(dialogs.Shown("通信ポートが開いていません"));
+    EXPECT_EQ(PaneText(), "ATZ\r\n");
+}
+
+TEST_F(WindowTest, EnterAndEscapeInTheCommandBox)
+{
+    PortSettings();
+    Start();
+    form->show();
+    QLineEdit* edit = form->InpCmdCbx->lineEdit();
+    edit->setFocus();
+    QTest::keyClicks(edit, "ATZ");
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(pty.readExactly(4), "ATZ\r");
+    QTest::keyClicks(edit, "junk");
+    QTest::keyClick(edit, Qt::Key_Escape);
+    EXPECT_TRUE(form->InpCmdCbx->currentText().isEmpty());
+    // Ctrl+Enter belongs to the call-function picker, not to sending.
+    QTest::keyClicks(edit, "ATI");
+    QTest::keyClick(edit, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(pty.readAvailable(std::chrono::milliseconds(50)), "");
+}
+
+TEST_F(WindowTest, TypingInAReadOnlyPaneGoesToTheCommandBox)
+{
+    PortSettings();
+    Start();
+    form->show();
+    QApplication::setActiveWindow(form.get());
+    TEditorEx* pane = form->SheetPane(0);
+    pane->setFocus();
+    QTest::keyClick(pane, Qt::Key_A);
+    QTest::keyClick(pane, 'T', Qt::ShiftModifier);
+    EXPECT_EQ(form->InpCmdCbx->currentText().toStdString(), "aT");
+    EXPECT_EQ(PaneText(), "");
+}

@@ -1,0 +1,126 @@
+#include "WindowFixture.h"
+
+#include <regex>
+#include <thread>
+
+using namespace pek;
+using namespace pek::test;
+
+TEST_F(WindowTest, TickStampsStartEveryShownLine)
+{
+    PortSettings("ComTimeTyp=1\r\n");
+    Start();
+    Receive("abc\r\ndef");
+    ASSERT_TRUE(PaneShows("def"));
+    EXPECT_TRUE(std::regex_match(PaneText(), std::regex("[0-9]+\\| abc\r\n[0-9]+\\| def"))) << PaneText();
+}
+
+TEST_F(WindowTest, ALineBreakAtAChunkEndWaitsForTheNextLineToStamp)
+{
+    PortSettings("ComTimeTyp=2\r\n");
+    Start();
+    Receive("one\r\n");
+    EXPECT_TRUE(std::regex_match(PaneText(), std::regex("[0-9]{2}_[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}\\| one\r\n")))
+        << PaneText();
+    Receive("two");
+    EXPECT_TRUE(std::regex_match(PaneText(), std::regex("(\\d\\d_\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\| (one\r\n|two)){2}")))
+        << PaneText();
+}
+
+TEST_F(WindowTest, ControlCodesAreProcessedButStoredAsReceived)
+{
+    PortSettings();
+    Start();
+    Receive("AB\bC\x07\x1b" "D\r\n");
+    EXPECT_EQ(PaneText(), "ACD\r\n");
+    Receive("xyz");
+    Receive("\b");
+    EXPECT_EQ(PaneText(), "ACD\r\nxy");
+    std::int32_t from = 0;
+    EXPECT_EQ(form->SheetPort(0)->RingBuf().Get(from, 100), "AB\bC\x07\x1b" "D\r\nxyz\b");
+}
+
+TEST_F(WindowTest, ABackspaceRemovesAWholeDoubleByteCharacter)
+{
+    PortSettings();
+    Start();
+    Receive("a\x82\xA0");
+    Receive("\b");
+    EXPECT_EQ(PaneText(), "a");
+}
+
+TEST_F(WindowTest, WithoutControlCodeProcessingEveryByteIsShown)
+{
+    PortSettings();
+    Start();
+    form->SetCtrlCode(false);
+    Receive("A\x07" "B\bC");
+    EXPECT_EQ(PaneText(), "A\x07" "B\bC");
+}
+
+TEST_F(WindowTest, ADoubleByteCharacterSplitAcrossChunksIsShownOnce)
+{
+    PortSettings();
+    Start();
+    Receive("x\x82");
+    EXPECT_EQ(PaneText(), "x");
+    Receive("\xA0y");
+    EXPECT_EQ(PaneText(), "x\x82\xA0y");
+}
+
+TEST_F(WindowTest, LineErrorsShowInOrderFramingOverrunParity)
+{
+    PortSettings();
+    Start();
+    form->CommX1Error(*form->SheetPort(0), 8 | 4 | 2);
+    EXPECT_EQ(PaneText(), Sjis("フレーミングエラー\r\nバッファオーバーラン\r\nパリティエラー\r\n"));
+}
+
+TEST_F(WindowTest, AFloodArrivesCompleteAndInOrder)
+{
+    PortSettings();
+    Start();
+    std::string sent;
+    for (int i = 0; i < 2000; ++i) sent += "line " + std::to_string(i) + " \x83\x65\x83\x58\x83\x67\r\n";
+    // The device writes on its own thread: the pseudo-terminal holds only a few kilobytes, and
+    // the window must keep reading while the device is still writing.
+    std::thread device([&] { pty.write(sent); });
+    const bool complete = PaneShows("line 1999", 0, 20000);
+    device.join();
+    ASSERT_TRUE(complete);
+    EXPECT_EQ(PaneText(), sent);
+}
+
+TEST_F(WindowTest, AVanishedDeviceIsReportedAndTheSheetStaysUsable)
+{
+    PortSettings();
+    Start();
+    TCommXEx* port = form->SheetPort(0);
+    ASSERT_TRUE(port->IsOpen());
+    pty.closeMaster();
+    ASSERT_TRUE(PaneShows(Sjis("通信ポートが切断されました")));
+    EXPECT_FALSE(port->IsOpen());
+    Type("AT");  // nothing to send to, but nothing breaks
+    EXPECT_TRUE(PaneShows("AT\r\n"));
+}
+
+TEST_F(WindowTest, AShadowWindowShowsWhatTheMainWindowReceives)
+{
+    PortSettings();
+    Start();
+    TPekForm* shadow = form->ViewOtherWinActExecute();
+    ASSERT_NE(shadow, nullptr);
+    EXPECT_TRUE(shadow->IsShadow());
+    EXPECT_EQ(shadow->ExtraMenu1->text().toStdString(), "【影】");
+    EXPECT_EQ(shadow->windowTitle().toStdString(), "(無題)-COM1");
+    Receive("seen twice\r\n");
+    EXPECT_EQ(shadow->SheetPane(0)->Text(), "seen twice\r\n");
+    // Closing the port from the shadow window is refused.
+    shadow->FileCloseComActExecute();
+    EXPECT_TRUE(dialogs.Shown("メインウィンドウでないとポートは閉じれません"));
+    EXPECT_NE(form->SheetPort(0), nullptr);
+    // Once the main window drops the port, the shadow no longer reaches it.
+    form->FileCloseComActExecute();
+    EXPECT_EQ(shadow->SheetPort(0), nullptr);
+    shadow->close();
+}
