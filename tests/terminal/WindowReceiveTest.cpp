@@ -124,3 +124,19 @@ TEST_F(WindowTest, AShadowWindowShowsWhatTheMainWindowReceives)
     EXPECT_EQ(shadow->SheetPort(0), nullptr);
     shadow->close();
 }
+
+TEST_F(WindowTest, AVanishedPortReopensWhenItsDeviceIsBack)
+{
+    PortSettings();
+    Start();
+    TCommXEx* port = form->SheetPort(0);
+    pty.closeMaster();
+    ASSERT_TRUE(PaneShows(Sjis("通信ポートが切断されました")));
+    // The adapter comes back (here: under a new device node that [Ports] now names).
+    PtyPair replugged;
+    ProfileFile(iniPath()).WriteString("Ports", "COM1", replugged.slavePath());
+    ASSERT_TRUE(PaneShows(Sjis("通信ポートを再接続しました"), 0, 10000));
+    EXPECT_TRUE(port->IsOpen());
+    Type("AT");
+    EXPECT_EQ(replugged.readExactly(3), "AT\r");
+}
