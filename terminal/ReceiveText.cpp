@@ -69,6 +69,28 @@ std::string InsertLinePrefixes(std::string_view text, std::string_view prefix)
     return out;
 }
 
+void LineStamper::Reset(bool atLineStart, bool endsWithCr)
+{
+    atLineStart_ = atLineStart;
+    endsWithCr_ = atLineStart && endsWithCr;
+}
+
+void LineStamper::Add(std::string_view text, std::string_view prefix, std::string& out)
+{
+    if (text.empty()) return;
+    if (endsWithCr_ && text.front() == '\n') {
+        out += '\n';
+        text.remove_prefix(1);
+        endsWithCr_ = false;
+        if (text.empty()) return;
+    }
+    if (atLineStart_) out += prefix;
+    out += InsertLinePrefixes(text, prefix);
+    const char last = text.back();
+    atLineStart_ = last == '\r' || last == '\n';
+    endsWithCr_ = last == '\r';
+}
+
 std::string LeadByteHold::Take(std::string_view chunk)
 {
     // A chunk that filtering emptied keeps the held byte for the chunk that brings its partner.

@@ -22,6 +22,23 @@ std::string TimeStampPrefix(int timeTyp, std::uint32_t tick, std::time_t now);
 // last two characters: the next append's line start supplies those.
 std::string InsertLinePrefixes(std::string_view text, std::string_view prefix);
 
+// Adds text for the end of a pane with the time-stamp prefix at every line start, keeping track
+// of where the pane's text ends. A CR that ended one piece and an LF that starts the next are one
+// line break: the LF follows the CR without a stamp between them.
+class LineStamper {
+public:
+    // atLineStart: the pane's text ends with a line break (or is empty); endsWithCr: with a CR.
+    void Reset(bool atLineStart, bool endsWithCr);
+    // Appends the stamped form of text to out.
+    void Add(std::string_view text, std::string_view prefix, std::string& out);
+    bool AtLineStart() const { return atLineStart_; }
+    bool EndsWithCr() const { return endsWithCr_; }
+
+private:
+    bool atLineStart_ = true;
+    bool endsWithCr_ = false;
+};
+
 // Holds back a lead byte that ended a chunk without its trail byte, and puts it in front of the
 // next chunk, so a double-byte character is never split between two appends.
 class LeadByteHold {

@@ -28,6 +28,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -647,6 +649,7 @@ void TPekForm::FileCloseActExecute()
     sheets_.erase(sheets_.begin() + active);
     PageControl1->removeTab(active);
     if (sheet->reconnect) sheet->reconnect->deleteLater();
+    paneEndsWithCr_.erase(sheet->pane);
     sheet->page->deleteLater();
     PageControl1->setCurrentIndex(std::max(0, active - 1));
     PageControl1Change();
@@ -799,45 +802,51 @@ void TPekForm::CommX1Receive(TCustomCommX& sender, std::int32_t receiveSize)
     Sheet& sheet = *sheets_[size_t(sheetIndex)];
     TEditorEx& pane = *sheet.pane;
     const bool textLog = port.LogRcv() && !port.LogBin();
-    bool chunkFull = false;
+    // A flood is shown chunk by chunk but appended, logged and scrolled once per call; the call
+    // returns after a slice of time so painting and input keep up. Unread bytes stay in the port
+    // and the receive thread reports them again at once.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(15);
+    std::optional<PaneAppend> append;
+    append.emplace(*this, pane, &port, textLog);
     std::int32_t remaining = receiveSize;
     char chunk[256];
     while (remaining > 0) {
         // Asking for no more than the queue holds returns at once.
         const std::int32_t n = port.Read(chunk, std::min<std::int32_t>(255, remaining));
         if (n < 1) break;
-        if (n == 255) chunkFull = true;
         port.RingBuf().Put(chunk, n);
         if (port.LogBin() && port.LogRcv() && port.LogOpened()) port.LogWrite(std::string_view(chunk, size_t(n)));
         int length = n;
         if (ctrlCode_) {
             if (chunk[0] == 8) {
-                TEditorModel& model = pane.Model();
-                TEditorLines& lines = model.Lines();
-                const TTextPos end = lines.EndPos();
-                if (end.byte > 0) {
-                    // Remove the last character; half a double-byte character would garble the line.
-                    const std::string_view last = lines.LineView(end.line);
-                    long long start = 0;
-                    long long previous = 0;
-                    while (start < end.byte) {
-                        previous = start;
-                        start += IsDBCSLeadByte(static_cast<unsigned char>(last[size_t(start)])) ? 2 : 1;
-                    }
-                    lines.Replace({end.line, previous}, end, "");
-                }
+                append.reset();  // the pane must hold everything before the backspace acts on it
+                RemoveLastCharacter(pane);
+                append.emplace(*this, pane, &port, textLog);
             }
             length = ControlCodeFilter(chunk, length);
         }
-        const std::string text = sheet.leadByte.Take(std::string_view(chunk, size_t(length)));
-        if (chunkFull)
-            AppendToPane(pane, &port, textLog, text);
-        else
-            ShowText(sheetIndex, text, textLog);
-        if (!port.IsOpen()) break;
+        append->Add(sheet.leadByte.Take(std::string_view(chunk, size_t(length))));
+        if (!port.IsOpen() || std::chrono::steady_clock::now() >= deadline) break;
         remaining = port.InQueCount();
     }
-    if (chunkFull) ScrollToEnd(pane);
+    append.reset();
+    ScrollToEnd(pane);
+}
+
+void TPekForm::RemoveLastCharacter(TEditorEx& pane)
+{
+    TEditorLines& lines = pane.Model().Lines();
+    const TTextPos end = lines.EndPos();
+    if (end.byte == 0) return;
+    // The whole last character: half a double-byte character would garble the line.
+    const std::string_view last = lines.LineView(end.line);
+    long long start = 0;
+    long long previous = 0;
+    while (start < end.byte) {
+        previous = start;
+        start += IsDBCSLeadByte(static_cast<unsigned char>(last[size_t(start)])) ? 2 : 1;
+    }
+    lines.Replace({end.line, previous}, end, "");
 }
 
 void TPekForm::CommX1Error(TCustomCommX& sender, std::int32_t errorState)
@@ -897,25 +906,34 @@ void TPekForm::ShowText(int sheetIndex, std::string_view text, bool log)
 
 void TPekForm::AppendToPane(TEditorEx& pane, TCommXEx* port, bool log, std::string_view text)
 {
-    // A sheet without a port has no time stamps and no log.
-    const int timeTyp = port ? port->TimeTyp() : 0;
-    const bool logging = log && port && port->LogOpened();
-    TEditorModel& model = pane.Model();
-    model.CollapseSelection();
-    // A new line starts when the text ends with a line break. (A line that fills exactly a row
+    PaneAppend append(*this, pane, port, log);
+    append.Add(text);
+}
+
+TPekForm::PaneAppend::PaneAppend(TPekForm& form, TEditorEx& pane, TCommXEx* port, bool log)
+    : form_(form), pane_(pane), port_(port), log_(log && port), timeTyp_(port ? port->TimeTyp() : 0)
+{
+    // A new line starts where the text ends with a line break. (A line that fills exactly a row
     // also ends at a row start, but it is not a new line and gets no stamp.)
-    const TTextPos end = model.Lines().EndPos();
-    const std::string prefix = TimeStampPrefix(timeTyp, timeGetTime(), std::time(nullptr));
-    std::string out;
-    if (end.byte == 0) {
-        out = prefix;
-        if (logging && !prefix.empty()) port->LogWrite(prefix);
-    }
-    const std::string body = InsertLinePrefixes(text, prefix);
-    out += body;
-    model.AppendText(out);
-    model.SetCaretPos(model.Lines().EndPos());
-    if (logging) port->LogWrite(body);
+    const TTextPos end = pane.Model().Lines().EndPos();
+    const auto cr = form.paneEndsWithCr_.find(&pane);
+    stamper_.Reset(end.byte == 0, end.line > 0 && cr != form.paneEndsWithCr_.end() && cr->second);
+}
+
+void TPekForm::PaneAppend::Add(std::string_view text)
+{
+    // A sheet without a port has no time stamps and no log.
+    const std::string prefix = TimeStampPrefix(timeTyp_, timeGetTime(), std::time(nullptr));
+    stamper_.Add(text, prefix, text_);
+}
+
+void TPekForm::PaneAppend::Flush()
+{
+    form_.paneEndsWithCr_[&pane_] = stamper_.EndsWithCr();
+    if (text_.empty()) return;
+    pane_.Model().AppendText(text_, true);
+    if (log_ && port_->LogOpened()) port_->LogWrite(text_);
+    text_.clear();
 }
 
 void TPekForm::ScrollToEnd(TEditorEx& pane)

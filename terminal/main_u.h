@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class QAction;
@@ -75,6 +76,26 @@ public:
     void ExecCommand(int sheet, std::string text, bool fromUser);
     void RunRunCmdActExecute();
     bool HandleCopyData(std::uint32_t dwData, const std::string& payload);
+
+    // Text on its way to the end of a pane: stamped and logged as one append.
+    class PaneAppend {
+    public:
+        PaneAppend(TPekForm& form, TEditorEx& pane, TCommXEx* port, bool log);
+        ~PaneAppend() { Flush(); }
+        PaneAppend(const PaneAppend&) = delete;
+        PaneAppend& operator=(const PaneAppend&) = delete;
+        void Add(std::string_view text);
+        void Flush();
+
+    private:
+        TPekForm& form_;
+        TEditorEx& pane_;
+        TCommXEx* port_;
+        bool log_;
+        int timeTyp_;
+        LineStamper stamper_;
+        std::string text_;
+    };
 
     // Logging.
     void FileLogActExecute();
@@ -178,6 +199,7 @@ private:
     void EdKeyDown(int& key, Qt::KeyboardModifiers shift);
     void EdKeyPress(std::string& key);
     void CommX1Disconnect(TCustomCommX& sender);
+    static void RemoveLastCharacter(TEditorEx& pane);
     void WatchForReconnect(int sheet);
     int SheetOfPort(const TCustomCommX& port) const;
     TEditorEx* ActivePane() const;
@@ -198,6 +220,7 @@ private:
     int windowNumber_ = 0;
     std::vector<std::unique_ptr<Sheet>> sheets_;
     std::vector<QPointer<TPekForm>> shadows_;
+    std::unordered_map<const TEditorEx*, bool> paneEndsWithCr_;  // a CR whose LF may follow
     int nextShadowNumber_ = 1;
     bool echo_ = true;
     bool ctrlCode_ = true;

@@ -92,3 +92,31 @@ TEST(LeadByteHold, AnEmptiedChunkKeepsTheHeldByte)
     EXPECT_TRUE(hold.Held());
     EXPECT_EQ(hold.Take("\xA0"), "\x82\xA0");
 }
+
+TEST(LineStamper, StampsLineStartsAndKeepsACrLfSplitAcrossPiecesTogether)
+{
+    LineStamper stamper;
+    std::string out;
+    stamper.Add("abc\r", "T| ", out);
+    EXPECT_TRUE(stamper.AtLineStart());
+    stamper.Add("\ndef\r\n", "T| ", out);
+    stamper.Add("g", "T| ", out);
+    EXPECT_EQ(out, "T| abc\r\nT| def\r\nT| g");
+    EXPECT_FALSE(stamper.AtLineStart());
+}
+
+TEST(LineStamper, ALoneLfAfterTheCrPieceAndLoneBreaks)
+{
+    LineStamper stamper;
+    std::string out;
+    stamper.Add("x\r", "> ", out);
+    stamper.Add("\n", "> ", out);  // only the LF: the line start waits for text
+    stamper.Add("\n", "> ", out);  // a second LF is an empty line of its own
+    stamper.Add("y", "> ", out);
+    EXPECT_EQ(out, "> x\r\n> \n> y");
+    LineStamper midLine;
+    midLine.Reset(false, false);
+    std::string rest;
+    midLine.Add("\nz", "> ", rest);
+    EXPECT_EQ(rest, "\nz");  // a break among the last two characters: the next piece stamps
+}

@@ -140,3 +140,12 @@ TEST_F(WindowTest, AVanishedPortReopensWhenItsDeviceIsBack)
     Type("AT");
     EXPECT_EQ(replugged.readExactly(3), "AT\r");
 }
+
+TEST_F(WindowTest, ACrLfSplitBetweenChunksGetsNoStampInside)
+{
+    PortSettings("ComTimeTyp=1\r\n");
+    Start();
+    Receive("abc\r");
+    Receive("\ndef\r\n");
+    EXPECT_TRUE(std::regex_match(PaneText(), std::regex("\\d+\\| abc\r\n\\d+\\| def\r\n"))) << PaneText();
+}
