@@ -8,16 +8,6 @@
 
 namespace pek {
 
-bool IsDBCSLeadByte(unsigned char b) noexcept
-{
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
-bool IsDBCSTrailByte(unsigned char b) noexcept
-{
-    return b >= 0x40 && b <= 0xFC && b != 0x7F;
-}
-
 namespace {
 
 // An iconv descriptor per direction and thread: iconv_t keeps shift state and is not thread-safe.

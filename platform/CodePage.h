@@ -6,10 +6,16 @@
 // The one place where text changes encoding. Data text inside the program is CP932 bytes.
 namespace pek {
 
-// True when b starts a double-byte character in code page 932.
-bool IsDBCSLeadByte(unsigned char b) noexcept;
+// True when b starts a double-byte character in code page 932. (Inline: every received byte meets it.)
+inline bool IsDBCSLeadByte(unsigned char b) noexcept
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
 // True when b may follow a lead byte in code page 932.
-bool IsDBCSTrailByte(unsigned char b) noexcept;
+inline bool IsDBCSTrailByte(unsigned char b) noexcept
+{
+    return b >= 0x40 && b <= 0xFC && b != 0x7F;
+}
 
 // Strict conversions: bytes CP932 does not define become U+FFFD (decoding) or '?' (encoding);
 // the caller that needs to know uses the Checked variants.

@@ -57,15 +57,21 @@ std::string InsertLinePrefixes(std::string_view text, std::string_view prefix)
     if (prefix.empty() || text.size() < 3) return std::string(text);
     std::string out;
     out.reserve(text.size() + prefix.size() * 4);
-    // Only a break that starts at or before the third-to-last character gets a prefix.
+    // Only a break that starts at or before the third-to-last character gets a prefix. Spans
+    // without a break are copied whole: this runs on every received chunk.
     const size_t lastStart = text.size() - 3;
-    for (size_t i = 0; i < text.size(); ++i) {
+    size_t copied = 0;
+    for (size_t i = 0; i <= lastStart; ++i) {
         const char c = text[i];
-        out += c;
-        if (i > lastStart || (c != '\r' && c != '\n')) continue;
-        if (c == '\r' && text[i + 1] == '\n') out += text[++i];
-        out += prefix;
+        if (c != '\r' && c != '\n') continue;
+        size_t end = i + 1;
+        if (c == '\r' && text[end] == '\n') ++end;
+        out.append(text.substr(copied, end - copied));
+        out.append(prefix);
+        copied = end;
+        i = end - 1;
     }
+    out.append(text.substr(copied));
     return out;
 }
 

@@ -805,7 +805,7 @@ void TPekForm::CommX1Receive(TCustomCommX& sender, std::int32_t receiveSize)
     // A flood is shown chunk by chunk but appended, logged and scrolled once per call; the call
     // returns after a slice of time so painting and input keep up. Unread bytes stay in the port
     // and the receive thread reports them again at once.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(15);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(8);
     std::optional<PaneAppend> append;
     append.emplace(*this, pane, &port, textLog);
     std::int32_t remaining = receiveSize;

@@ -120,3 +120,27 @@ TEST(LineStamper, ALoneLfAfterTheCrPieceAndLoneBreaks)
     midLine.Add("\nz", "> ", rest);
     EXPECT_EQ(rest, "\nz");  // a break among the last two characters: the next piece stamps
 }
+
+TEST(LinePrefixes, AgreesWithACharacterByCharacterReadingOnRandomText)
+{
+    // The rule read literally: a break that starts at or before the third-to-last character
+    // (CR LF counting as one) is followed by the prefix.
+    const auto reference = [](const std::string& text) {
+        std::string out;
+        for (size_t i = 0; i < text.size(); ++i) {
+            out += text[i];
+            if (i + 3 > text.size() || (text[i] != '\r' && text[i] != '\n')) continue;
+            if (text[i] == '\r' && text[i + 1] == '\n') out += text[++i];
+            out += "P| ";
+        }
+        return out;
+    };
+    std::srand(7);
+    const char alphabet[] = {'a', 'b', '\r', '\n', '\x82', '\xA0'};
+    for (int round = 0; round < 2000; ++round) {
+        std::string text;
+        const int length = std::rand() % 12;
+        for (int i = 0; i < length; ++i) text += alphabet[std::rand() % 6];
+        EXPECT_EQ(InsertLinePrefixes(text, "P| "), reference(text)) << round;
+    }
+}
