@@ -1122,18 +1122,12 @@ void TPekForm::FileLogActExecute()
         request.defaultSuffix = "log";
         request.filter = QtFilter(Ui("ログファイル (*.log)|*.log|全てのファイル (*.*)|*.*"));
         request.extraPanel = LogOptPnl;
-        const auto chosen = Dialogs().SaveFileName(this, request);
-        if (chosen) {
-            std::string name;
-            if (!Utf8ToCp932Checked(chosen->toStdString(), name)) {
-                ShowMessage("このファイル名はコード932で表せません: " + chosen->toStdString(), "Pek", MB_OK | MB_ICONERROR);
-            } else {
-                try {
-                    port->LogOpen(name, RcvCBox->isChecked(), TrsCBox->isChecked(), MsgCBox->isChecked(),
-                                  BinCBox->isChecked());
-                } catch (const std::exception& error) {
-                    ShowError(error);
-                }
+        if (const auto name = ChooseFile(true, request)) {
+            try {
+                port->LogOpen(*name, RcvCBox->isChecked(), TrsCBox->isChecked(), MsgCBox->isChecked(),
+                              BinCBox->isChecked());
+            } catch (const std::exception& error) {
+                ShowError(error);
             }
         }
     }
@@ -1152,20 +1146,40 @@ void TPekForm::SavePaneToFile(TEditorEx& pane, const std::string& fileName)
     pane.SaveToFile(fileName);
 }
 
-void TPekForm::FileOpenActExecute()
+std::optional<std::string> TPekForm::ChooseFile(bool save, FileDialogRequest request)
 {
-    FileDialogRequest request;
-    const QString filter = Ui("すべてのファイル(*.*)|*.*|Logファイル(*.log)|*.log|Luaファイル(*.lua)|*.lua");
-    request.filter = QtFilter(filter);
-    request.selectedFilter = QtFilterEntry(filter, 1);
-    const auto chosen = Dialogs().OpenFileName(this, request);
-    if (!chosen) return;
+    const auto chosen = save ? Dialogs().SaveFileName(this, request) : Dialogs().OpenFileName(this, request);
+    if (!chosen) return std::nullopt;
+    // Names are CP932 inside the program; one it cannot hold is refused, never mangled.
     std::string name;
     if (!Utf8ToCp932Checked(chosen->toStdString(), name)) {
         ShowMessage("このファイル名はコード932で表せません: " + chosen->toStdString(), "Pek", MB_OK | MB_ICONERROR);
-        return;
+        return std::nullopt;
     }
-    AddSheet(name);
+    return name;
+}
+
+namespace {
+
+FileDialogRequest FilteredRequest(const char* utf8PipeFilter)
+{
+    FileDialogRequest request;
+    const QString filter = Ui(utf8PipeFilter);
+    request.filter = QtFilter(filter);
+    request.selectedFilter = QtFilterEntry(filter, 1);
+    return request;
+}
+
+const char* const kTextFilter = "すべてのファイル(*.*)|*.*|Logファイル(*.log)|*.log";
+
+}  // namespace
+
+void TPekForm::FileOpenActExecute()
+{
+    const auto name =
+        ChooseFile(false, FilteredRequest("すべてのファイル(*.*)|*.*|Logファイル(*.log)|*.log|Luaファイル(*.lua)|*.lua"));
+    if (!name) return;
+    AddSheet(*name);
     LoadHighlight(SheetCount() - 1);
 }
 
@@ -1173,19 +1187,10 @@ void TPekForm::FileLoadActExecute()
 {
     TEditorEx* pane = ActivePane();
     if (!pane) return;
-    FileDialogRequest request;
-    const QString filter = Ui("すべてのファイル(*.*)|*.*|Logファイル(*.log)|*.log");
-    request.filter = QtFilter(filter);
-    request.selectedFilter = QtFilterEntry(filter, 1);
-    const auto chosen = Dialogs().OpenFileName(this, request);
-    if (!chosen) return;
-    std::string name;
-    if (!Utf8ToCp932Checked(chosen->toStdString(), name)) {
-        ShowMessage("このファイル名はコード932で表せません: " + chosen->toStdString(), "Pek", MB_OK | MB_ICONERROR);
-        return;
-    }
+    const auto name = ChooseFile(false, FilteredRequest(kTextFilter));
+    if (!name) return;
     try {
-        LoadFileIntoPane(*pane, name);
+        LoadFileIntoPane(*pane, *name);
     } catch (const std::exception& error) {
         ShowError(error);
     }
@@ -1211,26 +1216,18 @@ bool TPekForm::FileSaveAsActExecute()
     const int active = ActiveSheet();
     if (active < 0) return false;
     Sheet& sheet = *sheets_[size_t(active)];
-    FileDialogRequest request;
-    const QString filter = Ui("すべてのファイル(*.*)|*.*|Logファイル(*.log)|*.log");
-    request.filter = QtFilter(filter);
-    request.selectedFilter = QtFilterEntry(filter, 1);
+    FileDialogRequest request = FilteredRequest(kTextFilter);
     request.defaultSuffix = "log";
-    const auto chosen = Dialogs().SaveFileName(this, request);
-    if (!chosen) return false;
-    std::string name;
-    if (!Utf8ToCp932Checked(chosen->toStdString(), name)) {
-        ShowMessage("このファイル名はコード932で表せません: " + chosen->toStdString(), "Pek", MB_OK | MB_ICONERROR);
-        return false;
-    }
-    if (std::filesystem::path(FileNameToSystem(name)).extension().empty()) name += ".log";
+    auto name = ChooseFile(true, request);
+    if (!name) return false;
+    if (std::filesystem::path(FileNameToSystem(*name)).extension().empty()) *name += ".log";
     try {
-        SavePaneToFile(*sheet.pane, name);
+        SavePaneToFile(*sheet.pane, *name);
     } catch (const std::exception& error) {
         ShowError(error);
         return false;
     }
-    sheet.fileName = name;
+    sheet.fileName = *name;
     UpdateCaptions();
     return true;
 }

@@ -3,6 +3,7 @@
 // display, logging and the settings file. The main window owns the ports; shadow windows show a
 // sheet a second time and share its text and port.
 #include "platform/CopyData.h"
+#include "platform/DialogService.h"
 #include "platform/Profile.h"
 #include "terminal/CommandHistory.h"
 #include "terminal/ReceiveText.h"
@@ -12,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -209,6 +211,7 @@ private:
     void ShowError(const std::exception& error);
     std::string HighlightSection(const std::string& fileName, int sheet) const;
     void SaveHistory();
+    std::optional<std::string> ChooseFile(bool save, FileDialogRequest request);
     void LoadFileIntoPane(TEditorEx& pane, const std::string& fileName);
     void SavePaneToFile(TEditorEx& pane, const std::string& fileName);
     std::unique_ptr<TCommXEx> NewPort();

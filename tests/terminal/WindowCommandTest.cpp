@@ -117,3 +117,33 @@ TEST_F(WindowTest, TypingInAReadOnlyPaneGoesToTheCommandBox)
     EXPECT_EQ(form->InpCmdCbx->currentText().toStdString(), "aT");
     EXPECT_EQ(PaneText(), "");
 }
+
+TEST_F(WindowTest, SavingAnUntitledSheetAsksForANameAndAddsLog)
+{
+    PortSettings();
+    Start();
+    Receive("captured\r\n");
+    dialogs.fileAnswers.push_back(QString::fromStdString(dir.file("capture").string()));
+    EXPECT_TRUE(form->FileSaveActExecute());
+    EXPECT_EQ(ReadFileBytes(dir.file("capture.log")), "captured\r\n");
+    EXPECT_EQ(form->SheetFileName(0), dir.file("capture.log").string());
+    EXPECT_EQ(form->PageControl1->tabText(0).toStdString(), "capture-COM1");
+    // Loading replaces the text, but saving still writes the sheet's own file.
+    WriteFileBytes(dir.file("other.txt"), "other\r\n");
+    dialogs.fileAnswers.push_back(QString::fromStdString(dir.file("other.txt").string()));
+    form->FileLoadActExecute();
+    EXPECT_EQ(PaneText(), "other\r\n");
+    EXPECT_TRUE(form->FileSaveActExecute());
+    EXPECT_EQ(ReadFileBytes(dir.file("capture.log")), "other\r\n");
+}
+
+TEST_F(WindowTest, ANameCodePage932CannotHoldIsRefused)
+{
+    PortSettings();
+    Start();
+    dialogs.fileAnswers.push_back(QString::fromStdString(dir.file("log\xF0\x9F\x98\x80").string()));
+    EXPECT_FALSE(form->FileSaveAsActExecute());
+    ASSERT_FALSE(dialogs.messages.empty());
+    EXPECT_EQ(dialogs.messages.back().text.rfind("このファイル名はコード932で表せません", 0), 0u);
+    EXPECT_EQ(form->SheetFileName(0), Sjis("(無題)"));
+}
