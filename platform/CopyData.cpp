@@ -2,6 +2,7 @@
 
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QPointer>
 
 #include <dirent.h>
 #include <poll.h>
@@ -230,7 +231,11 @@ void CopyDataServer::accept()
                     socket->disconnectFromServer();
                     break;
                 }
+                const QPointer<QLocalSocket> alive(socket);
                 const bool handled = handler_ ? handler_(frame.dwData, frame.payload) : false;
+                // A handler that showed a box ran a nested event loop, in which a sender that gave
+                // up waiting may have disconnected and its socket been deleted.
+                if (!alive) return;
                 appendLe32(answer, handled ? 1 : 0);
                 socket->write(answer.data(), qint64(answer.size()));
                 socket->flush();

@@ -217,6 +217,10 @@ bool ProfileFile::ReadBool(std::string_view section, std::string_view key, bool 
 
 void ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value)
 {
+    // A line break would end the line early and let the rest read as keys or sections of its own.
+    const auto hasBreak = [](std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; };
+    if (hasBreak(section) || hasBreak(key) || hasBreak(value))
+        throw Exception(Sjis("設定ファイルに改行を含む値は書き込めません: ") + std::string(key));
     ProfileText text = load(path_);
     const SectionRange range = findSection(text, section);
     const std::string line = std::string(key) + "=" + std::string(value);

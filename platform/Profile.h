@@ -22,6 +22,8 @@ public:
     int ReadInteger(std::string_view section, std::string_view key, int defaultValue) const;
     bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
 
+    // Throws pek::Exception for a line break in the section, key or value, or when the file
+    // cannot be written.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, int value);
     void WriteBool(std::string_view section, std::string_view key, bool value);

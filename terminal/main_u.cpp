@@ -280,7 +280,7 @@ void TPekForm::CreateActions()
     ViewStayOnTopAct->setCheckable(true);
     later(ViewSplitAct, "ViewSplitAct", "分割");
     ViewSplitAct->setCheckable(true);
-    make(ViewOtherWinAct, "ViewOtherWinAct", "別の窓を開く", [this] { MainWindow().ViewOtherWinActExecute(); });
+    make(ViewOtherWinAct, "ViewOtherWinAct", "別の窓を開く", [this] { ViewOtherWinActExecute(); });
     later(ViewDebugger, "ViewDebugger", "デバッガー表示(&D)");
     later(ViewStopMcrAct, "ViewStopMcrAct", "マクロ停止窓表示");
     later(ViewLuaGuiAct, "ViewLuaGuiAct", "Lua GUI表示(&L)");
@@ -406,7 +406,9 @@ void TPekForm::LoadSheets()
         const std::string name = SheetSection(k);
         return std::any_of(sections.begin(), sections.end(), [&](const std::string& s) {
             return s.size() == name.size() &&
-                   std::equal(s.begin(), s.end(), name.begin(), [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+                   std::equal(s.begin(), s.end(), name.begin(), [](char a, char b) {
+                       return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+                   });
         });
     };
     int k = 0;
@@ -503,22 +505,29 @@ bool TPekForm::LoadPortSettings(int sheetIndex)
     const std::string section = SheetSection(sheetIndex);
     if (ini_.ReadBool(section, "ComPortOpen", false)) {
         const auto read = [&](const char* key, int current) { return ini_.ReadInteger(section, key, current); };
-        port.SetPortNo(read("ComPortNo", port.PortNo()));
-        port.SetBitRate(read("ComBitRate", port.BitRate()));
-        port.SetBufLenReceive(read("ComBufLenRec", port.BufLenReceive()));
-        port.SetBufLenTrans(read("ComBufLenTrans", port.BufLenTrans()));
-        port.SetTimeOutReceive(read("ComTimeOutRec", port.TimeOutReceive()));
-        port.SetTimeOutTrans(read("ComTimeOutTrans", port.TimeOutTrans()));
-        port.SetDelayTrans(read("ComDelayTrans", port.DelayTrans()));
-        // Values outside an enumeration (a hand-edited file) keep the current setting.
+        // A value the port refuses keeps the current setting; the other keys still apply.
+        const auto apply = [](auto&& assign) {
+            try {
+                assign();
+            } catch (const ECommError&) {
+            }
+        };
         const auto inRange = [](int v, int last, int current) { return v >= 0 && v <= last ? v : current; };
-        port.SetCrTypTrans(TCrTyp(inRange(read("ComCrTypTrans", port.CrTypTrans()), ctCrLf, port.CrTypTrans())));
-        port.SetCharSize(read("ComCharSize", port.CharSize()));
-        port.SetFlowCtrl(TCommFlowCtrls(inRange(read("ComFlowCtrl", port.FlowCtrl()), cfcNone, port.FlowCtrl())));
-        port.SetParityBit(TCommParityBits(inRange(read("ComParityBit", port.ParityBit()), cpbEven, port.ParityBit())));
-        port.SetStopBit(TCommStopBits(inRange(read("ComStopBit", port.StopBit()), csb2, port.StopBit())));
-        port.SetXonChar(char(read("ComXonChar", static_cast<unsigned char>(port.XonChar()))));
-        port.SetXoffChar(char(read("ComXoffChar", static_cast<unsigned char>(port.XoffChar()))));
+        apply([&] { port.SetPortNo(read("ComPortNo", port.PortNo())); });
+        apply([&] { port.SetBitRate(read("ComBitRate", port.BitRate())); });
+        apply([&] { port.SetBufLenReceive(read("ComBufLenRec", port.BufLenReceive())); });
+        apply([&] { port.SetBufLenTrans(read("ComBufLenTrans", port.BufLenTrans())); });
+        apply([&] { port.SetTimeOutReceive(read("ComTimeOutRec", port.TimeOutReceive())); });
+        apply([&] { port.SetTimeOutTrans(read("ComTimeOutTrans", port.TimeOutTrans())); });
+        apply([&] { port.SetDelayTrans(read("ComDelayTrans", port.DelayTrans())); });
+        // Values outside an enumeration (a hand-edited file) keep the current setting.
+        apply([&] { port.SetCrTypTrans(TCrTyp(inRange(read("ComCrTypTrans", port.CrTypTrans()), ctCrLf, port.CrTypTrans()))); });
+        apply([&] { port.SetCharSize(read("ComCharSize", port.CharSize())); });
+        apply([&] { port.SetFlowCtrl(TCommFlowCtrls(inRange(read("ComFlowCtrl", port.FlowCtrl()), cfcNone, port.FlowCtrl()))); });
+        apply([&] { port.SetParityBit(TCommParityBits(inRange(read("ComParityBit", port.ParityBit()), cpbEven, port.ParityBit()))); });
+        apply([&] { port.SetStopBit(TCommStopBits(inRange(read("ComStopBit", port.StopBit()), csb2, port.StopBit()))); });
+        apply([&] { port.SetXonChar(char(read("ComXonChar", static_cast<unsigned char>(port.XonChar())))); });
+        apply([&] { port.SetXoffChar(char(read("ComXoffChar", static_cast<unsigned char>(port.XoffChar())))); });
         port.SetTimeTyp(std::uint8_t(read("ComTimeTyp", port.TimeTyp())));
         UpdateCaptions();
     }
@@ -649,7 +658,7 @@ void TPekForm::FileCloseActExecute()
     sheets_.erase(sheets_.begin() + active);
     PageControl1->removeTab(active);
     if (sheet->reconnect) sheet->reconnect->deleteLater();
-    paneEndsWithCr_.erase(sheet->pane);
+    paneEndsWithCr_.erase(sheet->pane->Model().SharedLines().get());
     sheet->page->deleteLater();
     PageControl1->setCurrentIndex(std::max(0, active - 1));
     PageControl1Change();
@@ -659,13 +668,15 @@ TPekForm* TPekForm::ViewOtherWinActExecute()
 {
     const int active = ActiveSheet();
     if (active < 0) return nullptr;
-    auto* shadow = new TPekForm(iniPath_, *this, nextShadowNumber_++);
-    shadows_.emplace_back(shadow);
+    // The new window shows this window's active sheet; the main window keeps the list of shadows.
+    TPekForm& main = MainWindow();
+    auto* shadow = new TPekForm(iniPath_, main, main.nextShadowNumber_++);
+    main.shadows_.emplace_back(shadow);
     const Sheet& sheet = *sheets_[size_t(active)];
     shadow->AddSheet(Untitled());
     Sheet& copy = *shadow->sheets_.back();
     copy.fileName = sheet.fileName;
-    copy.sharedPort = sheet.port;
+    copy.sharedPort = PortOf(sheet);
     shadow->ExtraMenu1->setText(Ui("【影】"));
     EditorExProp1->Assign(*sheet.pane);
     EditorExProp1->AssignTo(*copy.pane);
@@ -794,13 +805,16 @@ void TPekForm::CommX1Receive(TCustomCommX& sender, std::int32_t receiveSize)
     if (port.Receiving()) return;
     const int sheetIndex = SheetOfPort(port);
     if (sheetIndex < 0) return;
+    // Read may serve other events while it waits, and one of them may close this sheet: the port
+    // object stays alive until this call ends, and the sheet is looked up again after every read.
+    const std::shared_ptr<TCommXEx> keepPort = sheets_[size_t(sheetIndex)]->port;
     port.SetReceiving(true);
     struct Guard {
         TCommXEx& port;
         ~Guard() { port.SetReceiving(false); }
     } guard{port};
-    Sheet& sheet = *sheets_[size_t(sheetIndex)];
-    TEditorEx& pane = *sheet.pane;
+    TEditorEx& pane = *sheets_[size_t(sheetIndex)]->pane;
+    const QPointer<TEditorEx> paneAlive(&pane);
     const bool textLog = port.LogRcv() && !port.LogBin();
     // A flood is shown chunk by chunk but appended, logged and scrolled once per call; the call
     // returns after a slice of time so painting and input keep up. Unread bytes stay in the port
@@ -814,8 +828,14 @@ void TPekForm::CommX1Receive(TCustomCommX& sender, std::int32_t receiveSize)
         // Asking for no more than the queue holds returns at once.
         const std::int32_t n = port.Read(chunk, std::min<std::int32_t>(255, remaining));
         if (n < 1) break;
+        const int current = SheetOfPort(port);
+        if (current < 0 || !paneAlive || sheets_[size_t(current)]->pane != &pane) {
+            append->Discard();
+            return;
+        }
+        Sheet& sheet = *sheets_[size_t(current)];
         port.RingBuf().Put(chunk, n);
-        if (port.LogBin() && port.LogRcv() && port.LogOpened()) port.LogWrite(std::string_view(chunk, size_t(n)));
+        if (port.LogBin() && port.LogRcv()) WriteLog(port, std::string_view(chunk, size_t(n)));
         int length = n;
         if (ctrlCode_) {
             if (chunk[0] == 8) {
@@ -830,7 +850,7 @@ void TPekForm::CommX1Receive(TCustomCommX& sender, std::int32_t receiveSize)
         remaining = port.InQueCount();
     }
     append.reset();
-    ScrollToEnd(pane);
+    if (paneAlive) ScrollToEnd(pane);
 }
 
 void TPekForm::RemoveLastCharacter(TEditorEx& pane)
@@ -916,7 +936,7 @@ TPekForm::PaneAppend::PaneAppend(TPekForm& form, TEditorEx& pane, TCommXEx* port
     // A new line starts where the text ends with a line break. (A line that fills exactly a row
     // also ends at a row start, but it is not a new line and gets no stamp.)
     const TTextPos end = pane.Model().Lines().EndPos();
-    const auto cr = form.paneEndsWithCr_.find(&pane);
+    const auto cr = form.paneEndsWithCr_.find(pane.Model().SharedLines().get());
     stamper_.Reset(end.byte == 0, end.line > 0 && cr != form.paneEndsWithCr_.end() && cr->second);
 }
 
@@ -927,13 +947,47 @@ void TPekForm::PaneAppend::Add(std::string_view text)
     stamper_.Add(text, prefix, text_);
 }
 
+void TPekForm::PaneAppend::Discard()
+{
+    text_.clear();
+    discarded_ = true;
+}
+
 void TPekForm::PaneAppend::Flush()
 {
-    form_.paneEndsWithCr_[&pane_] = stamper_.EndsWithCr();
+    if (discarded_) return;
+    form_.paneEndsWithCr_[pane_.Model().SharedLines().get()] = stamper_.EndsWithCr();
     if (text_.empty()) return;
     pane_.Model().AppendText(text_, true);
-    if (log_ && port_->LogOpened()) port_->LogWrite(text_);
+    if (log_) form_.WriteLog(*port_, text_);
     text_.clear();
+}
+
+void TPekForm::WriteLog(TCommXEx& port, std::string_view text)
+{
+    if (!port.LogOpened()) return;
+    try {
+        port.LogWrite(text);
+    } catch (const std::exception& error) {
+        // A full disk or a pulled stick: the log closes, and the user hears of it once, after
+        // the receive or send in progress has finished.
+        try {
+            port.LogClose();
+        } catch (const std::exception&) {
+        }
+        const std::string message = Cp932ToUtf8(error.what());
+        QTimer::singleShot(0, this, [this, message] {
+            RefreshLogButton();
+            ShowMessage(message, "Pek", MB_OK | MB_ICONERROR);
+        });
+    }
+}
+
+void TPekForm::ShowMessageOnActiveSheet(std::string_view text)
+{
+    const int active = ActiveSheet();
+    const TCommXEx* port = SheetPort(active);
+    ShowText(active, text, port && port->LogMsg());
 }
 
 void TPekForm::ScrollToEnd(TEditorEx& pane)
@@ -945,12 +999,17 @@ void TPekForm::ScrollToEnd(TEditorEx& pane)
 
 void TPekForm::ExecCommand(int sheetIndex, std::string text, bool fromUser)
 {
+    // Sending may serve events while it waits for room, and the window may close meanwhile.
+    const QPointer<TPekForm> self(this);
     const bool echo = echo_;
     struct Restore {
-        bool& echo;
+        const QPointer<TPekForm>& self;
         bool value;
-        ~Restore() { echo = value; }
-    } restore{echo_, echo};
+        ~Restore()
+        {
+            if (self) self->echo_ = value;
+        }
+    } restore{self, echo};
     if (!text.empty() && text[0] == '@') {
         echo_ = false;
         text.erase(0, 1);
@@ -958,7 +1017,9 @@ void TPekForm::ExecCommand(int sheetIndex, std::string text, bool fromUser)
     const std::shared_ptr<TCommXEx> port =
         sheetIndex >= 0 && sheetIndex < SheetCount() ? PortOf(*sheets_[size_t(sheetIndex)]) : nullptr;
     if (echo_) ShowText(sheetIndex, text + "\r\n", port && port->LogTrs() && !port->LogBin());
-    if (fromUser && !text.empty()) {
+    // A command with line breaks (only another program can send one) stays out of the history:
+    // it could not be kept in the settings file.
+    if (fromUser && !text.empty() && text.find_first_of("\r\n") == std::string::npos) {
         history_.Add(text);
         InpCmdCbx->clear();
         for (const auto& item : history_.Items()) InpCmdCbx->addItem(Cp932ToQString(item));
@@ -979,8 +1040,9 @@ void TPekForm::ExecCommand(int sheetIndex, std::string text, bool fromUser)
     }
     if (port) {
         port->SendLine(text);
+        if (!self) return;
         if (port->LogBin() && port->LogTrs() && port->LogOpened())
-            port->LogWrite(TimeStampPrefix(port->TimeTyp(), timeGetTime(), std::time(nullptr)) + text + "\r");
+            WriteLog(*port, TimeStampPrefix(port->TimeTyp(), timeGetTime(), std::time(nullptr)) + text + "\r");
         return;
     }
     ShowMessage("通信ポートが開いていません", "Pek", MB_OK);
@@ -1071,8 +1133,10 @@ bool TPekForm::HandleCopyData(std::uint32_t dwData, const std::string& payload)
     try {
         switch (dwData) {
         case 0:
+            // As if typed and entered, but with the bytes as sent: the box shows them, the
+            // command processor gets them unconverted.
             InpCmdCbx->setEditText(Cp932ToQString(text));
-            RunRunCmdAct->trigger();
+            ExecCommand(ActiveSheet(), text, true);
             return true;
         case 2:
             if (TEditorEx* pane = ActivePane()) LoadFileIntoPane(*pane, text);
@@ -1152,7 +1216,7 @@ std::optional<std::string> TPekForm::ChooseFile(bool save, FileDialogRequest req
     if (!chosen) return std::nullopt;
     // Names are CP932 inside the program; one it cannot hold is refused, never mangled.
     std::string name;
-    if (!Utf8ToCp932Checked(chosen->toStdString(), name)) {
+    if (!Utf8ToCp932Checked(chosen->toStdString(), name) || name.find_first_of("\r\n") != std::string::npos) {
         ShowMessage("このファイル名はコード932で表せません: " + chosen->toStdString(), "Pek", MB_OK | MB_ICONERROR);
         return std::nullopt;
     }

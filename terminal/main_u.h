@@ -71,6 +71,10 @@ public:
     void CommX1Receive(TCustomCommX& sender, std::int32_t receiveSize);
     void CommX1Error(TCustomCommX& sender, std::int32_t errorState);
     void ShowText(int sheet, std::string_view text, bool log);
+    // A message for the user in the active sheet's pane, logged when its port logs messages.
+    void ShowMessageOnActiveSheet(std::string_view text);
+    // Writes to the port's log when one is open; a failing write closes the log and tells the user.
+    void WriteLog(TCommXEx& port, std::string_view text);
     void AppendToPane(TEditorEx& pane, TCommXEx* port, bool log, std::string_view text);
     static void ScrollToEnd(TEditorEx& pane);
 
@@ -83,11 +87,12 @@ public:
     class PaneAppend {
     public:
         PaneAppend(TPekForm& form, TEditorEx& pane, TCommXEx* port, bool log);
-        ~PaneAppend() { Flush(); }
+        ~PaneAppend() { Flush(); }  // Flush never throws: log failures are handled by WriteLog
         PaneAppend(const PaneAppend&) = delete;
         PaneAppend& operator=(const PaneAppend&) = delete;
         void Add(std::string_view text);
         void Flush();
+        void Discard();  // the pane went away: nothing more is shown
 
     private:
         TPekForm& form_;
@@ -97,6 +102,7 @@ public:
         int timeTyp_;
         LineStamper stamper_;
         std::string text_;
+        bool discarded_ = false;
     };
 
     // Logging.
@@ -223,7 +229,7 @@ private:
     int windowNumber_ = 0;
     std::vector<std::unique_ptr<Sheet>> sheets_;
     std::vector<QPointer<TPekForm>> shadows_;
-    std::unordered_map<const TEditorEx*, bool> paneEndsWithCr_;  // a CR whose LF may follow
+    std::unordered_map<const void*, bool> paneEndsWithCr_;  // per shared text: a CR whose LF may follow
     int nextShadowNumber_ = 1;
     bool echo_ = true;
     bool ctrlCode_ = true;

@@ -1,4 +1,5 @@
 #include "platform/CodePage.h"
+#include "platform/Exception.h"
 #include "platform/Profile.h"
 #include "support/TempDir.h"
 
@@ -113,4 +114,13 @@ TEST(CommaText, ReadsHandWrittenLists)
     EXPECT_EQ(FromCommaText("  a , b,c,"), (std::vector<std::string>{"a", "b", "c", ""}));
     EXPECT_EQ(FromCommaText("a b"), (std::vector<std::string>{"a", "b"}));
     EXPECT_EQ(FromCommaText("\"unterminated"), (std::vector<std::string>{"unterminated"}));
+}
+
+TEST_F(ProfileTest, LineBreaksCannotSmuggleKeysOrSectionsIn)
+{
+    ini.WriteString("S", "k", "v");
+    EXPECT_THROW(ini.WriteString("S", "InpCmd", "AT\r\n[No7]\r\nComPortOpen=0"), Exception);
+    EXPECT_THROW(ini.WriteString("S\n", "k", "v"), Exception);
+    EXPECT_THROW(ini.WriteString("S", "k\r", "v"), Exception);
+    EXPECT_EQ(ReadFileBytes(path), "[S]\r\nk=v\r\n");
 }
