@@ -224,7 +224,10 @@ void TCommReceiveThread::Run()
     std::int32_t lyingCount = 0;
     std::uint64_t lyingMark = 0;
     while (!terminated_.load()) {
-        const std::uint32_t events = port_.WaitEvent(wakeFd_);
+        // Bytes the engine has already taken from the port wait in its read-ahead, where poll()
+        // cannot see them: report them without waiting for the port.
+        const bool heldBack = owner_.ReadAheadCount() > 0 && !(lying && owner_.bytesRead_.load() == lyingMark);
+        const std::uint32_t events = heldBack ? std::uint32_t(ComEvent::RxChar) : port_.WaitEvent(wakeFd_);
         if (terminated_.load()) break;
         if (events & ComEvent::Woken) DrainFd(wakeFd_);
         if (events & ComEvent::Vanished) {
@@ -235,13 +238,13 @@ void TCommReceiveThread::Run()
         if (events & ComEvent::Break) owner_.Report(TCustomCommX::ReportKind::Break, events & 0xFFFF, nullptr);
         bool reported = false;
         if (events & ComEvent::RxChar) {
-            const std::int32_t waiting = port_.InQueCount();
+            const std::int32_t waiting = std::max(port_.InQueCount(), 0) + owner_.ReadAheadCount();
             if (waiting > 0 && !(lying && waiting == lyingCount && owner_.bytesRead_.load() == lyingMark)) {
                 const std::uint64_t before = owner_.bytesRead_.load();
                 owner_.Report(TCustomCommX::ReportKind::Receive, 0, nullptr);
                 lyingMark = owner_.bytesRead_.load();
                 lying = lyingMark == before;
-                lyingCount = port_.InQueCount();
+                lyingCount = std::max(port_.InQueCount(), 0) + owner_.ReadAheadCount();
                 reported = true;
             }
         }

@@ -42,6 +42,7 @@ void TCommXEx::LogOpen(std::string_view fileName, bool rcv, bool trs, bool msg, 
         ::close(logFd_);
         logFd_ = -1;
     }
+    logRcv_ = logTrs_ = logMsg_ = logBin_ = false;  // a failed open leaves no options of the old log
     const std::string path = FileNameToSystem(fileName);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) RaiseIo(errno);

@@ -2,6 +2,7 @@
 #include "serial/CommX.h"
 #include "serial/RingBuf.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -62,7 +63,8 @@ private:
     std::unique_ptr<TRingBuf> ringBuf_;
     std::uint8_t timeTyp_ = 0;
     bool receiving_ = false;
-    bool logRcv_ = false, logTrs_ = false, logMsg_ = false, logBin_ = false;
+    // Read on the main thread and by macro threads that send: atomic, as the log lock is not taken to read them.
+    std::atomic<bool> logRcv_{false}, logTrs_{false}, logMsg_{false}, logBin_{false};
     mutable std::mutex logMutex_;  // the main thread and a macro thread both log
     int logFd_ = -1;
 };

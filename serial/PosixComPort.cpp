@@ -110,6 +110,8 @@ void PosixComPort::Close()
     if (fd_ < 0) return;
     // The exclusive flag outlives the descriptor on a pseudo-terminal; a later open would fail.
     ioctl(fd_, TIOCNXCL);
+    // close() waits for output to drain, for up to 30 s on a real port held back by flow control.
+    tcflush(fd_, TCOFLUSH);
     ::close(fd_);
     fd_ = -1;
 }
@@ -160,9 +162,11 @@ bool PosixComPort::SetState(const ComDcb& dcb)
     case 4: tio.c_cflag |= PARENB | CMSPAR; break;           // space
     default: return false;
     }
-    // Let the driver check parity so that errors are counted; the byte is still delivered.
-    tio.c_iflag &= ~tcflag_t(IGNPAR | PARMRK | IGNBRK | BRKINT | IXON | IXOFF | IXANY);
-    if (dcb.Parity != 0) tio.c_iflag |= INPCK;
+    // Bytes arrive as received: with INPCK a byte with a parity or framing error would become
+    // 0x00, and without IGNBRK a break would insert one. The driver counts errors and breaks
+    // (TIOCGICOUNT) before these masks apply, so the reports still come.
+    tio.c_iflag &= ~tcflag_t(IGNPAR | PARMRK | BRKINT | INPCK | IXON | IXOFF | IXANY);
+    tio.c_iflag |= IGNBRK;
     switch (dcb.StopBits) {
     case 0: break;
     case 1:  // one and a half: the UART gives 1.5 for 5 data bits when asked for 2
@@ -251,7 +255,10 @@ bool PosixComPort::UpdateCounters()
     if (c.parity != lastParity_) pendingErrors_ |= ComError::RxParity;
     if (c.frame != lastFrame_) pendingErrors_ |= ComError::Frame;
     const bool brk = c.brk != lastBrk_;
-    if (brk) pendingErrors_ |= ComError::Break;
+    if (brk) {
+        pendingErrors_ |= ComError::Break;
+        pendingBreak_ = true;  // for WaitEvent, even when TakeLineErrors takes the flags first
+    }
     lastOverrun_ = c.overrun;
     lastBufOverrun_ = c.buf_overrun;
     lastParity_ = c.parity;
@@ -276,13 +283,19 @@ std::uint32_t PosixComPort::WaitEvent(int wakeFd)
     if (fds[0].revents & POLLNVAL) return events | ComEvent::Vanished;
     {
         const std::lock_guard lock(countersMutex_);
-        if (UpdateCounters()) events |= ComEvent::Break;
+        UpdateCounters();
+        if (std::exchange(pendingBreak_, false)) events |= ComEvent::Break;
         if (pendingErrors_ & (ComError::Overrun | ComError::RxParity | ComError::Frame)) events |= ComEvent::Err;
     }
     const std::int32_t waiting = InQueCount();
     if ((fds[0].revents & POLLIN) && waiting > 0) events |= ComEvent::RxChar;
-    // Data still readable after a hang-up is delivered first (a pseudo-terminal drops it at hang-up).
-    if ((fds[0].revents & (POLLHUP | POLLERR)) && waiting <= 0) events |= ComEvent::Vanished;
+    // Data still readable after a hang-up is delivered first (a pseudo-terminal drops it at hang-up);
+    // once nobody takes it any more, the hang-up is reported all the same.
+    if (fds[0].revents & (POLLHUP | POLLERR)) {
+        if (waiting <= 0 || ++hangUpsWithData_ > 100) events |= ComEvent::Vanished;
+    } else {
+        hangUpsWithData_ = 0;
+    }
     return events;
 }
 

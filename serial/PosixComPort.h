@@ -56,6 +56,8 @@ private:
     std::mutex countersMutex_;  // the receive thread and Read both fold counter deltas
     bool haveCounters_ = false;
     int lastFrame_ = 0, lastParity_ = 0, lastOverrun_ = 0, lastBufOverrun_ = 0, lastBrk_ = 0;
+    bool pendingBreak_ = false;   // a break not yet handed out by WaitEvent
+    int hangUpsWithData_ = 0;     // waits that saw a hang-up with data still unread
     std::uint32_t pendingErrors_ = 0;
 };
 

@@ -130,8 +130,10 @@ bool TRingBuf::Srch(std::int32_t& pos, std::string_view pattern) const
 
 std::int32_t TRingBuf::DataSize(std::int32_t pos) const noexcept
 {
-    const std::int32_t writePos = Pos();
-    return writePos >= pos ? writePos - pos : std::int32_t(std::int64_t(writePos) + size_ - pos);
+    // In 64 bits: a script may pass any position, and the difference must not overflow.
+    const std::int64_t writePos = Pos();
+    const std::int64_t p = pos;
+    return std::int32_t(writePos >= p ? writePos - p : writePos + size_ - p);
 }
 
 void TRingBuf::Clear()

@@ -216,3 +216,43 @@ TEST_F(CommXPty, ClosingWhileTheDeviceStreams)
 
 }  // namespace
 }  // namespace pek
+
+namespace pek {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Bytes that arrive while a handler runs are taken from the port into the engine's read-ahead
+// by the next Read; they must be reported even though the port itself then looks empty.
+TEST(CommXPtyReadAhead, BytesTakenAheadAreReportedWithoutFurtherArrivals)
+{
+    test::TempDir dir;
+    test::PtyPair pty;
+    TCommXEx comm;
+    const std::string ini = dir.file("pek.ini").string();
+    ProfileFile(ini).WriteString("Ports", "COM7", pty.slavePath());
+    comm.SetPortResolver(PortsFromSettings(ini));
+    comm.SetPortNo(7);
+    comm.SetFlowCtrl(cfcNone);
+    std::string received;
+    int calls = 0;
+    const int master = pty.masterFd();
+    comm.OnReceive = [&](TCustomCommX& sender, std::int32_t size) {
+        if (calls++ == 0) {
+            ASSERT_EQ(::write(master, "BBBB", 4), 4);
+            std::this_thread::sleep_for(30ms);
+        }
+        char buffer[256];
+        const std::int32_t n = sender.Read(buffer, std::min<std::int32_t>(size, 256));
+        if (n > 0) received.append(buffer, std::size_t(n));
+        std::this_thread::sleep_for(5ms);
+    };
+    comm.Open();
+    ASSERT_EQ(::write(master, "AAAA", 4), 4);
+    test::ServeUntil([&] { return received.size() >= 8; }, 3000ms);
+    EXPECT_EQ(received, "AAAABBBB");
+    comm.Close();
+}
+
+}  // namespace
+}  // namespace pek
