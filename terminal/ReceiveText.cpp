@@ -97,24 +97,26 @@ void LineStamper::Add(std::string_view text, std::string_view prefix, std::strin
     endsWithCr_ = last == '\r';
 }
 
-std::string LeadByteHold::Take(std::string_view chunk)
+std::string_view LeadByteHold::Take(std::string_view chunk)
 {
     // A chunk that filtering emptied keeps the held byte for the chunk that brings its partner.
     if (chunk.empty()) return {};
-    std::string text;
-    if (held_) text += byte_;
-    text.append(chunk);
+    shown_.clear();
+    if (held_) shown_ += byte_;
+    shown_.append(chunk);
     // Walk the characters from the start (the text always begins on a character boundary): the
     // last byte is unpaired when a lead byte starts at it. Counting lead-valued bytes backwards
     // from the end cannot tell a trail byte from a lead byte, since their ranges overlap.
+    const size_t size = shown_.size();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(shown_.data());
     size_t i = 0;
-    while (i + 1 < text.size()) i += IsDBCSLeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
-    held_ = i == text.size() - 1 && IsDBCSLeadByte(static_cast<unsigned char>(text.back()));
+    while (i + 1 < size) i += IsDBCSLeadByte(bytes[i]) ? 2 : 1;
+    held_ = i == size - 1 && IsDBCSLeadByte(bytes[i]);
     if (held_) {
-        byte_ = text.back();
-        text.pop_back();
+        byte_ = shown_.back();
+        shown_.pop_back();
     }
-    return text;
+    return shown_;
 }
 
 }  // namespace pek

@@ -45,13 +45,15 @@ class LeadByteHold {
 public:
     // Returns the text to show for this chunk: the held byte (if any) plus the chunk, minus a new
     // unpaired lead byte at its end.
-    std::string Take(std::string_view chunk);
+    // The view stays valid until the next call (the buffer is reused: this runs for every chunk).
+    std::string_view Take(std::string_view chunk);
     bool Held() const { return held_; }
     void Clear() { held_ = false; }
 
 private:
     bool held_ = false;
     char byte_ = 0;
+    std::string shown_;
 };
 
 }  // namespace pek
