@@ -1,6 +1,7 @@
 // Serial benchmarks: ring-buffer Put and Srch throughput, and receive throughput from a
 // pseudo-terminal through the engine into the ring buffer, beside a plain read() loop on the
 // same kind of pair as the ceiling. Every byte is counted and checksummed on both sides.
+#include "bench/common/BenchSupport.h"
 #include "serial/CommXEx.h"
 
 #include <QCoreApplication>
@@ -23,20 +24,13 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using pek::bench::Clock;
+using pek::bench::MBps;
+using pek::bench::Pty;
+using pek::bench::Sum;
 using pek::TCommXEx;
 using pek::TCustomCommX;
 using pek::TRingBuf;
-
-double Seconds(Clock::duration d)
-{
-    return std::chrono::duration<double>(d).count();
-}
-
-double MBps(std::uint64_t bytes, Clock::duration d)
-{
-    return double(bytes) / 1e6 / Seconds(d);
-}
 
 // Text-like data: printable lines with CR LF, some Shift-JIS pairs.
 std::string MakeData(std::size_t size)
@@ -49,38 +43,6 @@ std::string MakeData(std::size_t size)
     }
     return s;
 }
-
-struct Sum {
-    std::uint64_t count = 0;
-    std::uint64_t checksum = 0;
-    void Add(const char* p, std::size_t n)
-    {
-        count += n;
-        for (std::size_t i = 0; i < n; ++i) checksum = checksum * 31 + static_cast<unsigned char>(p[i]);
-    }
-};
-
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-    Pty()
-    {
-        char name[256] = {};
-        termios raw{};
-        cfmakeraw(&raw);
-        if (openpty(&master, &slave, name, &raw, nullptr) != 0) {
-            std::perror("openpty");
-            std::exit(1);
-        }
-        path = name;
-    }
-    ~Pty()
-    {
-        if (master >= 0) ::close(master);
-        if (slave >= 0) ::close(slave);
-    }
-};
 
 // Writes `total` bytes of `data` (repeated) to the master end, as fast as the pair takes them.
 Sum WriteAll(int fd, const std::string& data, std::uint64_t total)

@@ -8,6 +8,7 @@
 // checksum.
 //
 //   QT_QPA_PLATFORM=offscreen bench_terminal_flood [MB] [--only own|bin|devsim] [--keep]
+#include "bench/common/BenchSupport.h"
 #include "platform/Profile.h"
 #include "serial/CommXEx.h"
 #include "terminal/main_u.h"
@@ -43,7 +44,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using pek::bench::Clock;
+using pek::bench::MBps;
+using pek::bench::Pty;
+using pek::bench::Sum;
 
 double Ms(Clock::duration d)
 {
@@ -57,29 +61,6 @@ double ThreadCpuMs()
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
-
-double MBps(std::uint64_t bytes, Clock::duration d)
-{
-    return double(bytes) / 1e6 / std::chrono::duration<double>(d).count();
-}
-
-// Byte count, a position-sensitive checksum, and the plain byte sum mod 2^32 the simulated
-// device reports.
-struct Sum {
-    std::uint64_t count = 0;
-    std::uint64_t checksum = 0;
-    std::uint32_t byteSum = 0;
-    void Add(const char* p, std::size_t n)
-    {
-        count += n;
-        for (std::size_t i = 0; i < n; ++i) {
-            const auto b = static_cast<unsigned char>(p[i]);
-            checksum = checksum * 31 + b;
-            byteSum += b;
-        }
-    }
-    bool operator==(const Sum&) const = default;
-};
 
 // CR LF lines of 10..140 bytes: ASCII and Shift-JIS pairs (lead 0x81..0x9F / 0xE0..0xEF, trail
 // 0x40..0xFC without 0x7F), including trail bytes that are themselves lead bytes and 0x5C.
@@ -117,31 +98,6 @@ std::string MakeStream(std::uint64_t size, std::uint64_t* lines)
     return s;
 }
 
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    std::string path;
-    Pty()
-    {
-        char name[256] = {};
-        termios raw{};
-        cfmakeraw(&raw);
-        if (openpty(&master, &slave, name, &raw, nullptr) != 0) {
-            std::perror("openpty");
-            std::exit(1);
-        }
-        path = name;
-    }
-    ~Pty()
-    {
-        if (master >= 0) ::close(master);
-        if (slave >= 0) ::close(slave);
-    }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-};
-
-// Writes all of data to fd as fast as the pair takes it; gives up when stop is set.
 void WriteAll(int fd, std::string_view data, const std::atomic<bool>& stop)
 {
     std::size_t done = 0;
