@@ -48,7 +48,6 @@ public:
     // The view stays valid until the next call (the buffer is reused: this runs for every chunk).
     std::string_view Take(std::string_view chunk);
     bool Held() const { return held_; }
-    void Clear() { held_ = false; }
 
 private:
     bool held_ = false;

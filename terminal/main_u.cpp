@@ -401,16 +401,6 @@ std::unique_ptr<TCommXEx> TPekForm::NewPort()
 
 void TPekForm::LoadSheets()
 {
-    const std::vector<std::string> sections = ini_.ReadSections();
-    const auto exists = [&](int k) {
-        const std::string name = SheetSection(k);
-        return std::any_of(sections.begin(), sections.end(), [&](const std::string& s) {
-            return s.size() == name.size() &&
-                   std::equal(s.begin(), s.end(), name.begin(), [](char a, char b) {
-                       return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-                   });
-        });
-    };
     int k = 0;
     do {
         const std::string section = SheetSection(k);
@@ -432,7 +422,7 @@ void TPekForm::LoadSheets()
             LoadHighlight(SheetCount() - 1);
         }
         ++k;
-    } while (exists(k));
+    } while (ini_.SectionExists(SheetSection(k)));
     SetActiveSheet(0);
     UpdateCaptions();
 }
