@@ -191,7 +191,9 @@ bool CopyDataServer::Listening() const
 
 void CopyDataServer::SetCaption(const std::string& utf8Caption)
 {
-    if (socketPath_.empty()) return;
+    // Captions are refreshed on every tab change; the file is only rewritten when one changes.
+    if (socketPath_.empty() || utf8Caption == caption_) return;
+    caption_ = utf8Caption;
     const std::string file = captionFile(socketPath_);
     const std::string temp = file + ".tmp";
     {

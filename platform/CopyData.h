@@ -82,6 +82,7 @@ private:
 
     Handler handler_;
     std::string socketPath_;
+    std::string caption_;
     QLocalServer* server_ = nullptr;
 };
 
