@@ -70,6 +70,8 @@ public:
     // Appends at the end of the text. A CR that ended the previous append and an LF that starts this
     // one form one line break, as they would in the received byte stream.
     TTextPos Append(std::string_view text);
+    // Whether the last change was an append that ended in a CR, whose LF may still come.
+    bool EndsWithPendingCr() const { return pendingCr_; }
 
     void LoadFromFile(const std::string& cp932FileName);   // throws pek::Exception
     void SaveToFile(const std::string& cp932FileName);     // throws pek::Exception

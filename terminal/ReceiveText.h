@@ -32,7 +32,6 @@ public:
     // Appends the stamped form of text to out.
     void Add(std::string_view text, std::string_view prefix, std::string& out);
     bool AtLineStart() const { return atLineStart_; }
-    bool EndsWithCr() const { return endsWithCr_; }
 
 private:
     bool atLineStart_ = true;

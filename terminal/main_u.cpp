@@ -648,7 +648,6 @@ void TPekForm::FileCloseActExecute()
     sheets_.erase(sheets_.begin() + active);
     PageControl1->removeTab(active);
     if (sheet->reconnect) sheet->reconnect->deleteLater();
-    paneEndsWithCr_.erase(sheet->pane->Model().SharedLines().get());
     sheet->page->deleteLater();
     PageControl1->setCurrentIndex(std::max(0, active - 1));
     PageControl1Change();
@@ -925,9 +924,8 @@ TPekForm::PaneAppend::PaneAppend(TPekForm& form, TEditorEx& pane, TCommXEx* port
 {
     // A new line starts where the text ends with a line break. (A line that fills exactly a row
     // also ends at a row start, but it is not a new line and gets no stamp.)
-    const TTextPos end = pane.Model().Lines().EndPos();
-    const auto cr = form.paneEndsWithCr_.find(pane.Model().SharedLines().get());
-    stamper_.Reset(end.byte == 0, end.line > 0 && cr != form.paneEndsWithCr_.end() && cr->second);
+    const TEditorLines& lines = pane.Model().Lines();
+    stamper_.Reset(lines.EndPos().byte == 0, lines.EndsWithPendingCr());
 }
 
 void TPekForm::PaneAppend::Add(std::string_view text)
@@ -946,7 +944,6 @@ void TPekForm::PaneAppend::Discard()
 void TPekForm::PaneAppend::Flush()
 {
     if (discarded_) return;
-    form_.paneEndsWithCr_[pane_.Model().SharedLines().get()] = stamper_.EndsWithCr();
     if (text_.empty()) return;
     pane_.Model().AppendText(text_, true);
     if (log_) form_.WriteLog(*port_, text_);

@@ -16,7 +16,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 class QAction;
@@ -229,7 +228,6 @@ private:
     int windowNumber_ = 0;
     std::vector<std::unique_ptr<Sheet>> sheets_;
     std::vector<QPointer<TPekForm>> shadows_;
-    std::unordered_map<const void*, bool> paneEndsWithCr_;  // per shared text: a CR whose LF may follow
     int nextShadowNumber_ = 1;
     bool echo_ = true;
     bool ctrlCode_ = true;
