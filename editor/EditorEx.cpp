@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 #include <QScrollBar>
 #include <QWheelEvent>
 
@@ -301,7 +302,18 @@ void TEditor::ModelChanged()
         syncPending_ = false;
         SyncScrollBars();
     }, Qt::QueuedConnection);
-    viewport()->update();
+    // A flood changes the text hundreds of times a second; painting more often than a screen
+    // refreshes only takes time from reading. The last change is always painted.
+    constexpr qint64 frameMs = 16;
+    if (!lastPaint_.isValid() || lastPaint_.elapsed() >= frameMs) {
+        viewport()->update();
+    } else if (!paintPending_) {
+        paintPending_ = true;
+        QTimer::singleShot(int(frameMs - lastPaint_.elapsed()), this, [this] {
+            paintPending_ = false;
+            viewport()->update();
+        });
+    }
 }
 
 void TEditor::SyncScrollBars()
@@ -395,6 +407,7 @@ void TEditor::PaintOverlay(QPainter&) {}
 
 void TEditor::paintEvent(QPaintEvent*)
 {
+    lastPaint_.start();
     QPainter painter(viewport());
     const QRect area = viewport()->rect();
     painter.fillRect(area, ToQColor(props_.Color));

@@ -4,6 +4,7 @@
 // backgrounds, the search options with regular-expression search and vertical guide lines.
 // Every model operation is reachable through Model(); the most used ones are repeated here.
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QHash>
 #include <QPoint>
@@ -197,6 +198,8 @@ private:
     int maxCols_ = 0;
     bool syncing_ = false;
     bool syncPending_ = false;
+    bool paintPending_ = false;  // a throttled repaint is scheduled
+    QElapsedTimer lastPaint_;
     bool mouseSelecting_ = false;
     mutable QHash<quint32, char32_t> decoded_;
     mutable QHash<char32_t, quint32> glyphs_;
