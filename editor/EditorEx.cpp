@@ -19,7 +19,7 @@
 #include <climits>
 #include <map>
 
-#include "macro/Onig.h"
+#include "regex/Onig.h"
 #include "platform/CodePage.h"
 
 namespace pek {

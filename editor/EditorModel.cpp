@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <climits>
 
-#include "macro/Onig.h"
+#include "platform/CharClass.h"
+#include "regex/Onig.h"
 
 namespace pek {
 
@@ -12,7 +13,7 @@ namespace {
 int WordClass(std::string_view s, size_t i)
 {
     if (CharBytes(s, i) == 2) {
-        const int c = onig::CharClass(s, static_cast<long long>(i) + 1);
+        const int c = CharClass(s, static_cast<long long>(i) + 1);
         return c == 0 ? 20 : 10 + c;
     }
     const unsigned char c = static_cast<unsigned char>(s[i]);

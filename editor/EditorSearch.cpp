@@ -1,7 +1,8 @@
 #include "editor/EditorSearch.h"
 
 #include "editor/EditorLayout.h"
-#include "macro/Onig.h"
+#include "platform/CharClass.h"
+#include "regex/Onig.h"
 
 namespace pek {
 
@@ -75,8 +76,8 @@ std::string UnescapeFindString(std::string_view s)
 bool IsWholeWord(std::string_view line, long long start, long long length)
 {
     const long long p = start + 1;  // the class table counts from 1
-    return onig::CharClass(line, p) != onig::CharClass(line, p - 1) &&
-           onig::CharClass(line, p + length - 1) != onig::CharClass(line, p + length);
+    return CharClass(line, p) != CharClass(line, p - 1) &&
+           CharClass(line, p + length - 1) != CharClass(line, p + length);
 }
 
 bool TLineMatcher::Prepare(std::string_view pattern, TSearchOptions options, bool regexAvailable, std::string* error)

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "editor/EditorModel.h"
-#include "macro/Onig.h"
+#include "regex/Onig.h"
 
 namespace pek {
 namespace {

@@ -1,7 +1,7 @@
 #include "EventLoop.h"
 #include "platform/CodePage.h"
 #include "serial/CommX.h"
-#include "serial/FakeComPort.h"
+#include "support/FakeComPort.h"
 
 #include <QThread>
 

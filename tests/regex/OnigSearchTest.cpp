@@ -1,5 +1,6 @@
 // Compile-for-search, find-all and the whole-word character classes.
-#include "macro/Onig.h"
+#include "regex/Onig.h"
+#include "platform/CharClass.h"
 #include "platform/CodePage.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // Loading, reference counting and thread safety of the regular-expression library binding.
-#include "macro/Onig.h"
+#include "regex/Onig.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "serial/FakeComPort.h"
+#include "support/FakeComPort.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

@@ -1,4 +1,6 @@
-#include "macro/Onig.h"
+#include "regex/Onig.h"
+
+#include "platform/CharClass.h"
 
 #include "platform/CodePage.h"
 
@@ -163,62 +165,6 @@ bool Initialize(const Api& a)
     if (a.onig_init)
         return a.onig_init() == ONIG_NORMAL;
     return true;
-}
-
-// Character classes for the whole-word test.
-bool IsSeparator(unsigned char c)
-{
-    static constexpr std::string_view kSeparators = "\t\n\r !#$%&'()=~^{}[]@;+:*,<.>/?_\"\\|`"
-                                                    "\xA1\xA4\xA5";
-    return kSeparators.find(static_cast<char>(c)) != std::string_view::npos;
-}
-
-int SingleByteClass(unsigned char c)
-{
-    if (c == 0x00 || (c >= 0x80 && c <= 0xA0) || c >= 0xE0 || IsSeparator(c))
-        return 0;
-    return c <= 0x7F ? 1 : 2;
-}
-
-int DoubleByteClass(unsigned code)
-{
-    if (code >= 0x889F)
-        return 6;
-    if (code >= 0x824F && code <= 0x829A)
-        return 3;
-    if (code >= 0x8340 && code <= 0x8396)
-        return 4;
-    if (code >= 0x829F && code <= 0x82F1)
-        return 5;
-    return 0;
-}
-
-unsigned char ByteAt(std::string_view text, std::size_t i)
-{
-    return static_cast<unsigned char>(text[i]);
-}
-
-// A lead byte takes the next byte with it, as the library's Shift-JIS encoding does; a lead byte
-// at the very end stands alone.
-std::size_t CharLen(std::string_view text, std::size_t head)
-{
-    return IsDBCSLeadByte(ByteAt(text, head)) && head + 1 < text.size() ? 2 : 1;
-}
-
-int ClassAtHead(std::string_view text, std::size_t head)
-{
-    if (CharLen(text, head) == 2)
-        return DoubleByteClass(unsigned{ByteAt(text, head)} << 8 | ByteAt(text, head + 1));
-    return SingleByteClass(ByteAt(text, head));
-}
-
-// The start of the character covering byte i, walking forward from the character start `from`
-// (from <= i < size).
-std::size_t HeadCovering(std::string_view text, std::size_t from, std::size_t i)
-{
-    while (from + CharLen(text, from) <= i)
-        from += CharLen(text, from);
-    return from;
 }
 
 // Walks the text once over a whole find-all: the match positions only move forward.
@@ -428,7 +374,7 @@ int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vect
             // character so the loop ends.
             if (s >= text.size())
                 break;
-            from = s + CharLen(text, s);
+            from = s + CharLenAt(text, s);
             continue;
         }
         if (!wholeWord || classes.Passes(s, e)) {
@@ -449,11 +395,5 @@ int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vect
     return count();
 }
 
-int CharClass(std::string_view text, long long pos)
-{
-    if (pos < 1 || static_cast<unsigned long long>(pos) > text.size())
-        return 0;
-    return ClassAtHead(text, HeadCovering(text, 0, static_cast<std::size_t>(pos - 1)));
-}
 
 }  // namespace pek::onig

@@ -124,7 +124,4 @@ Regex CompileForSearch(std::string_view pattern, OnigOptionType options, OnigSyn
 // (possible only without ONIG_OPTION_FIND_NOT_EMPTY) is skipped. Returns matches.size().
 int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vector<Match>& matches);
 
-// Character class (0 to 6) of the character covering the 1-based byte position pos of text.
-int CharClass(std::string_view text, long long pos);
-
 }  // namespace pek::onig

@@ -1,0 +1,70 @@
+#include "platform/CharClass.h"
+
+#include "platform/CodePage.h"
+
+#include <string_view>
+
+namespace pek {
+namespace {
+
+bool IsSeparator(unsigned char c)
+{
+    static constexpr std::string_view kSeparators = "\t\n\r !#$%&'()=~^{}[]@;+:*,<.>/?_\"\\|`"
+                                                    "\xA1\xA4\xA5";
+    return kSeparators.find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+int SingleByteClass(unsigned char c)
+{
+    if (c == 0x00 || (c >= 0x80 && c <= 0xA0) || c >= 0xE0 || IsSeparator(c))
+        return 0;
+    return c <= 0x7F ? 1 : 2;
+}
+
+int DoubleByteClass(unsigned code)
+{
+    if (code >= 0x889F)
+        return 6;
+    if (code >= 0x824F && code <= 0x829A)
+        return 3;
+    if (code >= 0x8340 && code <= 0x8396)
+        return 4;
+    if (code >= 0x829F && code <= 0x82F1)
+        return 5;
+    return 0;
+}
+
+unsigned char ByteAt(std::string_view text, std::size_t i)
+{
+    return static_cast<unsigned char>(text[i]);
+}
+
+}  // namespace
+
+std::size_t CharLenAt(std::string_view text, std::size_t head)
+{
+    return IsDBCSLeadByte(ByteAt(text, head)) && head + 1 < text.size() ? 2 : 1;
+}
+
+int ClassAtHead(std::string_view text, std::size_t head)
+{
+    if (CharLenAt(text, head) == 2)
+        return DoubleByteClass(unsigned{ByteAt(text, head)} << 8 | ByteAt(text, head + 1));
+    return SingleByteClass(ByteAt(text, head));
+}
+
+std::size_t HeadCovering(std::string_view text, std::size_t from, std::size_t i)
+{
+    while (from + CharLenAt(text, from) <= i)
+        from += CharLenAt(text, from);
+    return from;
+}
+
+int CharClass(std::string_view text, long long pos)
+{
+    if (pos < 1 || static_cast<unsigned long long>(pos) > text.size())
+        return 0;
+    return ClassAtHead(text, HeadCovering(text, 0, static_cast<std::size_t>(pos - 1)));
+}
+
+}  // namespace pek
