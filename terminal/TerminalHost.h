@@ -1,0 +1,59 @@
+#pragma once
+// What features outside terminal/ (macro host, debugger, settings, script dialogs) see of the main
+// window. The composition root (app/) hands this interface to each feature; terminal/ knows none of
+// them. Every call is made on the main thread.
+#include <functional>
+#include <string>
+#include <string_view>
+
+class QAction;
+class QWidget;
+
+namespace pek {
+
+class ProfileFile;
+class TCommXEx;
+class TEditorEx;
+
+class TerminalHost {
+public:
+    virtual ~TerminalHost() = default;
+
+    // Sheets of the main window, numbered by tab index from 0.
+    virtual int ActiveSheet() const = 0;
+    virtual int SheetCount() const = 0;
+    // The sheet's (first) pane; null for a number that names no sheet.
+    virtual TEditorEx* SheetPane(int sheet) const = 0;
+    // The sheet's port object; null when the sheet has none or the number names no sheet.
+    virtual TCommXEx* SheetPort(int sheet) const = 0;
+
+    // Appends text (CP932) to the sheet's pane with its time stamps, logging it when log is set and
+    // the sheet's port has a log open; scrolls to the end.
+    virtual void ShowText(int sheet, std::string_view text, bool log) = 0;
+    // The command processor: echo, history (fromUser), "!" macros, or the text plus the line ending
+    // sent through the sheet's port.
+    virtual void ExecCommand(int sheet, std::string text, bool fromUser) = 0;
+
+    // The settings file the main window reads and writes.
+    virtual ProfileFile& Ini() = 0;
+    // A window action by its object name ("ViewStopMcrAct", "OptSettingAct", ...), or null. A feature
+    // enables the actions it serves by connecting to them and calling setEnabled(true).
+    virtual QAction* Action(std::string_view name) const = 0;
+    // The widget that dialogs are centred on and parented to.
+    virtual QWidget* DialogParent() = 0;
+
+    // "!file" and "!!file" commands go to the macro host once it is attached (without one, the command
+    // line says that no macro engine is present). forceThreadRun is set for "!!"; for "!" the runner
+    // decides how to run. The file was found to exist just before the call.
+    using MacroRunner = std::function<void(int sheet, const std::string& fileName, bool forceThreadRun)>;
+    virtual void SetMacroRunner(MacroRunner runner) = 0;
+
+    // Events for features; each subscriber is called in the order it subscribed.
+    virtual void OnActiveSheetChanged(std::function<void(int sheet)> handler) = 0;
+    // After every command the command processor carried out (typed, from another program, or Trans).
+    virtual void OnCommandDone(std::function<void()> handler) = 0;
+    // The main window is closing: stop what runs on its sheets before the ports close.
+    virtual void OnClosing(std::function<void()> handler) = 0;
+};
+
+}  // namespace pek
