@@ -296,6 +296,15 @@ TTextPos TEditorLines::AppendRaw(std::string_view text)
     const uint32_t rows = uint32_t(tailCache_.starts.size());
     block.rowSum += static_cast<long long>(rows) - static_cast<long long>(block.rows[i]);
     block.rows[i] = rows;
+    if (parts.size() > 1) {
+        // The old last line stops being the tail: its fresh row starts become the long-line cache,
+        // which may still hold the line as it was before this append.
+        wrapCache_.starts.swap(tailCache_.starts);
+        wrapCache_.line = lastLine;
+        wrapCache_.version = version_;
+    } else if (wrapCache_.line == lastLine) {
+        wrapCache_.line = -1;
+    }
     for (size_t k = 1; k < parts.size(); ++k) {
         block.starts.push_back(uint32_t(block.bytes.size()));
         block.bytes.append(parts[k]);

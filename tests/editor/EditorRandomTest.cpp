@@ -56,6 +56,21 @@ TTextPos RandomPos(std::mt19937& rng, const Reference& ref)
     return {line, starts[rng() % starts.size()]};
 }
 
+// Every row start and row length of a line against a fresh wrap; rowsBefore is its first row.
+void ExpectRowsOfLine(const TEditorLines& t, const std::string& line, long long index, long long rowsBefore, int step)
+{
+    std::vector<uint32_t> expect, scratch;
+    WrapLine(line, t.Layout(), &expect);
+    ASSERT_EQ(t.RowStarts(index, scratch), expect) << "step " << step << " line " << index;
+    for (size_t k = 0; k < expect.size(); k += 1 + expect.size() / 8) {
+        const TRowInfo info = t.RowInfo(rowsBefore + static_cast<long long>(k));
+        const long long end = k + 1 < expect.size() ? expect[k + 1] : static_cast<long long>(line.size());
+        ASSERT_EQ(info.line, index) << "step " << step;
+        ASSERT_EQ(info.start, expect[k]) << "step " << step << " line " << index << " row " << k;
+        ASSERT_EQ(info.end, end) << "step " << step << " line " << index << " row " << k;
+    }
+}
+
 void ExpectSame(const TEditorLines& t, const Reference& ref, int step)
 {
     ASSERT_EQ(t.LineCount(), static_cast<long long>(ref.lines.size())) << "step " << step;
@@ -63,6 +78,7 @@ void ExpectSame(const TEditorLines& t, const Reference& ref, int step)
     for (size_t i = 0; i < ref.lines.size(); ++i) {
         ASSERT_EQ(t.LineView(static_cast<long long>(i)), ref.lines[i]) << "step " << step << " line " << i;
         const int r = WrapLine(ref.lines[i], t.Layout());
+        ExpectRowsOfLine(t, ref.lines[i], static_cast<long long>(i), rows, step);
         if (i % 13 == 0 || i + 1 == ref.lines.size()) {  // the index lookups, on a sample of lines
             ASSERT_EQ(t.FirstRowOfLine(static_cast<long long>(i)), rows) << "step " << step << " line " << i;
             ASSERT_EQ(t.PosToOffset({static_cast<long long>(i), 0}), bytes) << "step " << step;
@@ -103,11 +119,18 @@ TEST(EditorRandom, EditsMatchAPlainListOfLines)
                                                          : TTextPos{a.line + static_cast<long long>(parts.size()) - 1, static_cast<long long>(parts.back().size())};
             ASSERT_EQ(end, expectEnd) << step;
         } else if (op < 7) {
-            std::string text = RandomText(rng, 8);
+            // Now and then a long run, so that the last line passes the length from which row
+            // starts are cached, and a look at it, so that a cache is filled before the append.
+            std::string text = rng() % 6 == 0 ? std::string(1500 + rng() % 1500, 'x') + RandomText(rng, 3) : RandomText(rng, 8);
+            std::vector<uint32_t> scratch;
+            if (rng() % 2) t.RowStarts(t.LineCount() - 1, scratch);
             if (!text.empty() && text.front() == '\n') text.front() = 'n';  // the CR LF joining rule is tested elsewhere
             const TTextPos end = t.EndPos();
             t.Append(text);
             ref.Replace(end, end, text);
+            const long long last = static_cast<long long>(ref.lines.size()) - 1;
+            for (long long l = std::max(0LL, last - 2); l <= last; ++l)
+                ExpectRowsOfLine(t, ref.lines[size_t(l)], l, t.FirstRowOfLine(l), step);
         } else if (op < 8) {
             const long long line = static_cast<long long>(rng() % ref.lines.size());
             std::string text = RandomText(rng, 5);
