@@ -3,66 +3,22 @@
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+#include <utility>
 
 namespace pek {
 
 namespace {
-
-// The file as lines, each with its own line break kept so untouched lines are written back as they were.
-struct ProfileText {
-    std::vector<std::string> lines;  // each includes its terminator ("\r\n", "\n" or none for the last)
-    std::string newline = "\r\n";
-};
-
-ProfileText load(const std::string& path)
-{
-    ProfileText text;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return text;
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t start = 0;
-    while (start < bytes.size()) {
-        const size_t lf = bytes.find('\n', start);
-        const size_t end = lf == std::string::npos ? bytes.size() : lf + 1;
-        text.lines.emplace_back(bytes, start, end - start);
-        start = end;
-    }
-    const size_t firstLf = bytes.find('\n');
-    if (firstLf != std::string::npos && (firstLf == 0 || bytes[firstLf - 1] != '\r')) text.newline = "\n";
-    return text;
-}
-
-void save(const std::string& path, const ProfileText& text)
-{
-    std::string bytes;
-    for (const auto& line : text.lines) bytes += line;
-    // Write beside the file and rename, so a crash mid-write never leaves half a settings file.
-    const std::string temp = path + ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), std::streamsize(bytes.size()));
-        out.flush();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temp, ignored);
-            throw Exception(Sjis("設定ファイルに書き込めません: ") + FileNameFromSystem(path));
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(temp, path, error);
-    if (error) {
-        std::filesystem::remove(temp, error);
-        throw Exception(Sjis("設定ファイルに書き込めません: ") + FileNameFromSystem(path));
-    }
-}
 
 std::string_view trim(std::string_view s)
 {
@@ -71,33 +27,35 @@ std::string_view trim(std::string_view s)
     return s;
 }
 
-std::string_view body(const std::string& line)
+std::string_view body(std::string_view line)
 {
-    std::string_view s(line);
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.remove_suffix(1);
-    return s;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    return line;
 }
 
-// Compares names ignoring the case of ASCII letters, never folding the trail byte of a
-// double-byte character (those lie in the letter range too).
-bool sameName(std::string_view a, std::string_view b)
+bool endsInLoneLeadByte(std::string_view s)
 {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto ca = static_cast<unsigned char>(a[i]);
-        const auto cb = static_cast<unsigned char>(b[i]);
-        if (IsDBCSLeadByte(ca)) {
-            if (ca != cb || i + 1 >= a.size() || a[i + 1] != b[i + 1]) return false;
-            ++i;
-            continue;
-        }
-        const auto fold = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; };
-        if (fold(ca) != fold(cb)) return false;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (!IsDBCSLeadByte(static_cast<unsigned char>(s[i]))) continue;
+        if (i + 1 == s.size()) return true;
+        ++i;
     }
-    return true;
+    return false;
 }
 
-// The section name of a "[name]" line, or nullopt-like false.
+// The form in which two names compare equal: ASCII letters lowered, never the trail byte of a
+// double-byte character (those lie in the letter range too).
+std::string foldName(std::string_view s)
+{
+    std::string out(s);
+    for (size_t i = 0; i < out.size(); ++i) {
+        const auto c = static_cast<unsigned char>(out[i]);
+        if (IsDBCSLeadByte(c)) ++i;
+        else if (c >= 'A' && c <= 'Z') out[i] = static_cast<char>(c + 32);
+    }
+    return out;
+}
+
 bool sectionHeader(std::string_view line, std::string_view& name)
 {
     line = trim(line);
@@ -119,36 +77,305 @@ bool keyLine(std::string_view line, std::string_view& key, std::string_view& val
     return !key.empty();
 }
 
-// Index range [begin, end) of the body lines of the first section of that name; begin is npos when absent.
-struct SectionRange {
-    size_t header = std::string::npos;
-    size_t end = 0;
+using Lines = std::list<std::string>;  // each line keeps its own terminator ("\r\n", "\n" or none at the end)
+
+struct Section {
+    std::string header;  // the "[name]" line as it stands; empty for the lines before the first section
+    Lines lines;
+    std::unordered_map<std::string, std::vector<Lines::iterator>> keys;  // folded key -> its lines, in file order
 };
 
-SectionRange findSection(const ProfileText& text, std::string_view section)
-{
-    SectionRange range;
-    for (size_t i = 0; i < text.lines.size(); ++i) {
-        std::string_view name;
-        if (!sectionHeader(body(text.lines[i]), name)) continue;
-        if (range.header != std::string::npos) {
-            range.end = i;
-            return range;
-        }
-        if (sameName(name, section)) range.header = i;
+// The parsed file: untouched lines keep their bytes, and every name is found without a scan.
+struct Model {
+    std::list<Section> sections;  // the front one holds the lines before the first header
+    std::unordered_map<std::string, std::vector<std::list<Section>::iterator>> named;
+    std::string newline = "\r\n";
+
+    Model() { sections.emplace_back(); }
+    Model(const Model&) = delete;  // the indexes point into the lists
+    Model& operator=(const Model&) = delete;
+    Model(Model&&) = default;
+    Model& operator=(Model&&) = default;
+
+    void indexKey(Section& section, Lines::iterator line)
+    {
+        std::string_view key, value;
+        if (keyLine(body(*line), key, value)) section.keys[foldName(key)].push_back(line);
     }
-    range.end = text.lines.size();
-    return range;
+
+    static Model parse(std::string_view bytes)
+    {
+        Model model;
+        const size_t firstLf = bytes.find('\n');
+        if (firstLf != std::string_view::npos && (firstLf == 0 || bytes[firstLf - 1] != '\r')) model.newline = "\n";
+        size_t start = 0;
+        while (start < bytes.size()) {
+            const size_t lf = bytes.find('\n', start);
+            const size_t end = lf == std::string_view::npos ? bytes.size() : lf + 1;
+            const std::string_view line = bytes.substr(start, end - start);
+            start = end;
+            std::string_view name;
+            if (sectionHeader(body(line), name)) {
+                model.sections.emplace_back();
+                model.sections.back().header = line;
+                model.named[foldName(name)].push_back(std::prev(model.sections.end()));
+                continue;
+            }
+            Section& section = model.sections.back();
+            section.lines.emplace_back(line);
+            model.indexKey(section, std::prev(section.lines.end()));
+        }
+        return model;
+    }
+
+    std::string bytes() const
+    {
+        std::string out;
+        for (const auto& section : sections) {
+            out += section.header;
+            for (const auto& line : section.lines) out += line;
+        }
+        return out;
+    }
+
+    Section* find(std::string_view section)
+    {
+        const auto it = named.find(foldName(section));
+        return it == named.end() ? nullptr : &*it->second.front();
+    }
+
+    static const std::string* findKey(Section* section, std::string_view key)
+    {
+        if (section == nullptr) return nullptr;
+        const auto it = section->keys.find(foldName(key));
+        return it == section->keys.end() ? nullptr : &*it->second.front();
+    }
+
+    void endLine(std::string& line) const
+    {
+        if (line.empty() || line.back() != '\n') line += newline;
+    }
+
+    void write(std::string_view sectionName, std::string_view key, std::string_view value)
+    {
+        const std::string line = std::string(key) + "=" + std::string(value);
+        Section* section = find(sectionName);
+        if (section == nullptr) {
+            Section& last = sections.back();
+            if (!last.lines.empty()) endLine(last.lines.back());
+            else if (!last.header.empty()) endLine(last.header);
+            sections.emplace_back();
+            sections.back().header = "[" + std::string(sectionName) + "]" + newline;
+            named[foldName(sectionName)].push_back(std::prev(sections.end()));
+            section = &sections.back();
+            section->lines.push_back(line + newline);
+            indexKey(*section, std::prev(section->lines.end()));
+            return;
+        }
+        const auto copies = section->keys.find(foldName(key));
+        if (copies != section->keys.end()) {
+            std::string& old = *copies->second.front();
+            old = line + old.substr(body(old).size());
+            for (size_t n = 1; n < copies->second.size(); ++n) section->lines.erase(copies->second[n]);
+            copies->second.resize(1);
+            return;
+        }
+        // After the section's last non-blank line, so blank separators stay between sections.
+        auto at = section->lines.end();
+        while (at != section->lines.begin() && trim(body(*std::prev(at))).empty()) --at;
+        endLine(at == section->lines.begin() ? section->header : *std::prev(at));
+        indexKey(*section, section->lines.insert(at, line + newline));
+    }
+
+    void deleteKey(std::string_view sectionName, std::string_view key)
+    {
+        Section* section = find(sectionName);
+        if (section == nullptr) return;
+        const auto copies = section->keys.find(foldName(key));
+        if (copies == section->keys.end()) return;
+        for (const auto line : copies->second) section->lines.erase(line);
+        section->keys.erase(copies);
+    }
+
+    void eraseSection(std::string_view sectionName)
+    {
+        const auto it = named.find(foldName(sectionName));
+        if (it == named.end()) return;
+        for (const auto section : it->second) sections.erase(section);
+        named.erase(it);
+    }
+};
+
+// What tells one version of the file from another without reading it.
+struct Identity {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    bool operator==(const Identity& o) const
+    {
+        return exists == o.exists && device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+    }
+};
+
+Identity identityOf(const struct stat& st)
+{
+    return Identity{true, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
 }
 
-size_t findKey(const ProfileText& text, const SectionRange& range, std::string_view key)
+// nullopt when the file cannot be examined for a reason other than its absence.
+std::optional<Identity> statFile(const std::string& path)
 {
-    if (range.header == std::string::npos) return std::string::npos;
-    for (size_t i = range.header + 1; i < range.end; ++i) {
-        std::string_view k, v;
-        if (keyLine(body(text.lines[i]), k, v) && sameName(k, key)) return i;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) return identityOf(st);
+    if (errno == ENOENT || errno == ENOTDIR) return Identity{};
+    return std::nullopt;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd()
+    {
+        if (fd_ >= 0) ::close(fd_);
     }
-    return std::string::npos;
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+std::string reason(int error)
+{
+    return Utf8ToCp932(std::strerror(error));
+}
+
+Exception writeError(const std::string& path, int error)
+{
+    return Exception(Sjis("設定ファイルに書き込めません: ") + FileNameFromSystem(path) + " (" + reason(error) + ")");
+}
+
+struct Loaded {
+    Model model;
+    Identity identity;
+    int error = 0;  // why an existing file could not be read
+};
+
+Loaded loadFile(const std::string& path)
+{
+    Loaded loaded;
+    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno != ENOENT && errno != ENOTDIR) loaded.error = errno;
+        return loaded;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        loaded.error = errno;
+        return loaded;
+    }
+    std::string bytes;
+    bytes.reserve(size_t(st.st_size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            loaded.error = errno;
+            return loaded;
+        }
+        bytes.append(buffer, size_t(n));
+    }
+    loaded.model = Model::parse(bytes);
+    loaded.identity = identityOf(st);
+    return loaded;
+}
+
+// The file a write lands in: a symbolic link is followed so the link itself stays.
+std::filesystem::path writeTarget(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    fs::path p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        std::error_code error;
+        if (!fs::is_symlink(fs::symlink_status(p, error))) return p;
+        const fs::path target = fs::read_symlink(p, error);
+        if (error) throw writeError(path, error.value());
+        p = target.is_absolute() ? target : p.parent_path() / target;
+    }
+    throw writeError(path, ELOOP);
+}
+
+bool writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes.remove_prefix(size_t(n));
+    }
+    return true;
+}
+
+// Write beside the target and rename over it, so a crash mid-write never leaves half a settings file;
+// the data reaches the disk before the rename makes it the file.
+Identity saveFile(const std::string& path, std::string_view bytes)
+{
+    const std::filesystem::path target = writeTarget(path);
+    const std::string targetName = target.string();
+    struct stat old {};
+    const bool existed = ::stat(targetName.c_str(), &old) == 0;
+
+    std::string temp;
+    std::optional<Fd> fd;
+    for (int attempt = 0; attempt < 100 && !fd; ++attempt) {
+        temp = targetName + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        const int opened = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (opened >= 0) fd.emplace(opened);
+        else if (errno != EEXIST) throw writeError(path, errno);
+    }
+    if (!fd) throw writeError(path, EEXIST);
+    const auto fail = [&](int error) {
+        ::unlink(temp.c_str());
+        return writeError(path, error);
+    };
+    if (existed) {
+        // Owner change succeeds only where it is allowed (the same owner, or root); the mode always.
+        if (::fchown(fd->get(), old.st_uid, old.st_gid) != 0) {}
+        if (::fchmod(fd->get(), old.st_mode & 07777) != 0) throw fail(errno);
+    }
+    if (!writeAll(fd->get(), bytes) || ::fsync(fd->get()) != 0) throw fail(errno);
+    if (::close(fd->release()) != 0) throw fail(errno);
+    if (::rename(temp.c_str(), targetName.c_str()) != 0) throw fail(errno);
+    const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
+    const Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() >= 0) ::fsync(dir.get());
+    return statFile(path).value_or(Identity{});
+}
+
+void checkNames(std::string_view section, std::string_view key, std::string_view value)
+{
+    // A line break would end the line early and let the rest read as keys or sections of its own.
+    const auto hasBreak = [](std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; };
+    if (hasBreak(section) || hasBreak(key) || hasBreak(value))
+        throw Exception(Sjis("設定ファイルに改行を含む値は書き込めません: ") + std::string(key));
+    // Names the reader would cut, trim or take for something else: each write would add a line.
+    const auto readsBack = [](std::string_view name) {
+        return trim(name).size() == name.size() && !endsInLoneLeadByte(name);
+    };
+    if (!readsBack(section) || section.find(']') != std::string_view::npos)
+        throw Exception(Sjis("設定ファイルに書き込めないセクション名です: ") + std::string(section));
+    if (key.empty() || !readsBack(key) || key.find('=') != std::string_view::npos || key.front() == ';' ||
+        key.front() == '[')
+        throw Exception(Sjis("設定ファイルに書き込めないキー名です: ") + std::string(key));
 }
 
 bool parseInteger(std::string_view s, int& out)
@@ -187,20 +414,96 @@ bool parseInteger(std::string_view s, int& out)
     return true;
 }
 
-std::string ensureEnding(const std::string& newline, std::string line)
+struct Change {
+    enum Kind { Write, Delete, Erase } kind;
+    std::string section, key, value;
+};
+
+void apply(Model& model, const Change& change)
 {
-    return line + newline;
+    switch (change.kind) {
+    case Change::Write: model.write(change.section, change.key, change.value); break;
+    case Change::Delete: model.deleteKey(change.section, change.key); break;
+    case Change::Erase: model.eraseSection(change.section); break;
+    }
 }
 
 }  // namespace
 
+struct ProfileFile::State {
+    std::mutex mutex;
+    bool cached = false;
+    Model model;
+    Identity identity;
+    int readError = 0;
+    // Open batches: the changes made since the outermost one opened, and where each inner one began.
+    std::vector<Change> pending;
+    std::vector<size_t> batchStarts;
+
+    void reload(const std::string& path)
+    {
+        Loaded loaded = loadFile(path);
+        model = std::move(loaded.model);
+        identity = loaded.identity;
+        readError = loaded.error;
+        cached = true;
+    }
+
+    // The text reads see: the pending changes while a batch is open, else the file as it is now.
+    Model& current(const std::string& path)
+    {
+        if (!batchStarts.empty() && cached) return model;
+        const std::optional<Identity> now = statFile(path);
+        if (!cached || !now || !(*now == identity)) reload(path);
+        return model;
+    }
+
+    void change(const std::string& path, Change c)
+    {
+        if (c.kind == Change::Write) checkNames(c.section, c.key, c.value);
+        Model& m = current(path);
+        if (readError != 0)
+            throw Exception(Sjis("設定ファイルを読めません: ") + FileNameFromSystem(path) + " (" + reason(readError) + ")");
+        apply(m, c);
+        if (!batchStarts.empty()) {
+            pending.push_back(std::move(c));
+            return;
+        }
+        save(path);
+    }
+
+    void save(const std::string& path)
+    {
+        try {
+            identity = saveFile(path, model.bytes());
+        } catch (...) {
+            cached = false;  // the kept text no longer matches the disk
+            throw;
+        }
+    }
+
+    // The file as it is on disk with the pending changes applied again.
+    void replay(const std::string& path)
+    {
+        reload(path);
+        for (const auto& c : pending) apply(model, c);
+    }
+};
+
+ProfileFile::ProfileFile(std::string path) : path_(std::move(path)), state_(std::make_unique<State>()) {}
+
+ProfileFile::ProfileFile(const ProfileFile& other) : ProfileFile(other.path_) {}
+
+ProfileFile::~ProfileFile() = default;
+
 std::string ProfileFile::ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const
 {
-    const ProfileText text = load(path_);
-    const size_t i = findKey(text, findSection(text, section), key);
-    if (i == std::string::npos) return std::string(defaultValue);
+    const std::lock_guard lock(state_->mutex);
+    Model& model = state_->current(path_);
+    const std::string* line = Model::findKey(model.find(section), key);
+    if (line == nullptr) return std::string(defaultValue);
     std::string_view k, v;
-    keyLine(body(text.lines[i]), k, v);
+    keyLine(body(*line), k, v);
     return std::string(v);
 }
 
@@ -217,33 +520,8 @@ bool ProfileFile::ReadBool(std::string_view section, std::string_view key, bool 
 
 void ProfileFile::WriteString(std::string_view section, std::string_view key, std::string_view value)
 {
-    // A line break would end the line early and let the rest read as keys or sections of its own.
-    const auto hasBreak = [](std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; };
-    if (hasBreak(section) || hasBreak(key) || hasBreak(value))
-        throw Exception(Sjis("設定ファイルに改行を含む値は書き込めません: ") + std::string(key));
-    ProfileText text = load(path_);
-    const SectionRange range = findSection(text, section);
-    const std::string line = std::string(key) + "=" + std::string(value);
-    if (range.header == std::string::npos) {
-        if (!text.lines.empty()) {
-            std::string& last = text.lines.back();
-            if (last.empty() || last.back() != '\n') last += text.newline;
-        }
-        text.lines.push_back(ensureEnding(text.newline, "[" + std::string(section) + "]"));
-        text.lines.push_back(ensureEnding(text.newline, line));
-    } else if (const size_t i = findKey(text, range, key); i != std::string::npos) {
-        const std::string& old = text.lines[i];
-        const std::string ending = old.substr(body(old).size());
-        text.lines[i] = line + (ending.empty() ? std::string() : ending);
-    } else {
-        // After the section's last non-blank line, so blank separators stay between sections.
-        size_t at = range.end;
-        while (at > range.header + 1 && trim(body(text.lines[at - 1])).empty()) --at;
-        std::string& previous = text.lines[at - 1];
-        if (previous.empty() || previous.back() != '\n') previous += text.newline;
-        text.lines.insert(text.lines.begin() + std::ptrdiff_t(at), ensureEnding(text.newline, line));
-    }
-    save(path_, text);
+    const std::lock_guard lock(state_->mutex);
+    state_->change(path_, Change{Change::Write, std::string(section), std::string(key), std::string(value)});
 }
 
 void ProfileFile::WriteInteger(std::string_view section, std::string_view key, int value)
@@ -258,57 +536,96 @@ void ProfileFile::WriteBool(std::string_view section, std::string_view key, bool
 
 std::vector<std::string> ProfileFile::ReadSections() const
 {
+    const std::lock_guard lock(state_->mutex);
+    Model& model = state_->current(path_);
     std::vector<std::string> names;
-    for (const auto& line : load(path_).lines) {
+    for (auto it = std::next(model.sections.begin()); it != model.sections.end(); ++it) {
         std::string_view name;
-        if (!sectionHeader(body(line), name)) continue;
-        bool seen = false;
-        for (const auto& n : names) seen = seen || sameName(n, name);
-        if (!seen) names.emplace_back(name);
+        sectionHeader(body(it->header), name);
+        if (&*model.named.at(foldName(name)).front() == &*it) names.emplace_back(name);
     }
     return names;
 }
 
 std::vector<std::string> ProfileFile::ReadSectionKeys(std::string_view section) const
 {
-    const ProfileText text = load(path_);
-    const SectionRange range = findSection(text, section);
+    const std::lock_guard lock(state_->mutex);
+    Model& model = state_->current(path_);
     std::vector<std::string> keys;
-    if (range.header == std::string::npos) return keys;
-    for (size_t i = range.header + 1; i < range.end; ++i) {
+    Section* found = model.find(section);
+    if (found == nullptr) return keys;
+    for (auto line = found->lines.begin(); line != found->lines.end(); ++line) {
         std::string_view k, v;
-        if (keyLine(body(text.lines[i]), k, v)) keys.emplace_back(k);
+        if (keyLine(body(*line), k, v) && &*found->keys.at(foldName(k)).front() == &*line) keys.emplace_back(k);
     }
     return keys;
 }
 
 bool ProfileFile::SectionExists(std::string_view section) const
 {
-    return findSection(load(path_), section).header != std::string::npos;
+    const std::lock_guard lock(state_->mutex);
+    return state_->current(path_).find(section) != nullptr;
 }
 
 bool ProfileFile::ValueExists(std::string_view section, std::string_view key) const
 {
-    const ProfileText text = load(path_);
-    return findKey(text, findSection(text, section), key) != std::string::npos;
+    const std::lock_guard lock(state_->mutex);
+    Model& model = state_->current(path_);
+    return Model::findKey(model.find(section), key) != nullptr;
 }
 
 void ProfileFile::EraseSection(std::string_view section)
 {
-    ProfileText text = load(path_);
-    const SectionRange range = findSection(text, section);
-    if (range.header == std::string::npos) return;
-    text.lines.erase(text.lines.begin() + std::ptrdiff_t(range.header), text.lines.begin() + std::ptrdiff_t(range.end));
-    save(path_, text);
+    const std::lock_guard lock(state_->mutex);
+    Model& model = state_->current(path_);
+    if (model.find(section) == nullptr) return;
+    state_->change(path_, Change{Change::Erase, std::string(section), {}, {}});
 }
 
 void ProfileFile::DeleteKey(std::string_view section, std::string_view key)
 {
-    ProfileText text = load(path_);
-    const size_t i = findKey(text, findSection(text, section), key);
-    if (i == std::string::npos) return;
-    text.lines.erase(text.lines.begin() + std::ptrdiff_t(i));
-    save(path_, text);
+    const std::lock_guard lock(state_->mutex);
+    Model& model = state_->current(path_);
+    if (Model::findKey(model.find(section), key) == nullptr) return;
+    state_->change(path_, Change{Change::Delete, std::string(section), std::string(key), {}});
+}
+
+ProfileBatch::ProfileBatch(ProfileFile& ini) : ini_(ini)
+{
+    auto& state = *ini_.state_;
+    const std::lock_guard lock(state.mutex);
+    state.current(ini_.path_);
+    state.batchStarts.push_back(state.pending.size());
+}
+
+ProfileBatch::~ProfileBatch()
+{
+    if (!open_) return;
+    auto& state = *ini_.state_;
+    const std::lock_guard lock(state.mutex);
+    state.pending.resize(state.batchStarts.back());
+    state.batchStarts.pop_back();
+    if (state.batchStarts.empty()) state.cached = false;
+    else state.replay(ini_.path_);
+}
+
+void ProfileBatch::Commit()
+{
+    if (!open_) return;
+    auto& state = *ini_.state_;
+    const std::lock_guard lock(state.mutex);
+    if (state.batchStarts.size() == 1 && !state.pending.empty()) {
+        // Another program may have changed the file since the batch began: apply ours to its text.
+        const std::optional<Identity> now = statFile(ini_.path_);
+        if (!now || !(*now == state.identity)) state.replay(ini_.path_);
+        if (state.readError != 0)
+            throw Exception(Sjis("設定ファイルを読めません: ") + FileNameFromSystem(ini_.path_) + " (" +
+                            reason(state.readError) + ")");
+        state.identity = saveFile(ini_.path_, state.model.bytes());
+        state.pending.clear();
+    }
+    state.batchStarts.pop_back();
+    open_ = false;
 }
 
 std::string ToCommaText(const std::vector<std::string>& items)

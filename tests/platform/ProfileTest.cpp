@@ -4,6 +4,12 @@
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <random>
 
 using namespace pek;
 using pek::test::ReadFileBytes;
@@ -123,4 +129,164 @@ TEST_F(ProfileTest, LineBreaksCannotSmuggleKeysOrSectionsIn)
     EXPECT_THROW(ini.WriteString("S\n", "k", "v"), Exception);
     EXPECT_THROW(ini.WriteString("S", "k\r", "v"), Exception);
     EXPECT_EQ(ReadFileBytes(path), "[S]\r\nk=v\r\n");
+}
+
+TEST_F(ProfileTest, NamesThatCouldNotBeReadBackAreRefusedAndWriteNothing)
+{
+    ini.WriteString("S", "k", "v");
+    const std::string before = ReadFileBytes(path);
+    const std::string lone = "a\x82";
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"S", "a=b"}, {"S", ";k"}, {"S", "[k"}, {"S", " k"}, {"S", "k "}, {"S", ""}, {"S", lone},
+        {"S]", "k"}, {" S", "k"}, {"S\t", "k"}, {lone, "k"},
+    };
+    for (const auto& [section, key] : refused)
+        EXPECT_THROW(ini.WriteString(section, key, "x"), Exception) << section << "/" << key;
+    EXPECT_EQ(ReadFileBytes(path), before);
+    ini.WriteString("S", Sjis("検索") + "k", "ok");  // trail bytes inside a name are fine
+    EXPECT_EQ(ProfileFile(path).ReadString("s", Sjis("検索") + "K", ""), "ok");
+}
+
+TEST_F(ProfileTest, EveryCopyOfADuplicatedKeyGoes)
+{
+    WriteFileBytes(path, "[S]\nk=1\nx=0\nK=2\nk=3\n");
+    EXPECT_EQ(ini.ReadSectionKeys("S"), (std::vector<std::string>{"k", "x"}));
+    ini.WriteString("S", "k", "new");
+    EXPECT_EQ(ReadFileBytes(path), "[S]\nk=new\nx=0\n");
+    WriteFileBytes(path, "[S]\nk=1\nK=2\n[s]\nk=9\n");
+    ini.DeleteKey("S", "k");
+    EXPECT_EQ(ini.ReadString("S", "k", "gone"), "gone");
+    ini.EraseSection("S");
+    EXPECT_FALSE(ini.SectionExists("S"));
+    EXPECT_EQ(ReadFileBytes(path), "");
+}
+
+TEST_F(ProfileTest, BatchWritesOnceOnCommitAndDiscardsOtherwise)
+{
+    WriteFileBytes(path, "[Old]\na=1\n[Keep]\nb=2\n");
+    {
+        ProfileBatch batch(ini);
+        ini.EraseSection("Old");
+        ini.WriteInteger("No0", "ComPortNo", 3);
+        ini.DeleteKey("Keep", "b");
+        EXPECT_FALSE(ini.SectionExists("Old"));
+        EXPECT_EQ(ini.ReadInteger("No0", "ComPortNo", 0), 3);
+        EXPECT_EQ(ReadFileBytes(path), "[Old]\na=1\n[Keep]\nb=2\n");
+        {
+            ProfileBatch inner(ini);
+            ini.WriteString("No0", "Dropped", "1");
+        }
+        {
+            ProfileBatch inner(ini);
+            ini.WriteString("No0", "Joined", "1");
+            inner.Commit();
+        }
+        EXPECT_FALSE(ini.ValueExists("No0", "Dropped"));
+        EXPECT_EQ(ReadFileBytes(path), "[Old]\na=1\n[Keep]\nb=2\n");
+        batch.Commit();
+    }
+    EXPECT_EQ(ReadFileBytes(path), "[Keep]\n[No0]\nComPortNo=3\nJoined=1\n");
+    {
+        ProfileBatch batch(ini);
+        ini.WriteString("Keep", "b", "lost");
+    }
+    EXPECT_FALSE(ini.ValueExists("Keep", "b"));
+    EXPECT_EQ(ReadFileBytes(path), "[Keep]\n[No0]\nComPortNo=3\nJoined=1\n");
+}
+
+TEST_F(ProfileTest, BatchKeepsWhatAnotherProgramWroteMeanwhile)
+{
+    ini.WriteString("A", "a", "1");
+    ProfileBatch batch(ini);
+    ini.WriteString("A", "mine", "2");
+    ProfileFile(path).WriteString("B", "theirs", "3");
+    batch.Commit();
+    const ProfileFile fresh(path);
+    EXPECT_EQ(fresh.ReadString("A", "mine", ""), "2");
+    EXPECT_EQ(fresh.ReadString("B", "theirs", ""), "3");
+}
+
+TEST_F(ProfileTest, WritesGoThroughALinkAndKeepThePermissions)
+{
+    namespace fs = std::filesystem;
+    const fs::path target = dir.file("real.ini");
+    WriteFileBytes(target, "[S]\r\nk=1\r\n");
+    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    fs::remove(path);
+    fs::create_symlink("real.ini", path);
+    for (const bool batched : {false, true}) {
+        std::optional<ProfileBatch> batch;
+        if (batched) batch.emplace(ini);
+        ini.WriteString("S", "k", batched ? "3" : "2");
+        if (batch) batch->Commit();
+        EXPECT_TRUE(fs::is_symlink(path));
+        EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(ReadFileBytes(target), batched ? "[S]\r\nk=3\r\n" : "[S]\r\nk=2\r\n");
+    }
+    EXPECT_EQ(fs::directory_iterator(dir.path())->path().filename().string().find(".tmp"), std::string::npos);
+}
+
+TEST_F(ProfileTest, AFailedWriteThrowsAndLeavesTheFile)
+{
+    namespace fs = std::filesystem;
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes anywhere";
+    WriteFileBytes(path, "[S]\nk=1\n");
+    fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_THROW(ini.WriteString("S", "k", "2"), Exception);
+    ProfileBatch batch(ini);
+    ini.WriteString("S", "k", "3");
+    EXPECT_THROW(batch.Commit(), Exception);
+    fs::permissions(dir.path(), fs::perms::owner_all);
+    EXPECT_EQ(ini.ReadString("S", "k", ""), "3");  // still pending: the batch has not ended
+    batch.Commit();
+    EXPECT_EQ(ReadFileBytes(path), "[S]\nk=3\n");
+}
+
+// Random writes, deletions, erasures and batches against a plain map; a fresh reader of the file
+// must agree with the object that wrote it.
+TEST_F(ProfileTest, AgreesWithAMapUnderRandomChanges)
+{
+    std::mt19937 random(8);
+    const std::vector<std::string> sections = {"No0", "NO0", "No1", Sjis("環境"), "Editor"};
+    const std::vector<std::string> keys = {"a", "A", "EditorAll_d1", Sjis("検索"), "k"};
+    const auto fold = [](std::string s) {
+        for (char& c : s) c = (c >= 'A' && c <= 'Z') ? char(c + 32) : c;  // the names above hold no trail letters
+        return s;
+    };
+    std::map<std::string, std::map<std::string, std::string>> model, committed;
+    std::optional<ProfileBatch> batch;
+    for (int step = 0; step < 600; ++step) {
+        const std::string& s = sections[random() % sections.size()];
+        const std::string& k = keys[random() % keys.size()];
+        switch (random() % 8) {
+        case 0: ini.EraseSection(s), model.erase(fold(s)); break;
+        case 1:
+            ini.DeleteKey(s, k);
+            if (model.count(fold(s))) model[fold(s)].erase(fold(k));
+            break;
+        case 2:
+            if (!batch) batch.emplace(ini);
+            else if (random() % 2) batch->Commit(), batch.reset(), committed = model;
+            else batch.reset(), model = committed;
+            break;
+        default: {
+            const std::string value = std::to_string(random() % 1000);
+            ini.WriteString(s, k, value);
+            model[fold(s)][fold(k)] = value;
+        }
+        }
+        if (!batch) committed = model;
+        const auto lookup = [&](const auto& map, const std::string& sec, const std::string& key) -> std::string {
+            const auto s = map.find(fold(sec));
+            if (s == map.end()) return "-";
+            const auto k = s->second.find(fold(key));
+            return k == s->second.end() ? "-" : k->second;
+        };
+        const ProfileFile fresh(path);
+        for (const auto& sec : sections)
+            for (const auto& key : keys) {
+                ASSERT_EQ(ini.ReadString(sec, key, "-"), lookup(model, sec, key)) << step;
+                ASSERT_EQ(fresh.ReadString(sec, key, "-"), lookup(committed, sec, key)) << step;
+            }
+    }
 }
