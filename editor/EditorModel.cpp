@@ -55,6 +55,7 @@ void TEditorModel::AttachLines(std::shared_ptr<TEditorLines> lines)
     topCol_ = 0;
     hitLength_ = 0;
     statesValid_ = 0;
+    matchCache_.clear();
     Changed();
 }
 
@@ -79,6 +80,7 @@ void TEditorModel::OnLinesChanged(const TLinesChange& change)
         anchor_ = AdjustPos(anchor_, change);
         if (hitLength_ > 0 && change.from.line <= hitPos_.line) hitLength_ = 0;
         statesValid_ = std::min(statesValid_, change.from.line + 1);
+        std::erase_if(matchCache_, [&](const auto& entry) { return entry.first >= change.from.line; });
         break;
     case TLinesChange::Reset:
         caret_ = anchor_ = TTextPos{};
@@ -86,6 +88,7 @@ void TEditorModel::OnLinesChanged(const TLinesChange& change)
         topCol_ = 0;
         hitLength_ = 0;
         statesValid_ = 0;
+        matchCache_.clear();
         break;
     case TLinesChange::Layout:
         caret_ = lines_->Clamp(caret_);
@@ -587,23 +590,29 @@ void TEditorModel::Redo()
 
 bool TEditorModel::PrepareMatcher()
 {
-    const std::string key = findString_;
-    if (matcherReady_ && key == matcherKey_ && searchOptions_ == matcherOptions_) return true;
-    matcherKey_ = key;
+    // A pattern that does not compile is not compiled again for every painted line.
+    if (matcherPrepared_ && findString_ == matcherKey_ && searchOptions_ == matcherOptions_) return matcherOk_;
+    matcherKey_ = findString_;
     matcherOptions_ = searchOptions_;
-    matcherReady_ = matcher_->Prepare(findString_, searchOptions_, regexAvailable_, &searchError_);
-    return matcherReady_;
+    matcherPrepared_ = true;
+    matchCache_.clear();
+    matcherOk_ = matcher_->Prepare(findString_, searchOptions_, regexAvailable_, &searchError_);
+    return matcherOk_;
 }
 
-std::vector<TLineMatch> TEditorModel::MatchesInLine(long long line)
+const std::vector<TLineMatch>& TEditorModel::MatchesInLine(long long line)
 {
-    if (!PrepareMatcher()) return {};
-    return matcher_->Matches(lines_->LineView(line));
+    static const std::vector<TLineMatch> kNone;
+    if (!PrepareMatcher() || line < 0 || line >= lines_->LineCount()) return kNone;
+    const auto it = matchCache_.find(line);
+    if (it != matchCache_.end()) return it->second;
+    constexpr size_t kCachedLines = 1024;  // far more than a screen shows
+    if (matchCache_.size() >= kCachedLines) matchCache_.clear();
+    return matchCache_.emplace(line, matcher_->Matches(lines_->LineView(line))).first->second;
 }
 
 bool TEditorModel::Search(bool forward)
 {
-    matcherReady_ = false;  // the options or the regular-expression library may have changed
     if (!PrepareMatcher()) return false;
     const auto [selA, selZ] = OrderedSelection();
     const long long lineCount = lines_->LineCount();

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "editor/EditorLines.h"
@@ -152,7 +153,11 @@ public:
     THitStyle HitStyle() const { return hitStyle_; }
     void SetHitStyle(THitStyle style) { hitStyle_ = style; }
     bool RegexAvailable() const { return regexAvailable_; }
-    void SetRegexAvailable(bool on) { regexAvailable_ = on; }
+    void SetRegexAvailable(bool on)
+    {
+        regexAvailable_ = on;
+        matcherPrepared_ = false;
+    }
     bool FindNext();
     bool FindPrev();
     bool HasHit() const { return hitLength_ > 0; }
@@ -160,8 +165,9 @@ public:
     long long HitSelLength() const { return hitLength_; }
     void HitToSelected();
     const std::string& SearchError() const { return searchError_; }
-    // All matches of the find string in one line, for marking them when painted.
-    std::vector<TLineMatch> MatchesInLine(long long line);
+    // All matches of the find string in one line, for marking them when painted. Kept per line
+    // until the line, the find string or the options change; valid until the next call.
+    const std::vector<TLineMatch>& MatchesInLine(long long line);
 
     // Row marks.
     uint16_t RowMarks(long long row) const { return lines_->RowMarks(row); }
@@ -213,8 +219,10 @@ private:
     long long statesValid_ = 0;
     std::string matcherKey_;
     TSearchOptions matcherOptions_ = 0;
-    bool matcherReady_ = false;
+    bool matcherPrepared_ = false;  // for matcherKey_ and matcherOptions_, even when that failed
+    bool matcherOk_ = false;
     std::unique_ptr<TLineMatcher> matcher_;
+    std::unordered_map<long long, std::vector<TLineMatch>> matchCache_;
 };
 
 }  // namespace pek

@@ -73,13 +73,6 @@ std::string UnescapeFindString(std::string_view s)
     return out;
 }
 
-bool IsWholeWord(std::string_view line, long long start, long long length)
-{
-    const long long p = start + 1;  // the class table counts from 1
-    return CharClass(line, p) != CharClass(line, p - 1) &&
-           CharClass(line, p + length - 1) != CharClass(line, p + length);
-}
-
 bool TLineMatcher::Prepare(std::string_view pattern, TSearchOptions options, bool regexAvailable, std::string* error)
 {
     if (error) error->clear();
@@ -116,6 +109,7 @@ std::vector<TLineMatch> TLineMatcher::Matches(std::string_view line) const
     }
     const bool matchCase = (options_ & soMatchCase) != 0;
     const size_t n = needle_.size();
+    TClassWalker classes(line);
     // Walk character starts so that a match never begins on a trail byte; compare byte-wise, folding
     // only single-byte letters (a trail byte may look like a letter).
     for (size_t i = 0; i + n <= line.size();) {
@@ -134,7 +128,7 @@ std::vector<TLineMatch> TLineMatcher::Matches(std::string_view line) const
             }
             k += size_t(len);
         }
-        if (hit && (!wholeWord || IsWholeWord(line, static_cast<long long>(i), static_cast<long long>(n)))) {
+        if (hit && (!wholeWord || classes.Passes(i, i + n))) {
             out.push_back({static_cast<long long>(i), static_cast<long long>(n)});
             i += n;
         } else {

@@ -40,7 +40,4 @@ private:
 // Interprets \t \n \r \\ \xHH in a find string; other backslashes stay as they are.
 std::string UnescapeFindString(std::string_view s);
 
-// Whole-word test of [start, start + length) in line by the character classes of the search routines.
-bool IsWholeWord(std::string_view line, long long start, long long length);
-
 }  // namespace pek

@@ -67,4 +67,19 @@ int CharClass(std::string_view text, long long pos)
     return ClassAtHead(text, HeadCovering(text, 0, static_cast<std::size_t>(pos - 1)));
 }
 
+bool TClassWalker::Passes(std::size_t s, std::size_t e)
+{
+    int before = 0;
+    if (s > 0) {
+        cursor_ = HeadCovering(text_, cursor_, s - 1);
+        before = ClassAtHead(text_, cursor_);
+    }
+    std::size_t head = HeadCovering(text_, cursor_, s);
+    const int first = ClassAtHead(text_, head);
+    head = HeadCovering(text_, head, e - 1);
+    const int last = ClassAtHead(text_, head);
+    const int after = e < text_.size() ? ClassAtHead(text_, HeadCovering(text_, head, e)) : 0;
+    return first != before && last != after;
+}
+
 }  // namespace pek

@@ -19,6 +19,22 @@ int ClassAtHead(std::string_view text, std::size_t head);
 std::size_t HeadCovering(std::string_view text, std::size_t from, std::size_t i);
 
 // Class (0 to 6) of the character covering the 1-based byte position pos of text; 0 outside it.
+// Walks from the start of the text: for many positions of one text use TClassWalker.
 int CharClass(std::string_view text, long long pos);
+
+// The whole-word test over one text in one forward pass: each call costs the distance from the
+// previous match's start, so testing every candidate of a long line stays linear.
+class TClassWalker {
+public:
+    explicit TClassWalker(std::string_view text) : text_(text) {}
+
+    // Whether both ends of [s, e) (0-based, s < e) change class. The starts s of successive calls
+    // must not decrease.
+    bool Passes(std::size_t s, std::size_t e);
+
+private:
+    std::string_view text_;
+    std::size_t cursor_ = 0;  // a character start at or before s - 1 of the next call
+};
 
 }  // namespace pek

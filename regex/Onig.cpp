@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <climits>
 #include <iterator>
 #include <memory>
@@ -104,6 +105,7 @@ struct Binding {
     void* handle = nullptr;
     std::array<void*, kNameCount> values{};
     Api api;
+    std::atomic<unsigned long long> compiles{0};
 };
 
 Binding& TheBinding()
@@ -166,35 +168,6 @@ bool Initialize(const Api& a)
         return a.onig_init() == ONIG_NORMAL;
     return true;
 }
-
-// Walks the text once over a whole find-all: the match positions only move forward.
-class ClassWalker {
-public:
-    explicit ClassWalker(std::string_view text) : text_(text) {}
-
-    // Whole-word test of the match [s, e) (0-based, s < e); both ends must change class.
-    bool Passes(std::size_t s, std::size_t e)
-    {
-        const std::size_t size = text_.size();
-        std::size_t head = cursor_;
-        int before = 0;
-        if (s > 0) {
-            head = HeadCovering(text_, head, s - 1);
-            before = ClassAtHead(text_, head);
-        }
-        head = HeadCovering(text_, head, s);
-        const int first = ClassAtHead(text_, head);
-        head = HeadCovering(text_, head, e - 1);
-        const int last = ClassAtHead(text_, head);
-        cursor_ = head;  // the next match starts at or after e, so its s - 1 is not before this
-        const int after = e < size ? ClassAtHead(text_, HeadCovering(text_, head, e)) : 0;
-        return first != before && last != after;
-    }
-
-private:
-    std::string_view text_;
-    std::size_t cursor_ = 0;
-};
 
 struct RegionFree {
     void operator()(OnigRegion* region) const { api().onig_region_free(region, 1); }
@@ -279,6 +252,11 @@ void* Symbol(std::string_view name)
     return i < kNameCount ? b.values[i] : nullptr;
 }
 
+unsigned long long CompileCount()
+{
+    return TheBinding().compiles.load(std::memory_order_relaxed);
+}
+
 std::span<const std::string_view> SymbolNames()
 {
     return kNames;
@@ -333,6 +311,7 @@ Regex CompileForSearch(std::string_view pattern, OnigOptionType options, OnigSyn
         pattern.empty() ? kEmpty : reinterpret_cast<const OnigUChar*>(pattern.data());
     OnigRegex handle = nullptr;
     OnigErrorInfo info{};
+    TheBinding().compiles.fetch_add(1, std::memory_order_relaxed);
     const int r = a.onig_new(&handle, p, p + pattern.size(), options, a.OnigEncodingSJIS, syntax, &info);
     if (r != ONIG_NORMAL) {
         // The library releases the holder itself and leaves it null. The error info goes along:
@@ -361,7 +340,7 @@ int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vect
         return count();
     const auto* const str = reinterpret_cast<const OnigUChar*>(text.data());
     const OnigUChar* const end = str + text.size();
-    ClassWalker classes(text);
+    TClassWalker classes(text);
     std::size_t from = 0;
     while (from <= text.size()) {
         const int r = a.onig_search(regex.get(), str, end, str + from, end, region.get(), ONIG_OPTION_NONE);

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "editor/EditorModel.h"
+#include "platform/CharClass.h"
 #include "regex/Onig.h"
 
 namespace pek {
@@ -55,6 +58,38 @@ TEST(EditorSearch, WholeWordUsesTheCharacterClasses)
     ASSERT_TRUE(m.Prepare("\x83\x4a\x83\x5e", soWholeWord, false));
     EXPECT_EQ(Starts(m, "\x83\x4a\x83\x5e\x82\xa9\x82\xc8"), (std::vector<long long>{0}));
     EXPECT_TRUE(Starts(m, "\x83\x4a\x83\x5e\x83\x4a").empty());
+}
+
+TEST(EditorSearch, WholeWordPlainSearchAgreesWithTheClassTableAndStaysLinear)
+{
+    // Against the table's own definition (each class found from the start of the line), on random
+    // lines of words of every class; a needle may itself be part of a longer word.
+    std::mt19937 rng(5);
+    const std::vector<std::string> pieces = {"ab", "a", " ", "\x83\x4a", "\x82\xa0", "\x88\x9f", "\xb1", ",", "\x81\x40"};
+    for (int round = 0; round < 300; ++round) {
+        std::string line, needle;
+        for (int k = 0; k < 12; ++k) line += pieces[rng() % pieces.size()];
+        for (int k = 0; k < 1 + int(rng() % 2); ++k) needle += pieces[rng() % 6];
+        TLineMatcher plain, whole;
+        ASSERT_TRUE(plain.Prepare(needle, soMatchCase, false));
+        ASSERT_TRUE(whole.Prepare(needle, soMatchCase | soWholeWord, false));
+        std::vector<long long> expect;
+        for (const auto& m : plain.Matches(line)) {
+            const long long p = m.start + 1;
+            if (CharClass(line, p) != CharClass(line, p - 1) && CharClass(line, p + m.length - 1) != CharClass(line, p + m.length))
+                expect.push_back(m.start);
+        }
+        ASSERT_EQ(Starts(whole, line), expect) << line << " / " << needle;
+    }
+    // A 4 MB line of one repeated word: every candidate fails the test. Walking to each one from the
+    // line start would take hours here.
+    std::string longLine;
+    for (int i = 0; i < 1 << 20; ++i) longLine += "abab";
+    TLineMatcher m;
+    ASSERT_TRUE(m.Prepare("ab", soWholeWord, false));
+    EXPECT_TRUE(m.Matches(longLine).empty());
+    longLine += " ab";
+    EXPECT_EQ(Starts(m, longLine), (std::vector<long long>{static_cast<long long>(longLine.size()) - 2}));
 }
 
 TEST(EditorSearch, EscapeSequencesAreInterpreted)
@@ -132,6 +167,29 @@ TEST(EditorSearch, RegularExpressionSearchInTheModel)
     ASSERT_TRUE(m.FindNext());
     EXPECT_EQ(m.HitPos(), (TTextPos{1, 3}));
     EXPECT_EQ(m.SelText(), "345");
+    onig::Unload();
+}
+
+TEST(EditorSearch, APatternIsCompiledOncePerFindStringEvenWhenItFails)
+{
+    if (!onig::Load()) GTEST_SKIP() << "regular-expression library not installed";
+    TEditorModel m;
+    m.SetRegexAvailable(true);
+    std::string text;
+    for (int i = 0; i < 100; ++i) text += "id=12\r\n";
+    m.SetText(text);
+    m.SetExSearchOptions(soRegexp);
+    for (const char* pattern : {"(", "[0-9]+"}) {
+        m.SetFindString(pattern);
+        const auto before = onig::CompileCount();
+        for (long long line = 0; line < m.Lines().LineCount(); ++line) m.MatchesInLine(line);
+        m.FindNext();
+        m.FindNext();
+        EXPECT_EQ(onig::CompileCount() - before, 1u) << pattern;
+    }
+    EXPECT_EQ(m.MatchesInLine(3).size(), 1u);
+    m.Lines().PutLine(3, "12 34");  // a changed line is searched again
+    EXPECT_EQ(m.MatchesInLine(3).size(), 2u);
     onig::Unload();
 }
 
