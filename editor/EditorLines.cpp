@@ -1,6 +1,11 @@
 #include "editor/EditorLines.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/Exception.h"
@@ -486,15 +491,82 @@ void TEditorLines::LoadFromFile(const std::string& cp932FileName)
     modified_ = false;
 }
 
+namespace {
+
+// The file a save replaces: a symbolic link is followed so that the link itself stays.
+std::string SaveTarget(const std::string& path)
+{
+    std::string target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+        std::string link(size_t(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n < 0) return target;
+        link.resize(size_t(n));
+        const size_t slash = target.rfind('/');
+        target = link.starts_with('/') || slash == std::string::npos ? link : target.substr(0, slash + 1) + link;
+    }
+    return target;
+}
+
+bool WriteAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(size_t(n));
+    }
+    return true;
+}
+
+}  // namespace
+
 void TEditorLines::SaveToFile(const std::string& cp932FileName)
 {
-    const std::string path = FileNameToSystem(cp932FileName);
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) throw Exception(Sjis("ファイルに書き込めません: ") + cp932FileName);
-    const std::string text = Text();
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed) throw Exception(Sjis("ファイルに書き込めません: ") + cp932FileName);
+    // Written beside the file and renamed over it, so that a full disk or a vanished medium leaves
+    // the old file as it was.
+    const std::string target = SaveTarget(FileNameToSystem(cp932FileName));
+    const auto fail = [&] { return Exception(Sjis("ファイルに書き込めません: ") + cp932FileName); };
+    struct stat old {};
+    const bool exists = ::stat(target.c_str(), &old) == 0;
+    const size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
+    std::string temp;
+    int fd = -1;
+    for (unsigned attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        char suffix[48];
+        std::snprintf(suffix, sizeof suffix, ".pek-save-%ld-%u~", long(::getpid()), attempt);
+        temp = (slash == std::string::npos ? std::string() : dir) + "." +
+               target.substr(slash == std::string::npos ? 0 : slash + 1) + suffix;
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        // A folder that takes no new files: the file itself may still be writable.
+        if (!exists) throw fail();
+        std::FILE* f = std::fopen(target.c_str(), "wb");
+        if (!f) throw fail();
+        const std::string text = Text();
+        const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+        if (std::fclose(f) != 0 || !written) throw fail();
+        modified_ = false;
+        return;
+    }
+    bool ok = true;
+    if (exists) {
+        ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+        // Keeping the owner needs rights a user seldom has; the mode is kept regardless.
+        [[maybe_unused]] const int owner = ::fchown(fd, old.st_uid, old.st_gid);
+    }
+    ok = ok && WriteAll(fd, Text()) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        throw fail();
+    }
     modified_ = false;
 }
 

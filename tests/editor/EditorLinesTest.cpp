@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+
 #include "platform/Exception.h"
 #include "support/TempDir.h"
 
@@ -107,6 +112,36 @@ TEST(EditorLines, LoadAndSaveFailuresThrowAndKeepTheText)
     EXPECT_THROW(t.LoadFromFile(dir.file("missing.txt").string()), Exception);
     EXPECT_THROW(t.SaveToFile(dir.file("no/such/dir.txt").string()), Exception);
     EXPECT_EQ(t.Text(), "keep");
+}
+
+TEST(EditorLines, SavingReplacesTheFileWholeKeepingLinkAndModeOrLeavesItUntouched)
+{
+    test::TempDir dir;
+    const auto file = dir.file("real.txt");
+    const auto link = dir.file("link.txt");
+    test::WriteFileBytes(file, "old");
+    std::filesystem::permissions(file, std::filesystem::perms(0640));
+    std::filesystem::create_symlink("real.txt", link);
+    TEditorLines t;
+    t.SetText("new\r\ntext");
+    t.SaveToFile(link.string());
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(test::ReadFileBytes(file), "new\r\ntext");
+    EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms(0640));
+
+    // A write that fails part way (here a file size limit, as a full disk would): the old file
+    // stays whole and no temporary file is left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    t.SetText(std::string(20000, 'x'));
+    EXPECT_THROW(t.SaveToFile(file.string()), Exception);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(test::ReadFileBytes(file), "new\r\ntext");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
 
 TEST(EditorLines, RowsFollowTheLayout)
