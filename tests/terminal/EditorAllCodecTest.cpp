@@ -40,3 +40,34 @@ TEST(EditorAll, RewritingAShorterValueDeletesOldLines)
     EXPECT_FALSE(ini.ValueExists("env", "EditorAll_d0"));
     EXPECT_EQ(ReadEditorAll(ini, "env"), "");
 }
+
+// Hand-edited sections: the count may lie, lines may be missing, doubled or spelled otherwise.
+// Rewriting leaves the new lines and the keys that are not data lines, and reads back the new value.
+TEST(EditorAll, ReadsAndRewritesWhatTheFileHoldsWhateverTheCountSays)
+{
+    struct Case {
+        std::string file;
+        std::string read;
+        std::vector<std::string> keysAfter;
+    };
+    const std::vector<Case> cases = {
+        {"[e]\nEditorAll_c=2147483647\nEditorAll_d0=41\nEditorAll_d7=42\n", "AB", {"EditorAll_c", "EditorAll_d0"}},
+        {"[e]\nEditorAll_c=57032543\n", "", {"EditorAll_c", "EditorAll_d0"}},
+        {"[e]\nEditorAll_c=2\nEditorAll_d0=41\nEditorAll_d1=42\nEditorAll_d2=43\neditorall_D01=44\n", "AB",
+         {"EditorAll_c", "EditorAll_d0", "editorall_D01"}},
+        {"[e]\nEditorAll_c=1\nEditorAll_d0=41\nother=1\nEDITORALL_D0=5A\nEditorAll_d1=43\nEditorAll_d1=44\n", "A",
+         {"EditorAll_c", "EditorAll_d0", "other"}},
+        {"[e]\nEditorAll_c=-3\nEditorAll_d0=41\n", "", {"EditorAll_c", "EditorAll_d0"}},
+    };
+    for (const auto& c : cases) {
+        pek::test::TempDir dir;
+        const auto path = dir.file("p.ini");
+        pek::test::WriteFileBytes(path, c.file);
+        ProfileFile ini(path.string());
+        EXPECT_EQ(ReadEditorAll(ini, "e"), c.read) << c.file;
+        WriteEditorAll(ini, "E", "xyz");
+        const ProfileFile fresh(path.string());
+        EXPECT_EQ(ReadEditorAll(fresh, "e"), "xyz") << c.file;
+        EXPECT_EQ(fresh.ReadSectionKeys("e"), c.keysAfter) << c.file;
+    }
+}
