@@ -700,18 +700,36 @@ TTextPos TEditorLines::PosOfRowCol(long long row, int col) const
     return {info.line, static_cast<long long>(byte)};
 }
 
+// A mark is kept at the first byte of the row it was put on, so that it belongs to the text: with
+// another wrap it stands on the row that now shows that byte.
+std::pair<TEditorLines::MarkKey, TEditorLines::MarkKey> TEditorLines::MarkKeysOfRow(long long row) const
+{
+    const TRowInfo info = RowInfo(row);
+    return {{info.line, info.index == 0 ? 0 : info.start}, info.endsLine ? MarkKey{info.line + 1, 0} : MarkKey{info.line, info.end}};
+}
+
+std::pair<TEditorLines::MarkMap::iterator, TEditorLines::MarkMap::iterator> TEditorLines::MarksOfRow(long long row)
+{
+    const auto [a, z] = MarkKeysOfRow(row);
+    return {marks_.lower_bound(a), marks_.lower_bound(z)};
+}
+
 uint16_t TEditorLines::RowMarks(long long row) const
 {
-    if (row < 0 || row >= totalRows_) return 0;
-    const auto it = marks_.find(RowToLineAndIndex(row));
-    return it == marks_.end() ? 0 : it->second;
+    if (row < 0 || row >= totalRows_ || marks_.empty()) return 0;
+    const auto [a, z] = MarkKeysOfRow(row);
+    uint16_t marks = 0;
+    for (auto it = marks_.lower_bound(a); it != marks_.end() && it->first < z; ++it) marks |= it->second;
+    return marks;
 }
 
 void TEditorLines::SetRowMarks(long long row, uint16_t marks)
 {
     if (row < 0 || row >= totalRows_) return;
-    const auto key = RowToLineAndIndex(row);
-    if (marks == 0) marks_.erase(key); else marks_[key] = marks;
+    const auto [first, last] = MarksOfRow(row);
+    marks_.erase(first, last);
+    const TRowInfo info = RowInfo(row);
+    if (marks != 0) marks_[{info.line, info.start}] = marks;
     Notify({TLinesChange::Marks, {}, {}, {}});
 }
 
@@ -729,17 +747,24 @@ void TEditorLines::AddRowMark(long long row, int mark)
             }
         }
     }
-    marks_[RowToLineAndIndex(row)] |= bit;
+    const auto [first, last] = MarksOfRow(row);
+    if (first != last) {
+        first->second |= bit;
+    } else {
+        const TRowInfo info = RowInfo(row);
+        marks_[{info.line, info.start}] = bit;
+    }
     Notify({TLinesChange::Marks, {}, {}, {}});
 }
 
 void TEditorLines::RemoveRowMark(long long row, int mark)
 {
     if (row < 0 || row >= totalRows_ || mark < 0 || mark > 15) return;
-    const auto it = marks_.find(RowToLineAndIndex(row));
-    if (it == marks_.end()) return;
-    it->second &= uint16_t(~(1u << mark));
-    if (it->second == 0) marks_.erase(it);
+    auto [it, last] = MarksOfRow(row);
+    while (it != last) {
+        it->second &= uint16_t(~(1u << mark));
+        it = it->second == 0 ? marks_.erase(it) : std::next(it);
+    }
     Notify({TLinesChange::Marks, {}, {}, {}});
 }
 
@@ -748,7 +773,7 @@ void TEditorLines::MoveMarks(const TLinesChange& change)
     const long long delta = change.newEnd.line - change.oldEnd.line;
     auto it = marks_.lower_bound({change.from.line + 1, 0});
     if (it == marks_.end() || (delta == 0 && change.oldEnd.line == change.from.line)) return;
-    std::vector<std::pair<std::pair<long long, int>, uint16_t>> moved;
+    std::vector<std::pair<std::pair<long long, long long>, uint16_t>> moved;
     while (it != marks_.end()) {
         if (it->first.first > change.oldEnd.line) moved.push_back({{it->first.first + delta, it->first.second}, it->second});
         it = marks_.erase(it);

@@ -169,7 +169,11 @@ private:
     std::vector<long long> firstLine_, firstRow_, firstByte_;
     long long totalLines_ = 0, totalRows_ = 0, totalBytes_ = 0;
     TWrapLayout layout_;
-    std::map<std::pair<long long, int>, uint16_t> marks_;   // (line, row in line) -> marks
+    using MarkKey = std::pair<long long, long long>;   // line, byte
+    using MarkMap = std::map<MarkKey, uint16_t>;
+    std::pair<MarkKey, MarkKey> MarkKeysOfRow(long long row) const;
+    std::pair<MarkMap::iterator, MarkMap::iterator> MarksOfRow(long long row);
+    MarkMap marks_;
     std::deque<Step> undo_, redo_;
     int undoListMax_ = 64;
     bool modified_ = false;

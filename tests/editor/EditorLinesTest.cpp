@@ -192,6 +192,32 @@ TEST(EditorLines, BookmarksStandOnOneRowAndOtherMarksAccumulate)
     EXPECT_EQ(t.RowMarks(1), 0);
 }
 
+TEST(EditorLines, MarksOnContinuationRowsBelongToTheText)
+{
+    TEditorLines t;
+    t.SetText(std::string(200, 'a') + "\r\nb");
+    t.SetLayout({true, 80, 8});
+    t.AddRowMark(1, 10);
+    t.SetRowMarks(2, 1 << 13);
+    t.SetLayout({false, 80, 8});
+    EXPECT_EQ(t.RowMarks(0), (1 << 10) | (1 << 13));  // the line's one row shows both
+    EXPECT_EQ(t.RowMarks(1), 0);
+    t.SetLayout({true, 80, 8});
+    EXPECT_EQ(t.RowMarks(0), 0);
+    EXPECT_EQ(t.RowMarks(1), 1 << 10);
+    EXPECT_EQ(t.RowMarks(2), 1 << 13);
+    t.SetLayout({true, 50, 8});  // rows 1 and 2 start at 50 and 100: each mark shows on the row holding its byte
+    EXPECT_EQ(t.RowMarks(1), 1 << 10);
+    EXPECT_EQ(t.RowMarks(3), 1 << 13);
+    t.SetLayout({false, 80, 8});
+    t.RemoveRowMark(0, 10);
+    t.AddRowMark(0, 11);
+    EXPECT_EQ(t.RowMarks(0), (1 << 11) | (1 << 13));
+    t.SetRowMarks(0, 0);  // replacing a row's set replaces what every part of it held
+    t.SetLayout({true, 80, 8});
+    for (long long row = 0; row < t.RowCount(); ++row) EXPECT_EQ(t.RowMarks(row), 0) << row;
+}
+
 TEST(EditorLines, MarksMoveWithTheirLines)
 {
     TEditorLines t;
