@@ -249,7 +249,7 @@ void TEditor::ApplyFont()
     qfont_ = QFont(FamilyFor(props_.Font.Name));
     qfont_.setStyleHint(QFont::Monospace);
     qfont_.setFixedPitch(true);
-    const int h = props_.Font.Height;
+    const int h = std::clamp(props_.Font.Height, -kMaxFontHeight, kMaxFontHeight);
     if (h < 0) qfont_.setPixelSize(-h);
     else if (h > 0) qfont_.setPixelSize(h);
     else qfont_.setPixelSize(13);
@@ -870,8 +870,8 @@ void TEditorEx::PaintOverlay(QPainter& painter)
     pen.setStyle(Qt::DotLine);
     painter.setPen(pen);
     const int left = LeftAreaWidth();
-    for (int c : props_.VerticalLines) {
-        if (c < TopCol()) continue;
+    for (const int c : props_.VerticalLines) {
+        if (c < TopCol() || c - TopCol() > ColCount() + 1) continue;
         const int x = left + (c - TopCol()) * CellWidth();
         painter.drawLine(x, 0, x, viewport()->height());
     }

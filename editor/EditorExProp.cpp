@@ -193,6 +193,31 @@ void Fields(Io& io, TEditorProps& p)
     Field(io, p.VerticalLines);
 }
 
+// Values no property of a control can hold: a stream carrying them did not come from one.
+bool InRange(const TEditorProps& p)
+{
+    const auto colour = [](uint32_t c) { return c <= 0x00FFFFFF || c == clNone; };
+    const auto style = [](uint8_t s) { return s <= (fsBold | fsItalic | fsUnderline | fsStrikeOut); };
+    const auto item = [&](const TEditorColor& c) { return colour(c.Color) && colour(c.BkColor) && style(c.Style); };
+    const TEditorColors& c = p.View.Colors;
+    const TEditorMarks& m = p.Marks;
+    const TEditorExMarks& x = p.ExMarks;
+    bool ok = colour(p.Color) && colour(p.Font.Color) && style(p.Font.Style) && p.Font.Height >= -kMaxFontHeight &&
+              p.Font.Height <= kMaxFontHeight && p.Font.Charset >= 0 && p.Font.Charset <= 255 && p.WrapOption.WrapByte >= 1 &&
+              p.WrapOption.WrapByte <= kMaxColumn && p.TabSpaceCount >= 1 && p.TabSpaceCount <= kMaxTabSpaceCount &&
+              p.UndoListMax >= 0 && p.UndoListMax <= kMaxUndoListMax && p.ExSearchOptions <= (soMatchCase | soRegexp | soEscSeq | soWholeWord);
+    for (const TEditorColor* i : {&c.Ank, &c.Comment, &c.DBCS, &c.Hit, &c.Int, &c.Mail, &c.Reserve, &c.Select, &c.Str, &c.Symbol, &c.Url})
+        ok = ok && item(*i);
+    for (const TBracketItem& b : p.View.Brackets) ok = ok && colour(b.Color);
+    for (const TEditorMark* i : {&m.EofMark, &m.RetMark, &m.WrapMark, &m.HideMark, &m.Underline}) ok = ok && colour(i->Color);
+    for (const TEditorExMark* i : {&x.DBSpaceMark, &x.SpaceMark, &x.TabMark, &x.FindMark, &x.ParenMark, &x.Hit, &x.CurrentLine,
+                                   &x.DigitLine, &x.ImageLine, &x.Img0Line, &x.Img1Line, &x.Img2Line, &x.Img3Line, &x.Img4Line,
+                                   &x.Img5Line, &x.EvenLine})
+        ok = ok && colour(i->Color) && colour(i->BkColor) && style(i->Style);
+    for (const int column : p.VerticalLines) ok = ok && column >= 0 && column <= kMaxColumn;
+    return ok;
+}
+
 }  // namespace
 
 void TEditorExProp::Assign(const TEditor& editor) { props_ = editor.Properties(); }
@@ -227,7 +252,7 @@ void TEditorExProp::LoadFromBytes(std::string_view bytes)
     Reader r(body);
     TEditorProps loaded;
     Fields(r, loaded);
-    if (!r.AtEnd()) Reader::Fail();
+    if (!r.AtEnd() || !InRange(loaded)) Reader::Fail();
     props_ = std::move(loaded);
 }
 

@@ -18,6 +18,12 @@ constexpr uint32_t clLime = 0x0000FF00;
 constexpr uint32_t clYellow = 0x0000FFFF;
 constexpr uint32_t clGray = 0x00808080;
 
+// Bounds of the numeric properties; a property stream outside them is refused.
+constexpr int kMaxFontHeight = 512;        // pixels or points
+constexpr int kMaxColumn = 65535;          // wrap width and guide-line columns
+constexpr int kMaxTabSpaceCount = 256;
+constexpr int kMaxUndoListMax = 1000000;
+
 enum TFontStyle : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
 enum class TScrollStyle : uint8_t { ssNone, ssHorizontal, ssVertical, ssBoth };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <random>
 #include <sstream>
 
@@ -112,15 +113,43 @@ TEST(EditorExProp, RefusesBytesThatAreNotOursAndKeepsItsSet)
 
 TEST(EditorExProp, RefusesAWellFramedBodyWithImpossibleValues)
 {
-    // A body whose checksum fits but whose lengths run past its end must not be read beyond it.
-    TEditorExProp holder;
-    holder.Props().View.Commenter = std::string(10, 'c');
-    std::string bytes = holder.SaveToBytes();
-    EXPECT_NO_THROW(TEditorExProp().LoadFromBytes(bytes));
-    bytes = holder.SaveToBytes();
+    // Each stream is framed and checksummed as ours; only one value in it is out of range.
+    using Change = void (*)(TEditorProps&);
+    const std::vector<std::pair<const char*, Change>> impossible = {
+        {"font height INT_MIN", [](TEditorProps& p) { p.Font.Height = INT_MIN; }},
+        {"font height huge", [](TEditorProps& p) { p.Font.Height = 1 << 20; }},
+        {"charset", [](TEditorProps& p) { p.Font.Charset = 256; }},
+        {"wrap width 0", [](TEditorProps& p) { p.WrapOption.WrapByte = 0; }},
+        {"wrap width huge", [](TEditorProps& p) { p.WrapOption.WrapByte = INT_MAX; }},
+        {"tab width 0", [](TEditorProps& p) { p.TabSpaceCount = 0; }},
+        {"tab width huge", [](TEditorProps& p) { p.TabSpaceCount = 1 << 30; }},
+        {"undo steps negative", [](TEditorProps& p) { p.UndoListMax = -1; }},
+        {"guide line huge", [](TEditorProps& p) { p.VerticalLines = {40, INT_MAX / 2}; }},
+        {"guide line negative", [](TEditorProps& p) { p.VerticalLines = {-7}; }},
+        {"colour", [](TEditorProps& p) { p.Color = 0x7F000000; }},
+        {"colour item", [](TEditorProps& p) { p.View.Colors.Str.BkColor = 0x01000000; }},
+        {"mark colour", [](TEditorProps& p) { p.ExMarks.EvenLine.Color = 0xFFFFFFFF; }},
+        {"bracket colour", [](TEditorProps& p) { p.View.Brackets = {{"(", ")", 0x80000000}}; }},
+        {"font style", [](TEditorProps& p) { p.ExMarks.Hit.Style = 0x80; }},
+        {"search options", [](TEditorProps& p) { p.ExSearchOptions = 0x10; }},
+    };
     TEditorExProp target;
-    target.LoadFromBytes(bytes);
-    EXPECT_EQ(target.Props().View.Commenter, std::string(10, 'c'));
+    target.Props().TabSpaceCount = 5;
+    const TEditorProps before = target.Props();
+    for (const auto& [name, change] : impossible) {
+        TEditorExProp holder;
+        change(holder.Props());
+        EXPECT_THROW(target.LoadFromBytes(holder.SaveToBytes()), EEditorPropError) << name;
+        EXPECT_EQ(target.Props(), before) << name;
+    }
+    // The edges themselves are values a control can hold.
+    TEditorExProp edges;
+    edges.Props().Font.Height = -kMaxFontHeight;
+    edges.Props().WrapOption.WrapByte = kMaxColumn;
+    edges.Props().VerticalLines = {0, kMaxColumn};
+    edges.Props().View.Colors.Str = {clWhite, clNone, fsBold | fsItalic | fsUnderline | fsStrikeOut};
+    EXPECT_NO_THROW(target.LoadFromBytes(edges.SaveToBytes()));
+    EXPECT_EQ(target.Props(), edges.Props());
 }
 
 }  // namespace
