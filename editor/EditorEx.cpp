@@ -723,14 +723,24 @@ void TEditor::mouseDoubleClickEvent(QMouseEvent* event)
 
 void TEditor::wheelEvent(QWheelEvent* event)
 {
+    // A notch is 120 units: touchpads send a notch in small pieces, some mice two at once. Each
+    // whole notch is one owner event and, unless the owner takes it, one scroll step.
     const int delta = event->angleDelta().y();
-    if (delta == 0) return;
-    bool handled = false;
-    const QPoint pos = event->position().toPoint();
-    if (delta < 0 && OnMouseWheelDown) OnMouseWheelDown(this, event->modifiers(), pos, handled);
-    if (delta > 0 && OnMouseWheelUp) OnMouseWheelUp(this, event->modifiers(), pos, handled);
-    if (!handled) model_->SetTopRow(model_->TopRow() + (delta < 0 ? 3 : -3));
     event->accept();
+    if (delta == 0) return;
+    if ((delta < 0) != (wheelRest_ < 0)) wheelRest_ = 0;  // a turn the other way starts afresh
+    wheelRest_ += delta;
+    constexpr int kNotch = 120;
+    const int lines = std::max(1, QApplication::wheelScrollLines());
+    const QPoint pos = event->position().toPoint();
+    while (wheelRest_ <= -kNotch || wheelRest_ >= kNotch) {
+        const bool down = wheelRest_ < 0;
+        wheelRest_ += down ? kNotch : -kNotch;
+        bool handled = false;
+        if (down && OnMouseWheelDown) OnMouseWheelDown(this, event->modifiers(), pos, handled);
+        if (!down && OnMouseWheelUp) OnMouseWheelUp(this, event->modifiers(), pos, handled);
+        if (!handled) model_->SetTopRow(model_->TopRow() + (down ? lines : -lines));
+    }
 }
 
 void TEditor::focusInEvent(QFocusEvent* event)

@@ -201,6 +201,7 @@ private:
     bool paintPending_ = false;  // a throttled repaint is scheduled
     QElapsedTimer lastPaint_;
     bool mouseSelecting_ = false;
+    int wheelRest_ = 0;  // wheel angle not yet a whole notch
     mutable QHash<quint32, char32_t> decoded_;
     mutable QHash<char32_t, quint32> glyphs_;
 };

@@ -152,12 +152,29 @@ TEST_F(EditorWidget, WheelEventsGoToTheOwnerFirst)
     EXPECT_EQ(editor.TopRow(), 0);
     handle = false;
     wheel(-120);
-    EXPECT_EQ(editor.TopRow(), 3);
+    EXPECT_EQ(editor.TopRow(), QApplication::wheelScrollLines());
     QApplication::processEvents();
-    EXPECT_EQ(editor.verticalScrollBar()->value(), 3);
+    EXPECT_EQ(editor.verticalScrollBar()->value(), QApplication::wheelScrollLines());
     wheel(120);
     EXPECT_EQ(ups, 1);
     EXPECT_EQ(editor.TopRow(), 0);
+
+    // Small pieces add up to a notch; a double notch scrolls twice; turning back drops the rest.
+    const int step = QApplication::wheelScrollLines();
+    struct Case {
+        std::vector<int> deltas;
+        int downs, rows;
+    };
+    for (const Case& c : std::vector<Case>{{{-40, -40}, 0, 0}, {{-40, -40, -40}, 1, step}, {{-240}, 2, 2 * step},
+                                            {{-100, 60, -100}, 0, 0}, {{-30, -30, -30, -30, -30, -30, -30, -30}, 2, 2 * step}}) {
+        editor.SetTopRow(0);
+        downs = 0;
+        wheel(1);
+        wheel(-1);  // clears what a previous case left over
+        for (int d : c.deltas) wheel(d);
+        EXPECT_EQ(downs, c.downs) << c.deltas.size();
+        EXPECT_EQ(editor.TopRow(), c.rows) << c.deltas.size();
+    }
 }
 
 TEST_F(EditorWidget, ScrollBarMovesTheTopRow)
