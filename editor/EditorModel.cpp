@@ -524,7 +524,13 @@ bool TEditorModel::MoveSelectionTo(TTextPos pos)
         lines_->Replace(pos, pos, text);
     }
     lines_->EndUpdate();
-    Select(lines_->OffsetToPos(start), lines_->OffsetToPos(start + removed));
+    // A moved end may now pair with an unpaired lead byte beside it: the selection then takes in the
+    // whole character rather than leaving a moved byte out.
+    const TTextPos from = lines_->OffsetToPos(start);
+    TTextPos to = lines_->OffsetToPos(start + removed);
+    if (const TTextPos snapped = lines_->Clamp(to); snapped < to)
+        to = {snapped.line, snapped.byte + CharBytes(lines_->LineView(snapped.line), size_t(snapped.byte))};
+    Select(from, to);
     return true;
 }
 

@@ -135,6 +135,31 @@ TEST(EditorModel, MovingTheSelectionForwardBackwardAndOntoItself)
     EXPECT_EQ(m.Text(), "aef\r\ngbc\r\ndhi");
 }
 
+TEST(EditorModel, AMovedSelectionBesideAnUnpairedLeadByteCoversEveryMovedByte)
+{
+    // A lone lead byte (at a line end) pairs with a byte moved next to it: the selection then
+    // holds the whole character, never less than what was moved.
+    struct Case {
+        std::string text;
+        TTextPos a, z, drop;
+        std::string after, selected;
+    };
+    const std::vector<Case> cases = {
+        {"ab\x81\r\ncd", {1, 0}, {1, 2}, {0, 3}, "ab\x81" "cd\r\n", "\x81" "cd"},
+        {"ab\r\ndc\x81", {1, 1}, {1, 3}, {0, 1}, "ac\x81" "b\r\nd", "c\x81" "b"},
+        {"x\x81\r\nyz", {0, 0}, {0, 1}, {1, 1}, "\x81\r\nyxz", "x"},
+        {"q\x81\r\nrs", {0, 0}, {0, 1}, {1, 2}, "\x81\r\nrsq", "q"},
+    };
+    for (const Case& c : cases) {
+        TEditorModel m;
+        m.SetText(c.text);
+        m.Select(c.a, c.z);
+        ASSERT_TRUE(m.MoveSelectionTo(c.drop)) << c.after;
+        EXPECT_EQ(m.Text(), c.after);
+        EXPECT_EQ(m.SelText(), c.selected) << c.after;
+    }
+}
+
 TEST(EditorModel, CutCopyPasteThroughTheClipboard)
 {
     FakeClipboard clip;
