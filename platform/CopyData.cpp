@@ -1,8 +1,10 @@
 #include "platform/CopyData.h"
 
+#include <QCoreApplication>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QTimer>
 
 #include <dirent.h>
 #include <poll.h>
@@ -16,6 +18,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <iterator>
 
@@ -119,43 +122,232 @@ std::vector<CopyDataWindow> ListCopyDataWindows(const std::string& directory)
     return windows;
 }
 
-std::optional<bool> SendCopyData(const std::string& socketPath, std::uint32_t dwData, const std::string& payload,
-                                 int timeoutMs)
+CopyDataResult SendCopyDataFrame(const std::string& socketPath, std::uint32_t dwData, const std::string& payload,
+                                 std::optional<std::chrono::milliseconds> timeout)
 {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = timeout ? std::optional(Clock::now() + *timeout) : std::nullopt;
+    // Milliseconds poll may wait: -1 for no limit, 0 once the time is up.
+    const auto remaining = [&]() -> int {
+        if (!deadline) return -1;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+        return int(std::clamp<long long>(left, 0, 1 << 30));
+    };
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    if (socketPath.size() >= sizeof address.sun_path) return std::nullopt;
+    if (socketPath.size() >= sizeof address.sun_path) return CopyDataResult::NotDelivered;
     std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return std::nullopt;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return CopyDataResult::NotDelivered;
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return std::nullopt;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        // A full listen queue: wait for the window to take the connection.
+        pollfd p{fd, POLLOUT, 0};
+        int error = 0;
+        socklen_t length = sizeof error;
+        if ((errno != EAGAIN && errno != EINPROGRESS) || ::poll(&p, 1, remaining()) <= 0 ||
+            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+            return CopyDataResult::NotDelivered;
+    }
+    char answer[4];
+    size_t got = 0;
     const std::string frame = EncodeCopyDataFrame(dwData, payload);
     size_t sent = 0;
     while (sent < frame.size()) {
         const ssize_t n = ::send(fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;
+        if (n >= 0) {
+            sent += size_t(n);
+            continue;
         }
-        sent += size_t(n);
+        if (errno == EINTR) continue;
+        pollfd p{fd, POLLOUT, 0};
+        if (errno == EAGAIN && ::poll(&p, 1, remaining()) > 0) continue;
+        // Cut short, so never carried out; but the window may have answered its refusal before closing.
+        while (got < sizeof answer) {
+            const ssize_t r = ::recv(fd, answer + got, sizeof answer - got, 0);
+            if (r <= 0 && !(r < 0 && errno == EINTR)) break;
+            if (r > 0) got += size_t(r);
+        }
+        return got == sizeof answer && readLe32(answer) == 0 ? CopyDataResult::Refused : CopyDataResult::NotDelivered;
     }
-    char answer[4];
-    size_t got = 0;
     while (got < sizeof answer) {
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) <= 0) return std::nullopt;
+        const int ready = ::poll(&p, 1, remaining());
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return CopyDataResult::NoAnswer;
         const ssize_t n = ::recv(fd, answer + got, sizeof answer - got, 0);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR) continue;
-            return std::nullopt;
-        }
-        got += size_t(n);
+        if (n > 0) got += size_t(n);
+        else if (n == 0 || (errno != EINTR && errno != EAGAIN)) return CopyDataResult::NoAnswer;
     }
-    return readLe32(answer) != 0;
+    return readLe32(answer) != 0 ? CopyDataResult::Handled : CopyDataResult::Refused;
+}
+
+std::optional<bool> SendCopyData(const std::string& socketPath, std::uint32_t dwData, const std::string& payload,
+                                 int timeoutMs)
+{
+    const auto timeout = timeoutMs < 0 ? std::nullopt : std::optional(std::chrono::milliseconds(timeoutMs));
+    switch (SendCopyDataFrame(socketPath, dwData, payload, timeout)) {
+    case CopyDataResult::Handled: return true;
+    case CopyDataResult::Refused: return false;
+    default: return std::nullopt;
+    }
+}
+
+class CopyDataConnection;
+
+// The one queue of the process: a frame carried out while another's box is open would run inside
+// that box's event loop, one level deeper for each, until the stack overflows.
+class CopyDataQueue : public QObject {
+public:
+    static CopyDataQueue* Instance()
+    {
+        // Shared by every window of the process, as their one main thread is; owned by the application.
+        static QPointer<CopyDataQueue> queue;
+        if (!queue) queue = new CopyDataQueue(QCoreApplication::instance());
+        return queue;
+    }
+
+    struct Entry {
+        QPointer<CopyDataConnection> connection;
+        QPointer<CopyDataServer> server;
+        CopyDataFrame frame;
+    };
+
+    void Add(Entry entry)
+    {
+        bytes += entry.frame.payload.size();
+        waiting.push_back(std::move(entry));
+        scheduleNext();
+    }
+
+    std::deque<Entry> waiting;
+    size_t bytes = 0;  // of waiting frames and of frames still arriving
+    size_t connections = 0;
+
+private:
+    explicit CopyDataQueue(QObject* parent) : QObject(parent) {}
+
+    void scheduleNext()
+    {
+        if (scheduled_ || waiting.empty()) return;
+        scheduled_ = true;
+        QTimer::singleShot(0, this, [this] { carryOutNext(); });
+    }
+
+    void carryOutNext();
+
+    bool busy_ = false;
+    bool scheduled_ = false;
+};
+
+// One sender's connection: cuts its stream into frames and puts one at a time in the queue,
+// reading no further while that one waits, so a flood stays in the sender's socket.
+class CopyDataConnection : public QObject {
+public:
+    CopyDataConnection(QLocalSocket* socket, CopyDataServer* server)
+        : QObject(socket), socket_(socket), server_(server), queue_(CopyDataQueue::Instance())
+    {
+        ++queue_->connections;
+        connect(socket, &QLocalSocket::readyRead, this, &CopyDataConnection::Pump);
+    }
+    ~CopyDataConnection() override
+    {
+        if (!queue_) return;
+        --queue_->connections;
+        queue_->bytes -= reader_.Buffered();
+    }
+
+    void Pump()
+    {
+        while (!waiting_ && !closed_ && queue_) {
+            CopyDataFrame frame;
+            const size_t before = reader_.Buffered();
+            const auto status = reader_.Next(frame);
+            queue_->bytes -= before - reader_.Buffered();
+            if (status == CopyDataFrameReader::Status::Frame) {
+                if (queue_->waiting.size() >= kMaxWaitingCopyDataFrames) {
+                    Answer(false);
+                    continue;
+                }
+                waiting_ = true;
+                queue_->Add({this, server_, std::move(frame)});
+                return;
+            }
+            if (status == CopyDataFrameReader::Status::TooLarge) return refuse();
+            const qint64 available = socket_->bytesAvailable();
+            if (available <= 0) return;
+            if (queue_->bytes + size_t(available) > kMaxWaitingCopyDataBytes) return refuse();
+            const QByteArray bytes = socket_->read(available);
+            reader_.Feed(bytes.constData(), size_t(bytes.size()));
+            queue_->bytes += size_t(bytes.size());
+        }
+    }
+
+    void Answer(bool handled)
+    {
+        if (socket_->state() != QLocalSocket::ConnectedState) return;
+        std::string answer;
+        appendLe32(answer, handled ? 1 : 0);
+        socket_->write(answer.data(), qint64(answer.size()));
+        socket_->flush();
+    }
+
+    void Answered(bool handled)
+    {
+        waiting_ = false;
+        Answer(handled);
+        Pump();
+    }
+
+private:
+    void refuse()
+    {
+        Answer(false);
+        closed_ = true;
+        if (queue_) queue_->bytes -= reader_.Buffered();
+        reader_ = CopyDataFrameReader();
+        socket_->disconnectFromServer();
+    }
+
+    QLocalSocket* socket_;
+    QPointer<CopyDataServer> server_;
+    QPointer<CopyDataQueue> queue_;
+    CopyDataFrameReader reader_;
+    bool waiting_ = false;  // a frame of ours is in the queue or being carried out
+    bool closed_ = false;
+};
+
+void CopyDataQueue::carryOutNext()
+{
+    scheduled_ = false;
+    if (busy_ || waiting.empty()) return;
+    Entry entry = std::move(waiting.front());
+    waiting.pop_front();
+    bytes -= entry.frame.payload.size();
+    bool handled = false;
+    {
+        struct Busy {
+            bool& flag;
+            explicit Busy(bool& f) : flag(f) { flag = true; }
+            ~Busy() { flag = false; }
+        } busy(busy_);
+        // A sender that stopped waiting still has its frame carried out, as a sent message would be.
+        // A copy: the handler may close the window that owns the server.
+        const CopyDataServer::Handler handler = entry.server ? entry.server->handler_ : nullptr;
+        if (handler) handled = handler(entry.frame.dwData, entry.frame.payload);
+    }
+    if (entry.connection) entry.connection->Answered(handled);
+    scheduleNext();
+}
+
+CopyDataLoad CopyDataWaiting()
+{
+    const CopyDataQueue* queue = CopyDataQueue::Instance();
+    if (!queue) return {};
+    return {queue->waiting.size(), queue->bytes, queue->connections};
 }
 
 CopyDataServer::CopyDataServer(int windowNumber, Handler handler, QObject* parent, std::string directory)
@@ -205,45 +397,19 @@ void CopyDataServer::SetCaption(const std::string& utf8Caption)
 
 void CopyDataServer::accept()
 {
+    // Small socket buffers: what a sender has not had carried out yet waits in its own socket.
+    constexpr qint64 kSocketBuffer = 16 * 1024;
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        auto reader = std::make_shared<CopyDataFrameReader>();
-        auto busy = std::make_shared<bool>(false);
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket, reader, busy] {
-            const QByteArray bytes = socket->readAll();
-            reader->Feed(bytes.constData(), size_t(bytes.size()));
-            if (reader->Buffered() > 4 * size_t(kMaxCopyDataBytes)) {
-                // A sender flooding us faster than frames are carried out.
-                socket->abort();
-                return;
-            }
-            // A handler may pump events (a modal box, a waiting write): frames that arrive meanwhile
-            // are buffered and carried out in order once it returns.
-            if (*busy) return;
-            *busy = true;
-            CopyDataFrame frame;
-            for (;;) {
-                const auto status = reader->Next(frame);
-                if (status == CopyDataFrameReader::Status::NeedMore) break;
-                std::string answer;
-                if (status == CopyDataFrameReader::Status::TooLarge) {
-                    appendLe32(answer, 0);
-                    socket->write(answer.data(), qint64(answer.size()));
-                    socket->flush();
-                    socket->disconnectFromServer();
-                    break;
-                }
-                const QPointer<QLocalSocket> alive(socket);
-                const bool handled = handler_ ? handler_(frame.dwData, frame.payload) : false;
-                // A handler that showed a box ran a nested event loop, in which a sender that gave
-                // up waiting may have disconnected and its socket been deleted.
-                if (!alive) return;
-                appendLe32(answer, handled ? 1 : 0);
-                socket->write(answer.data(), qint64(answer.size()));
-                socket->flush();
-            }
-            *busy = false;
-        });
+        if (CopyDataWaiting().connections >= kMaxCopyDataConnections) {
+            const std::string refused(4, '\0');
+            socket->write(refused.data(), qint64(refused.size()));
+            socket->disconnectFromServer();
+            continue;
+        }
+        socket->setReadBufferSize(kSocketBuffer);
+        auto* connection = new CopyDataConnection(socket, this);
+        connection->Pump();
     }
 }
 

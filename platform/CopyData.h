@@ -4,8 +4,14 @@
 // little-endian 32-bit dwData, a little-endian 32-bit byte count and that many bytes (the string
 // with its terminating zero). The window answers each frame with a little-endian 32-bit result:
 // 1 handled, 0 refused. A frame over 1 MiB is refused and the connection closed.
+//
+// Frames are carried out one at a time across every connection and every window of the process:
+// while one is carried out (and any box it shows runs its own event loop), the others wait in one
+// queue, each connection with at most one frame there. What waits is bounded; a frame beyond the
+// bounds is refused at once, and a connection beyond them is answered 0 and closed.
 #include <QObject>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +25,10 @@ class QLocalSocket;
 namespace pek {
 
 constexpr std::uint32_t kMaxCopyDataBytes = 1u << 20;
+constexpr size_t kMaxWaitingCopyDataFrames = 256;
+// Bytes of frames waiting and of frames still arriving, over all connections.
+constexpr size_t kMaxWaitingCopyDataBytes = 16u << 20;
+constexpr size_t kMaxCopyDataConnections = 512;
 
 struct CopyDataFrame {
     std::uint32_t dwData = 0;
@@ -58,9 +68,30 @@ struct CopyDataWindow {
 // processes that are gone are removed on the way.
 std::vector<CopyDataWindow> ListCopyDataWindows(const std::string& directory = CopyDataDirectory());
 
-// Sends one frame and waits for the answer; nullopt when the window cannot be reached.
+enum class CopyDataResult {
+    Handled,
+    Refused,
+    NotDelivered,  // no window there, or the frame did not reach it whole: it was not carried out
+    NoAnswer,      // the frame was delivered but no answer came (time-out, or the window closed):
+                   // the window may carry it out, or have carried it out, all the same
+};
+
+// Sends one frame and waits for the answer: without a time-out for as long as the window takes
+// (a box it shows may stay open).
+CopyDataResult SendCopyDataFrame(const std::string& socketPath, std::uint32_t dwData, const std::string& payload,
+                                 std::optional<std::chrono::milliseconds> timeout = std::nullopt);
+// The same, as handled or refused; nullopt for no answer. A negative time-out waits for the answer.
 std::optional<bool> SendCopyData(const std::string& socketPath, std::uint32_t dwData, const std::string& payload,
-                                 int timeoutMs = 10000);
+                                 int timeoutMs = -1);
+
+// Frames waiting to be carried out in this process, and the bytes held for them and for frames
+// still arriving.
+struct CopyDataLoad {
+    size_t frames = 0;
+    size_t bytes = 0;
+    size_t connections = 0;
+};
+CopyDataLoad CopyDataWaiting();
 
 // Listens for one window. The handler runs on the main thread and returns whether it handled the frame.
 class CopyDataServer : public QObject {
@@ -78,6 +109,7 @@ public:
     void SetCaption(const std::string& utf8Caption);
 
 private:
+    friend class CopyDataQueue;
     void accept();
 
     Handler handler_;

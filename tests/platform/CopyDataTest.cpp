@@ -3,12 +3,18 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -27,11 +33,11 @@ std::string le32(std::uint32_t v)
 
 // Runs the main thread's event loop until the future is ready (the client blocks on its own thread).
 template <typename T>
-T serveUntil(std::future<T>& result)
+T serveUntil(std::future<T>& result, int limitMs = 20000)
 {
     QElapsedTimer timer;
     timer.start();
-    while (result.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready && timer.elapsed() < 20000)
+    while (result.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready && timer.elapsed() < limitMs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     return result.get();
 }
@@ -157,6 +163,77 @@ TEST_F(CopyDataChannel, SocketsOfProcessesThatAreGoneAreRemoved)
 TEST_F(CopyDataChannel, UnreachableWindowGivesNoAnswer)
 {
     EXPECT_EQ(SendCopyData(directory + "/999999.0", 0, "x"), std::nullopt);
+}
+
+TEST_F(CopyDataChannel, ATimedOutSenderLearnsNothingButTheFrameIsStillCarriedOut)
+{
+    int calls = 0;
+    CopyDataServer server(0, [&](std::uint32_t, const std::string&) { return ++calls > 0; });
+    // The main thread serves nothing while it waits, as a window with a box open would not answer.
+    EXPECT_EQ(SendCopyDataFrame(server.SocketPath(), 0, "late", std::chrono::milliseconds(50)), CopyDataResult::NoAnswer);
+    QElapsedTimer timer;
+    timer.start();
+    while (calls == 0 && timer.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    EXPECT_EQ(calls, 1);
+}
+
+// Every sender's frame shows a box (a nested event loop). Carried out one at a time, no box opens
+// inside another, what waits stays within its bounds, every sender hears an answer, and the window
+// still answers a normal frame afterwards.
+TEST_F(CopyDataChannel, FiveThousandSendersOfBoxesAreCarriedOutOneAtATime)
+{
+    constexpr int kSenders = 5000;
+    int depth = 0, deepest = 0, calls = 0;
+    CopyDataLoad peak;
+    std::vector<std::string> order;
+    CopyDataServer server(0, [&](std::uint32_t dwData, const std::string& payload) {
+        ++calls;
+        deepest = std::max(deepest, ++depth);
+        const CopyDataLoad load = CopyDataWaiting();
+        peak = {std::max(peak.frames, load.frames), std::max(peak.bytes, load.bytes),
+                std::max(peak.connections, load.connections)};
+        if (dwData == 7) {
+            QEventLoop box;
+            QTimer::singleShot(1, &box, &QEventLoop::quit);
+            box.exec();
+        }
+        if (dwData == 8) order.push_back(payload);
+        --depth;
+        return true;
+    });
+    const std::string path = server.SocketPath();
+    auto senders = std::async(std::launch::async, [&] {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strcpy(address.sun_path, path.c_str());
+        std::vector<int> fds;
+        for (int i = 0; i < kSenders; ++i) {
+            const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return -1;
+            // The first sender also queues two frames behind its box: they come back in order.
+            std::string frames = EncodeCopyDataFrame(7, std::string("box\0", 4));
+            if (i == 0) frames += EncodeCopyDataFrame(8, "a") + EncodeCopyDataFrame(8, "b");
+            if (send(fd, frames.data(), frames.size(), MSG_NOSIGNAL) != ssize_t(frames.size())) return -1;
+            fds.push_back(fd);
+        }
+        int answered = 0;
+        for (const int fd : fds) {
+            char answer[4];
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 60000) == 1 && recv(fd, answer, 4, MSG_WAITALL) == 4) ++answered;
+            close(fd);
+        }
+        return answered;
+    });
+    EXPECT_EQ(serveUntil(senders, 120000), kSenders);
+    EXPECT_EQ(deepest, 1);
+    EXPECT_GT(calls, 0);
+    EXPECT_LE(peak.frames, kMaxWaitingCopyDataFrames);
+    EXPECT_LE(peak.bytes, kMaxWaitingCopyDataBytes);
+    EXPECT_LE(peak.connections, kMaxCopyDataConnections);
+    EXPECT_EQ(order, (std::vector<std::string>{"a", "b"}));
+    auto normal = std::async(std::launch::async, [&] { return SendCopyDataFrame(path, 0, std::string("ATZ\0", 4)); });
+    EXPECT_EQ(serveUntil(normal), CopyDataResult::Handled);
 }
 
 int main(int argc, char** argv)
