@@ -54,18 +54,20 @@ std::string TimeStampPrefix(int timeTyp, std::uint32_t tick, std::time_t now)
 
 std::string InsertLinePrefixes(std::string_view text, std::string_view prefix)
 {
-    if (prefix.empty() || text.size() < 3) return std::string(text);
+    if (prefix.empty() || text.size() < 2) return std::string(text);
     std::string out;
     out.reserve(text.size() + prefix.size() * 4);
-    // Only a break that starts at or before the third-to-last character gets a prefix. Spans
-    // without a break are copied whole: this runs on every received chunk.
-    const size_t lastStart = text.size() - 3;
+    // A break followed by more text gets the prefix; a break at the very end leaves the line start
+    // to the next piece (which may also bring the LF of a CR). Spans without a break are copied
+    // whole: this runs on every received chunk.
+    const size_t size = text.size();
     size_t copied = 0;
-    for (size_t i = 0; i <= lastStart; ++i) {
+    for (size_t i = 0; i + 1 < size; ++i) {
         const char c = text[i];
         if (c != '\r' && c != '\n') continue;
         size_t end = i + 1;
         if (c == '\r' && text[end] == '\n') ++end;
+        if (end == size) break;
         out.append(text.substr(copied, end - copied));
         out.append(prefix);
         copied = end;

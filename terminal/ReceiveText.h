@@ -18,8 +18,8 @@ std::string TimeStampText(int timeTyp, std::uint32_t tick, std::time_t now);
 // The stamp followed by "| ", or empty for type 0 and unknown types.
 std::string TimeStampPrefix(int timeTyp, std::uint32_t tick, std::time_t now);
 
-// Inserts prefix after every line break of text (CR LF counts as one), except breaks among its
-// last two characters: the next append's line start supplies those.
+// Inserts prefix after every line break of text (CR LF counts as one) that more text follows; a
+// break at the very end is left to the next piece's line start.
 std::string InsertLinePrefixes(std::string_view text, std::string_view prefix);
 
 // Adds text for the end of a pane with the time-stamp prefix at every line start, keeping track

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+
 using namespace pek;
 
 namespace {
@@ -42,15 +45,15 @@ TEST(TimeStamps, EveryTypeFormatsItsClock)
     EXPECT_EQ(TimeStampText(3, 0, std::mktime(&local)), "01/31/09:15:07");
 }
 
-TEST(LinePrefixes, BreaksInsideTheTextGetThePrefixTheLastTwoDoNot)
+TEST(LinePrefixes, EveryBreakThatMoreTextFollowsGetsThePrefix)
 {
     EXPECT_EQ(InsertLinePrefixes("abc\r\ndef", "P| "), "abc\r\nP| def");
     EXPECT_EQ(InsertLinePrefixes("abc\r\n", "P| "), "abc\r\n");
-    EXPECT_EQ(InsertLinePrefixes("A\nB", "P| "), "A\nB");
-    EXPECT_EQ(InsertLinePrefixes("A\nBC", "P| "), "A\nP| BC");
+    EXPECT_EQ(InsertLinePrefixes("A\nB", "P| "), "A\nP| B");
     EXPECT_EQ(InsertLinePrefixes("a\rb\n\nc\r\n", "> "), "a\r> b\n> \n> c\r\n");
     EXPECT_EQ(InsertLinePrefixes("a\r\ndef", ""), "a\r\ndef");
-    EXPECT_EQ(InsertLinePrefixes("\n\n", "> "), "\n\n");
+    EXPECT_EQ(InsertLinePrefixes("\n\n", "> "), "\n> \n");
+    EXPECT_EQ(InsertLinePrefixes("ab\r", "> "), "ab\r");
 }
 
 TEST(LeadByteHold, ACharacterSplitAcrossChunksIsShownWholeOnce)
@@ -93,54 +96,41 @@ TEST(LeadByteHold, AnEmptiedChunkKeepsTheHeldByte)
     EXPECT_EQ(hold.Take("\xA0"), "\x82\xA0");
 }
 
-TEST(LineStamper, StampsLineStartsAndKeepsACrLfSplitAcrossPiecesTogether)
+TEST(LineStamper, AStreamCutAnywhereIsStampedAsAWholeStreamWould)
 {
-    LineStamper stamper;
-    std::string out;
-    stamper.Add("abc\r", "T| ", out);
-    EXPECT_TRUE(stamper.AtLineStart());
-    stamper.Add("\ndef\r\n", "T| ", out);
-    stamper.Add("g", "T| ", out);
-    EXPECT_EQ(out, "T| abc\r\nT| def\r\nT| g");
-    EXPECT_FALSE(stamper.AtLineStart());
-}
-
-TEST(LineStamper, ALoneLfAfterTheCrPieceAndLoneBreaks)
-{
-    LineStamper stamper;
-    std::string out;
-    stamper.Add("x\r", "> ", out);
-    stamper.Add("\n", "> ", out);  // only the LF: the line start waits for text
-    stamper.Add("\n", "> ", out);  // a second LF is an empty line of its own
-    stamper.Add("y", "> ", out);
-    EXPECT_EQ(out, "> x\r\n> \n> y");
-    LineStamper midLine;
-    midLine.Reset(false, false);
-    std::string rest;
-    midLine.Add("\nz", "> ", rest);
-    EXPECT_EQ(rest, "\nz");  // a break among the last two characters: the next piece stamps
-}
-
-TEST(LinePrefixes, AgreesWithACharacterByCharacterReadingOnRandomText)
-{
-    // The rule read literally: a break that starts at or before the third-to-last character
-    // (CR LF counting as one) is followed by the prefix.
+    // Reference: the whole stream read character by character; every line start that has text
+    // (or a break) after it is stamped, CR LF being one break.
     const auto reference = [](const std::string& text) {
         std::string out;
+        bool lineStart = true;
         for (size_t i = 0; i < text.size(); ++i) {
+            if (lineStart) out += "P| ";
             out += text[i];
-            if (i + 3 > text.size() || (text[i] != '\r' && text[i] != '\n')) continue;
-            if (text[i] == '\r' && text[i + 1] == '\n') out += text[++i];
-            out += "P| ";
+            lineStart = text[i] == '\n' || text[i] == '\r';
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') out += text[++i];
         }
         return out;
     };
-    std::srand(7);
-    const char alphabet[] = {'a', 'b', '\r', '\n', '\x82', '\xA0'};
-    for (int round = 0; round < 2000; ++round) {
+    std::mt19937 random(7);
+    const char alphabet[] = {'a', 'z', '\r', '\n', '\x82', '\xA0'};
+    for (int round = 0; round < 3000; ++round) {
         std::string text;
-        const int length = std::rand() % 12;
-        for (int i = 0; i < length; ++i) text += alphabet[std::rand() % 6];
-        EXPECT_EQ(InsertLinePrefixes(text, "P| "), reference(text)) << round;
+        const int length = int(random() % 16);
+        for (int i = 0; i < length; ++i) text += alphabet[random() % 6];
+        LineStamper stamper;
+        std::string out;
+        for (size_t at = 0; at < text.size();) {
+            const size_t piece = 1 + random() % 4;
+            stamper.Add(std::string_view(text).substr(at, piece), "P| ", out);
+            at += piece;
+        }
+        ASSERT_EQ(out, reference(text)) << round;
     }
+    // The case that once lost its stamp: a line starting in the last two characters of a piece.
+    LineStamper stamper;
+    stamper.Reset(false, false);
+    std::string out;
+    stamper.Add("...\nz", "> ", out);
+    stamper.Add("w\r\n", "> ", out);
+    EXPECT_EQ(out, "...\n> zw\r\n");
 }

@@ -3,6 +3,7 @@
 // settings file in a temp folder, and waiting on the event loop for a condition.
 #include "editor/EditorEx.h"
 #include "platform/CodePage.h"
+#include "platform/CopyData.h"
 #include "platform/DialogService.h"
 #include "platform/Profile.h"
 #include "serial/CommXEx.h"

@@ -1,0 +1,72 @@
+#include "terminal/CommandLine.h"
+
+#include "platform/Clock.h"
+#include "platform/CodePage.h"
+#include "platform/DialogService.h"
+#include "serial/CommXEx.h"
+#include "terminal/ReceiveText.h"
+
+#include <ctime>
+
+namespace pek {
+
+CommandProcessor::CommandProcessor(CommandWindow window) : window_(std::move(window)) {}
+
+CommandProcessor::~CommandProcessor() = default;
+
+void CommandProcessor::ExecCommand(int sheet, std::string text, bool fromUser)
+{
+    const std::weak_ptr<int> alive = alive_;
+    const bool echo = echo_;
+    struct Restore {
+        CommandProcessor& self;
+        const std::weak_ptr<int>& alive;
+        bool value;
+        ~Restore()
+        {
+            if (!alive.expired()) self.echo_ = value;
+        }
+    } restore{*this, alive, echo};
+    if (!text.empty() && text[0] == '@') {
+        echo_ = false;
+        text.erase(0, 1);
+    }
+    const std::shared_ptr<TCommXEx> port = window_.port(sheet);
+    // A port that is closed sends nothing: the echo is not logged as sent, and the user is told.
+    const bool sendable = port && port->IsOpen();
+    if (echo_) window_.showText(sheet, text + "\r\n", sendable && port->LogTrs() && !port->LogBin());
+    // A command with line breaks (only another program can send one) stays out of the history:
+    // it could not be kept in the settings file.
+    if (fromUser && !text.empty() && text.find_first_of("\r\n") == std::string::npos) {
+        history_.Add(text);
+        if (window_.historyChanged) window_.historyChanged(history_);
+        if (alive.expired()) return;
+    }
+    if (!text.empty() && text[0] == '!') {
+        std::string fileName = text.substr(1);
+        const bool forceThreadRun = !fileName.empty() && fileName[0] == '!';
+        if (forceThreadRun) fileName.erase(0, 1);
+        if (!window_.fileExists(fileName)) {
+            window_.message(Cp932ToUtf8(fileName) + " が見つかりません。", "ファイルエラー", MB_OK);
+            return;
+        }
+        if (!runMacro_) {
+            window_.message("マクロを実行できません: " + Cp932ToUtf8(fileName) +
+                                "\r\nマクロエンジンはこの版にはまだありません。",
+                            "Pek", MB_OK | MB_ICONWARNING);
+            return;
+        }
+        runMacro_(sheet, fileName, forceThreadRun);
+        return;
+    }
+    if (!sendable) {
+        window_.message("通信ポートが開いていません", "Pek", MB_OK);
+        return;
+    }
+    port->SendLine(text);
+    if (alive.expired()) return;
+    if (port->LogBin() && port->LogTrs() && port->LogOpened())
+        window_.writeLog(*port, TimeStampPrefix(port->TimeTyp(), timeGetTime(), std::time(nullptr)) + text + "\r");
+}
+
+}  // namespace pek

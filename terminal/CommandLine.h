@@ -1,0 +1,62 @@
+#pragma once
+// The command processor behind the command line, the script function Trans and command strings
+// from other programs: echo, history, "!" macros, or the text sent with the sheet's line ending.
+#include "terminal/CommandHistory.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace pek {
+
+class TCommXEx;
+
+// dwData of a command string from another program.
+enum class CopyDataAction : std::uint32_t {
+    RunCommand = 0,  // as if typed and Enter pressed
+    LoadFile = 2,    // into the active pane (a regular file only)
+    SaveFile = 3,    // the active pane's text
+    Clear = 4,       // the active pane and its port's ring buffer
+    SelectTab = 5,   // the tab index in decimal, from 0
+};
+
+// What the processor needs of its window.
+struct CommandWindow {
+    std::function<std::shared_ptr<TCommXEx>(int sheet)> port;
+    std::function<void(int sheet, std::string_view text, bool log)> showText;
+    // A message box (UTF-8 text and caption, MB_* flags).
+    std::function<void(const std::string& text, const std::string& caption, unsigned flags)> message;
+    std::function<bool(const std::string& cp932FileName)> fileExists;
+    // The history changed by a command the user entered.
+    std::function<void(const CommandHistory& history)> historyChanged;
+    std::function<void(TCommXEx& port, std::string_view text)> writeLog;
+};
+
+class CommandProcessor {
+public:
+    using MacroRunner = std::function<void(int sheet, const std::string& fileName, bool forceThreadRun)>;
+
+    explicit CommandProcessor(CommandWindow window);
+    ~CommandProcessor();
+
+    bool Echo() const { return echo_; }
+    void SetEcho(bool on) { echo_ = on; }
+    CommandHistory& History() { return history_; }
+    const CommandHistory& History() const { return history_; }
+    void SetMacroRunner(MacroRunner runner) { runMacro_ = std::move(runner); }
+
+    // Sending may serve events while it waits for room; the processor may be destroyed meanwhile,
+    // which this call survives.
+    void ExecCommand(int sheet, std::string text, bool fromUser);
+
+private:
+    CommandWindow window_;
+    MacroRunner runMacro_;
+    CommandHistory history_;
+    bool echo_ = true;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+};
+
+}  // namespace pek

@@ -1,0 +1,129 @@
+#include "terminal/ReceiveDisplay.h"
+
+#include "editor/EditorModel.h"
+#include "platform/Clock.h"
+#include "platform/CodePage.h"
+#include "serial/CommXEx.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <optional>
+
+namespace pek {
+
+PaneAppend::PaneAppend(TEditorModel& pane, TCommXEx* port, bool log, const LogWriter& writeLog)
+    : pane_(pane), port_(port), log_(log && port), timeTyp_(port ? port->TimeTyp() : 0), writeLog_(writeLog)
+{
+    // A new line starts where the text ends with a line break. (A line that fills exactly a row
+    // also ends at a row start, but it is not a new line and gets no stamp.)
+    const TEditorLines& lines = pane.Lines();
+    stamper_.Reset(lines.EndPos().byte == 0, lines.EndsWithPendingCr());
+}
+
+void PaneAppend::Add(std::string_view text)
+{
+    const std::string prefix = TimeStampPrefix(timeTyp_, timeGetTime(), std::time(nullptr));
+    stamper_.Add(text, prefix, text_);
+}
+
+void PaneAppend::Discard()
+{
+    text_.clear();
+    discarded_ = true;
+}
+
+void PaneAppend::Flush()
+{
+    if (discarded_ || text_.empty()) return;
+    pane_.AppendText(text_, true);
+    if (log_ && writeLog_) writeLog_(*port_, text_);
+    text_.clear();
+}
+
+void ShowTextOnPane(TEditorModel& pane, TCommXEx* port, std::string_view text, bool log, const LogWriter& writeLog)
+{
+    {
+        PaneAppend append(pane, port, log, writeLog);
+        append.Add(text);
+    }
+    pane.ScrollToEnd();
+}
+
+void RemoveLastCharacter(TEditorModel& pane)
+{
+    TEditorLines& lines = pane.Lines();
+    const TTextPos end = lines.EndPos();
+    if (end.byte == 0) return;
+    // The whole last character: half a double-byte character would garble the line.
+    const std::string_view last = lines.LineView(end.line);
+    long long start = 0;
+    long long previous = 0;
+    while (start < end.byte) {
+        previous = start;
+        start += IsDBCSLeadByte(static_cast<unsigned char>(last[size_t(start)])) ? 2 : 1;
+    }
+    lines.Replace({end.line, previous}, end, "");
+}
+
+std::vector<std::string> LineErrorMessages(std::int32_t errorState)
+{
+    std::vector<std::string> messages;
+    if (errorState & 8) messages.push_back(Sjis("フレーミングエラー\r\n"));
+    if (errorState & 2) messages.push_back(Sjis("バッファオーバーラン\r\n"));
+    if (errorState & 4) messages.push_back(Sjis("パリティエラー\r\n"));
+    return messages;
+}
+
+ReceiveDisplay::ReceiveDisplay(FindTarget find, LogWriter writeLog)
+    : find_(std::move(find)), writeLog_(std::move(writeLog))
+{
+}
+
+void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)
+{
+    if (port.Receiving()) return;
+    const Target first = find_(port);
+    if (!first.pane) return;
+    const std::shared_ptr<TCommXEx> keepPort = first.port;
+    TEditorModel& pane = *first.pane;
+    port.SetReceiving(true);
+    struct Guard {
+        TCommXEx& port;
+        ~Guard() { port.SetReceiving(false); }
+    } guard{port};
+    const bool textLog = port.LogRcv() && !port.LogBin();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(8);
+    std::optional<PaneAppend> append;
+    append.emplace(pane, &port, textLog, writeLog_);
+    std::int32_t remaining = receiveSize;
+    char chunk[256];
+    while (remaining > 0) {
+        // Asking for no more than the queue holds returns at once.
+        const std::int32_t n = port.Read(chunk, std::min<std::int32_t>(255, remaining));
+        if (n < 1) break;
+        const Target current = find_(port);
+        if (current.pane != &pane) {
+            append->Discard();
+            return;
+        }
+        port.RingBuf().Put(chunk, n);
+        if (port.LogBin() && port.LogRcv() && writeLog_) writeLog_(port, std::string_view(chunk, size_t(n)));
+        int length = n;
+        if (ctrlCode_) {
+            if (chunk[0] == 8) {
+                append.reset();  // the pane must hold everything before the backspace acts on it
+                RemoveLastCharacter(pane);
+                append.emplace(pane, &port, textLog, writeLog_);
+            }
+            length = ControlCodeFilter(chunk, length);
+        }
+        append->Add(current.leadByte->Take(std::string_view(chunk, size_t(length))));
+        if (!port.IsOpen() || std::chrono::steady_clock::now() >= deadline) break;
+        remaining = port.InQueCount();
+    }
+    append.reset();
+    pane.ScrollToEnd();
+}
+
+}  // namespace pek
