@@ -7,9 +7,11 @@
 #include <QTimer>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -137,21 +139,23 @@ CopyDataResult SendCopyDataFrame(const std::string& socketPath, std::uint32_t dw
     address.sun_family = AF_UNIX;
     if (socketPath.size() >= sizeof address.sun_path) return CopyDataResult::NotDelivered;
     std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return CopyDataResult::NotDelivered;
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        // A full listen queue: wait for the window to take the connection.
-        pollfd p{fd, POLLOUT, 0};
-        int error = 0;
-        socklen_t length = sizeof error;
-        if ((errno != EAGAIN && errno != EINPROGRESS) || ::poll(&p, 1, remaining()) <= 0 ||
-            ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
-            return CopyDataResult::NotDelivered;
+    // A window busy with a box may leave its listen queue full: connecting then waits, within the time-out.
+    if (deadline) {
+        const int ms = std::max(remaining(), 1);
+        const timeval limit{ms / 1000, (ms % 1000) * 1000};
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     }
+    int connected;
+    do connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    while (connected != 0 && errno == EINTR);
+    if (connected != 0 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0)
+        return CopyDataResult::NotDelivered;
     char answer[4];
     size_t got = 0;
     const std::string frame = EncodeCopyDataFrame(dwData, payload);

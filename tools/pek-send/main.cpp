@@ -4,7 +4,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <chrono>
+#include <cmath>
 #include <cstring>
+#include <optional>
 #include <string>
 
 namespace {
@@ -13,12 +16,15 @@ int usage()
 {
     std::fputs(
         "usage: pek-send --list\n"
-        "       pek-send [--window PID.N | --socket PATH] [--data N] [--] STRING\n"
+        "       pek-send [--window PID.N | --socket PATH] [--data N] [--timeout S] [--] STRING\n"
         "  Sends STRING (converted to code page 932, with its terminating zero) to a Pek window.\n"
         "  --data N   the action: 0 run as a command (default), 2 load file into the pane,\n"
         "             3 save the pane to a file, 4 clear the pane, 5 select tab N\n"
+        "  --timeout S  give up waiting for the answer after S seconds (default: wait until\n"
+        "             the window answers, however long a box it shows stays open)\n"
         "  The default window is the main window of the newest Pek process.\n"
-        "  Exit status: 0 handled, 1 refused, 2 no window reached or bad arguments.\n",
+        "  Exit status: 0 handled, 1 refused, 2 not delivered (so not carried out) or bad\n"
+        "  arguments, 3 delivered but no answer: the window may still carry the string out.\n",
         stderr);
     return 2;
 }
@@ -32,6 +38,8 @@ int main(int argc, char** argv)
     std::uint32_t dwData = 0;
     std::string text;
     bool haveText = false;
+    std::optional<std::chrono::milliseconds> timeout;
+    std::string timeoutText;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--list") {
@@ -42,7 +50,15 @@ int main(int argc, char** argv)
         if (arg == "--help" || arg == "-h") return usage();
         if (arg == "--window" && i + 1 < argc) window = argv[++i];
         else if (arg == "--socket" && i + 1 < argc) socket = argv[++i];
-        else if (arg == "--data" && i + 1 < argc) {
+        else if (arg == "--timeout" && i + 1 < argc) {
+            timeoutText = argv[++i];
+            char* end = nullptr;
+            const double seconds = std::strtod(timeoutText.c_str(), &end);
+            if (!end || *end != '\0' || end == timeoutText.c_str() || !std::isfinite(seconds) || seconds < 0 ||
+                seconds > 1e9)
+                return usage();
+            timeout = std::chrono::milliseconds(static_cast<long long>(std::ceil(seconds * 1000)));
+        } else if (arg == "--data" && i + 1 < argc) {
             char* end = nullptr;
             const unsigned long v = std::strtoul(argv[++i], &end, 0);
             if (!end || *end != '\0') return usage();
@@ -79,10 +95,21 @@ int main(int argc, char** argv)
         return 2;
     }
     payload.push_back('\0');
-    const auto answer = pek::SendCopyData(socket, dwData, payload);
-    if (!answer) {
-        std::fprintf(stderr, "pek-send: no answer from %s\n", socket.c_str());
+    switch (pek::SendCopyDataFrame(socket, dwData, payload, timeout)) {
+    case pek::CopyDataResult::Handled: return 0;
+    case pek::CopyDataResult::Refused: return 1;
+    case pek::CopyDataResult::NotDelivered:
+        std::fprintf(stderr, "pek-send: the string did not reach %s; it was not carried out\n", socket.c_str());
         return 2;
+    case pek::CopyDataResult::NoAnswer: break;
     }
-    return *answer ? 0 : 1;
+    if (timeout)
+        std::fprintf(stderr,
+                     "pek-send: no answer from %s within %s s; the window may still carry the string out, "
+                     "so sending it again may carry it out twice\n",
+                     socket.c_str(), timeoutText.c_str());
+    else
+        std::fprintf(stderr, "pek-send: %s closed without answering; the window may have carried the string out\n",
+                     socket.c_str());
+    return 3;
 }
