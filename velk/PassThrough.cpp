@@ -16,6 +16,7 @@ namespace {
 
 inline constexpr std::string_view kDevicePrefix = "/dev/";
 inline constexpr std::size_t kMessageBufferLength = VELK_MESSAGE_BUFFER;
+inline constexpr std::uint8_t kSystemDataOut = 0;  // the request block's data-out direction
 
 struct FreeMemory {
     void operator()(void* p) const noexcept { std::free(p); }
@@ -207,7 +208,9 @@ std::int32_t Sptiexe(Platform& platform, const char* deviceName, std::uint8_t di
     sptd.Lun = 0;
     sptd.CdbLength = cdbLength;
     sptd.SenseInfoLength = kSenseLength;
-    sptd.DataIn = direction;
+    // The request carries the system's values; only this library's own data-out value needs
+    // translating, since the system's (0) already means "no command" to our callers.
+    sptd.DataIn = direction == VELK_DATA_TO_DEVICE ? std::uint8_t{kSystemDataOut} : direction;
     sptd.DataTransferLength = dataLength;
     sptd.TimeOutValue = timeOut;
     sptd.SenseInfoOffset = offsetof(RequestBlock, SenseBuffer);

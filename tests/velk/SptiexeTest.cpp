@@ -2,6 +2,7 @@
 // back to the caller, and what bad input gets.
 #include "velk/FakePlatform.h"
 #include "velk/PassThrough.h"
+#include "velk/SgIo.h"
 #include "velk/velk.h"
 
 #include <gtest/gtest.h>
@@ -190,22 +191,37 @@ TEST_F(SptiexeTest, TransferBufferFollowsTheAlignmentMask)
 
 TEST_F(SptiexeTest, DataGoesDownAndComesBackForEveryDirection)
 {
-    // 1 data in, 2 unspecified, 9 a value only the system can judge.
-    for (const std::uint8_t direction : {std::uint8_t{1}, std::uint8_t{2}, std::uint8_t{9}}) {
+    // 1 data in, 2 unspecified, 3 data to the device (the request carries the system's data-out
+    // value 0, which the kernel request turns into a transfer to the device), 9 a value only the
+    // system can judge. The alignments are ones malloc does not give by itself, so data copied
+    // back from anywhere but the aligned buffer shows.
+    struct Case {
+        std::uint8_t direction, dataIn;
+        std::uint32_t mask;
+    };
+    for (const Case c : {Case{1, 1, 4095}, Case{2, 2, 255}, Case{VELK_DATA_TO_DEVICE, 0, 4095}, Case{9, 9, 63}}) {
         FakePlatform fresh;
         fresh.dataReply = {0xA1, 0xA2, 0xA3};
-        std::vector<std::uint8_t> data = Pattern(64, direction);
+        std::vector<std::uint8_t> data = Pattern(64, c.direction);
         const auto before = data;
-        const std::uint32_t mask = 7;
-        ASSERT_EQ(Sptiexe(fresh, "sg0", direction, inquiry.data(), 6, data.data(), 64, nullptr, 5,
-                          &status, &returned, &mask),
+        ASSERT_EQ(Sptiexe(fresh, "sg0", c.direction, inquiry.data(), 6, data.data(), 64, nullptr, 5,
+                          &status, &returned, &c.mask),
                   VELK_DONE);
         ASSERT_EQ(fresh.requests.size(), 1u);
-        EXPECT_EQ(fresh.requests[0].block.Sptd.DataIn, direction);
-        EXPECT_EQ(fresh.requests[0].dataSeen, before) << "copy-in, direction " << int(direction);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(fresh.requests[0].transfer) & c.mask, 0u);
+        EXPECT_EQ(fresh.requests[0].block.Sptd.DataIn, c.dataIn);
+        EXPECT_EQ(fresh.requests[0].dataSeen, before) << "copy-in, direction " << int(c.direction);
         auto expected = before;
         std::copy(fresh.dataReply.begin(), fresh.dataReply.end(), expected.begin());
-        EXPECT_EQ(data, expected) << "copy-back, direction " << int(direction);
+        EXPECT_EQ(data, expected) << "copy-back, direction " << int(c.direction);
+        if (c.direction <= VELK_DATA_TO_DEVICE) {
+            sg_io_hdr_t io;
+            RequestBlock block = fresh.requests[0].block;
+            ASSERT_EQ(sgio::Prepare(block, data.data(), io), 0);
+            EXPECT_EQ(io.dxfer_direction, c.direction == VELK_DATA_TO_DEVICE ? SG_DXFER_TO_DEV
+                                          : c.direction == 1                 ? SG_DXFER_FROM_DEV
+                                                                             : SG_DXFER_TO_FROM_DEV);
+        }
     }
 }
 

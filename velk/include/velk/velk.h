@@ -32,11 +32,19 @@ extern "C" {
 #define VELK_NO_DATA_BUFFER 5  /* data length without a data buffer; nothing sent */
 #define VELK_NO_MEMORY 6       /* transfer buffer not allocated; nothing sent */
 
-/* Directions. 0 sends no command; to send data to a device use
- * VELK_DATA_UNSPECIFIED: the buffer goes to the device and comes back. */
+/* Directions: the system's pass-through values, and one of this library's own.
+ * VELK_DATA_OUT (0) sends no command at all: sptiexe opens and closes the
+ * device and returns VELK_DONE (kept so, callers may rely on it).
+ * VELK_DATA_IN (1): the device's data comes back in the buffer.
+ * VELK_DATA_UNSPECIFIED (2): the buffer is handed down for a transfer this
+ * system carries out as data in; nothing of it reaches the device.
+ * VELK_DATA_TO_DEVICE (3), this library's addition: the buffer is sent to
+ * the device (a write-type command); the request carries the system's
+ * data-out value. */
 #define VELK_DATA_OUT 0
 #define VELK_DATA_IN 1
 #define VELK_DATA_UNSPECIFIED 2
+#define VELK_DATA_TO_DEVICE 3
 
 #define VELK_SENSE_LENGTH 32
 #define VELK_MESSAGE_BUFFER 80
