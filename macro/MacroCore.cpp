@@ -1,0 +1,189 @@
+#include "macro/MacroCore.h"
+
+#include "macro/macrothread_u.h"
+#include "platform/Exception.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <exception>
+
+namespace pek {
+
+TMacroCore::TMacroCore(TerminalHost& window) : window_(&window) {}
+
+bool TMacroCore::OnMainThread()
+{
+    const QCoreApplication* app = QCoreApplication::instance();
+    return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+void TMacroCore::OnMain(const std::function<void(TerminalHost&)>& fn)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr) throw Exception("STOP");
+    if (QThread::currentThread() == app->thread()) {
+        if (window_ == nullptr) throw Exception("STOP");
+        fn(*window_);
+        return;
+    }
+    bool ran = false;
+    std::exception_ptr failure;
+    // The event is dropped unserved (releasing this wait) if the application goes away first.
+    QMetaObject::invokeMethod(
+        app,
+        [&] {
+            if (window_ == nullptr) return;
+            ran = true;
+            try {
+                fn(*window_);
+            } catch (...) {
+                failure = std::current_exception();  // no Lua state is touched here: handed back to the worker
+            }
+        },
+        Qt::BlockingQueuedConnection);
+    if (failure) std::rethrow_exception(failure);
+    if (!ran) throw Exception("STOP");
+}
+
+std::vector<TMacroEntry> TMacroCore::RunningMacros() const
+{
+    std::lock_guard lock(listMutex_);
+    return list_;
+}
+
+bool TMacroCore::Empty() const
+{
+    std::lock_guard lock(listMutex_);
+    return list_.empty();
+}
+
+std::uint64_t TMacroCore::Add(std::string text, std::shared_ptr<TMacroThread> thread)
+{
+    std::lock_guard lock(listMutex_);
+    const std::uint64_t id = nextId_++;
+    list_.push_back({id, std::move(text), std::move(thread)});
+    return id;
+}
+
+bool TMacroCore::Remove(std::uint64_t id)
+{
+    bool removed = false;
+    {
+        std::lock_guard lock(listMutex_);
+        for (auto it = list_.begin(); it != list_.end(); ++it) {
+            if (it->Id == id) {
+                list_.erase(it);
+                removed = true;
+                break;
+            }
+        }
+    }
+    if (removed) NotifyListChanged();
+    return removed;
+}
+
+void TMacroCore::NotifyListChanged()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr) return;
+    std::weak_ptr<TMacroCore> weak = weak_from_this();
+    QMetaObject::invokeMethod(
+        app,
+        [weak] {
+            if (auto core = weak.lock(); core && !core->Closed() && core->OnListChanged) core->OnListChanged();
+        },
+        Qt::QueuedConnection);
+}
+
+bool TMacroCore::Stop(std::uint64_t id)
+{
+    std::shared_ptr<TMacroThread> thread;
+    {
+        std::lock_guard lock(listMutex_);
+        for (const auto& e : list_)
+            if (e.Id == id) thread = e.Thread;
+    }
+    if (!thread) return false;
+    thread->Terminate();
+    return true;
+}
+
+bool TMacroCore::ForcedStop(std::uint64_t id)
+{
+    std::shared_ptr<TMacroThread> thread;
+    {
+        std::lock_guard lock(listMutex_);
+        for (auto it = list_.begin(); it != list_.end(); ++it) {
+            if (it->Id == id) {
+                thread = it->Thread;
+                list_.erase(it);
+                break;
+            }
+        }
+    }
+    if (!thread) return false;
+    thread->ForceStop();
+    NotifyListChanged();
+    return true;
+}
+
+bool TMacroCore::StopAll(int waitMs)
+{
+    for (const auto& e : RunningMacros()) Stop(e.Id);
+    if (WaitIdle(waitMs)) return true;
+    for (const auto& e : RunningMacros()) ForcedStop(e.Id);
+    return WaitIdle(waitMs);
+}
+
+bool TMacroCore::WaitIdle(int waitMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const bool onMain = OnMainThread();
+    for (;;) {
+        {
+            std::unique_lock lock(workerMutex_);
+            if (workers_ == 0) return true;
+            if (timer.elapsed() >= waitMs) return false;
+            if (!onMain) {
+                workersDone_.wait_for(lock, std::chrono::milliseconds(waitMs - timer.elapsed()));
+                continue;
+            }
+        }
+        // A worker may be blocked on a call to this thread: keep serving them while waiting.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::unique_lock lock(workerMutex_);
+        workersDone_.wait_for(lock, std::chrono::milliseconds(1));
+    }
+}
+
+void TMacroCore::WorkerStarted()
+{
+    std::lock_guard lock(workerMutex_);
+    ++workers_;
+}
+
+void TMacroCore::WorkerEnded()
+{
+    std::lock_guard lock(workerMutex_);
+    --workers_;
+    workersDone_.notify_all();
+}
+
+int TMacroCore::Workers() const
+{
+    std::lock_guard lock(workerMutex_);
+    return workers_;
+}
+
+void TMacroCore::Close()
+{
+    closed_ = true;
+    window_ = nullptr;
+}
+
+bool TMacroCore::Closed() const { return closed_; }
+
+}  // namespace pek

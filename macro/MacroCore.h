@@ -1,0 +1,81 @@
+#pragma once
+// What the macro host shares with the runs' worker threads: the list of running macros, the lock
+// flag, and the way onto the main thread. Workers keep it alive through shared ownership, so a
+// run that outlives the host (after a forced stop) finds it closed instead of freed.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pek {
+
+class TerminalHost;
+class TMacroThread;
+
+// One entry of RunningMacros. Runs are told apart by Id, never by address: a new run may reuse
+// the memory of one that ended.
+struct TMacroEntry {
+    std::uint64_t Id = 0;
+    std::string Text;  // CP932: sheet caption + ": " + file name
+    std::shared_ptr<TMacroThread> Thread;
+};
+
+class TMacroCore : public std::enable_shared_from_this<TMacroCore> {
+public:
+    explicit TMacroCore(TerminalHost& window);
+
+    // Runs fn with the window on the main thread: directly when called there, otherwise as a
+    // blocking queued call. Exceptions of fn reach the caller. Raises Exception("STOP") once the
+    // window is gone.
+    void OnMain(const std::function<void(TerminalHost&)>& fn);
+    static bool OnMainThread();
+
+    std::vector<TMacroEntry> RunningMacros() const;
+    bool Empty() const;
+    std::uint64_t Add(std::string text, std::shared_ptr<TMacroThread> thread);
+    // Removes the entry; false when it was not listed any more.
+    bool Remove(std::uint64_t id);
+
+    // Polite stop: sets the run's stop request and returns at once.
+    bool Stop(std::uint64_t id);
+    // Removes the entry at once and makes the run raise "STOP" at its next instruction.
+    bool ForcedStop(std::uint64_t id);
+    // Stops every run and waits up to waitMs (serving queued calls) for the workers; those still
+    // running are then force-stopped and waited for up to the same time again. True when all ended.
+    bool StopAll(int waitMs);
+    // Waits up to waitMs for every worker to end, serving queued calls on the main thread.
+    bool WaitIdle(int waitMs);
+
+    std::atomic<bool>& LockFlag() { return lockFlag_; }
+
+    // Worker bookkeeping: a worker counts from its start to the end of its thread.
+    void WorkerStarted();
+    void WorkerEnded();
+    int Workers() const;
+
+    // Main thread: the window is going away; later OnMain calls fail with "STOP".
+    void Close();
+    bool Closed() const;
+
+    // Called (queued, main thread) after an entry left the list.
+    std::function<void()> OnListChanged;
+
+private:
+    void NotifyListChanged();
+
+    TerminalHost* window_;  // main thread only; null after Close
+    std::atomic<bool> closed_{false};
+    mutable std::mutex listMutex_;
+    std::vector<TMacroEntry> list_;
+    std::uint64_t nextId_ = 1;
+    std::atomic<bool> lockFlag_{false};
+    mutable std::mutex workerMutex_;
+    std::condition_variable workersDone_;
+    int workers_ = 0;
+};
+
+}  // namespace pek

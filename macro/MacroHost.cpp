@@ -1,0 +1,92 @@
+#include "macro/MacroHost.h"
+
+#include "macro/MacroCore.h"
+#include "macro/MacroLua_u.h"
+#include "macro/StopMacro_u.h"
+#include "terminal/TerminalHost.h"
+
+#include <QAction>
+#include <QPointer>
+
+#include <clocale>
+
+namespace pek {
+
+TMacroHost::TMacroHost(TerminalHost& window)
+    : core_(std::make_shared<TMacroCore>(window)), self_(std::make_shared<TMacroHost*>(this))
+{
+    TStopMacroForm::Actions actions;
+    std::weak_ptr<TMacroCore> weak = core_;
+    actions.List = [weak] { auto core = weak.lock(); return core ? core->RunningMacros() : std::vector<TMacroEntry>{}; };
+    actions.Stop = [weak](std::uint64_t id) { if (auto core = weak.lock()) core->Stop(id); };
+    actions.ForcedStop = [weak](std::uint64_t id) { if (auto core = weak.lock()) core->ForcedStop(id); };
+    actions.MainWindow = [weak, &window]() -> QWidget* {
+        auto core = weak.lock();
+        return core && !core->Closed() ? window.DialogParent() : nullptr;
+    };
+    stopForm_ = std::make_unique<TStopMacroForm>(std::move(actions));
+    QPointer<TStopMacroForm> form = stopForm_.get();
+    core_->OnListChanged = [form] {
+        if (form && form->isVisible()) form->UpdateBtnClick();
+    };
+}
+
+TMacroHost::~TMacroHost()
+{
+    *self_ = nullptr;
+    core_->StopAll(CloseWaitMs);
+    core_->Close();
+    core_->OnListChanged = nullptr;
+}
+
+std::uint64_t TMacroHost::Run(int sheet, const std::string& fileName, const std::vector<std::string>& arguments)
+{
+    const std::uint64_t id = TMacroLua(core_, false).Run(sheet, fileName, arguments);
+    if (stopForm_->isVisible()) stopForm_->UpdateBtnClick();
+    return id;
+}
+
+std::vector<TMacroEntry> TMacroHost::RunningMacros() const { return core_->RunningMacros(); }
+bool TMacroHost::Stop(std::uint64_t id) { return core_->Stop(id); }
+bool TMacroHost::ForcedStop(std::uint64_t id) { return core_->ForcedStop(id); }
+bool TMacroHost::StopAll(int waitMs) { return core_->StopAll(waitMs); }
+bool TMacroHost::WaitIdle(int waitMs) { return core_->WaitIdle(waitMs); }
+
+void TMacroHost::WindowClosing()
+{
+    stopForm_->hide();
+    core_->StopAll(CloseWaitMs);
+    core_->Close();
+}
+
+void UseCNumericLocale() { std::setlocale(LC_NUMERIC, "C"); }
+
+std::unique_ptr<TMacroHost> AttachMacroHost(TerminalHost& window)
+{
+    UseCNumericLocale();
+    auto host = std::make_unique<TMacroHost>(window);
+    std::weak_ptr<TMacroHost*> self = host->self_;
+    const auto with = [self](auto fn) {
+        return [self, fn](auto... args) {
+            if (auto p = self.lock(); p && *p) fn(**p, args...);
+        };
+    };
+    // Until the debugger exists, "!" runs as a thread run as "!!" does.
+    window.SetMacroRunner(with([](TMacroHost& h, int sheet, const std::string& fileName, bool) { h.Run(sheet, fileName); }));
+    window.OnCommandDone(with([](TMacroHost& h) {
+        if (h.StopMacroForm().isVisible()) h.StopMacroForm().UpdateBtnClick();
+    }));
+    window.OnClosing(with([](TMacroHost& h) { h.WindowClosing(); }));
+    if (QAction* action = window.Action("ViewStopMcrAct")) {
+        TStopMacroForm* form = &host->StopMacroForm();
+        QObject::connect(action, &QAction::triggered, form, [form] {
+            form->show();
+            form->raise();
+            form->activateWindow();
+        });
+        action->setEnabled(true);
+    }
+    return host;
+}
+
+}  // namespace pek

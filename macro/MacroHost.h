@@ -1,0 +1,58 @@
+#pragma once
+// The macro engine attached to a terminal window: runs "!" and "!!" commands, keeps the list of
+// running macros, serves the stop-macro window, and stops every run when the window closes.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pek {
+
+class TerminalHost;
+class TMacroCore;
+class TStopMacroForm;
+struct TMacroEntry;
+
+class TMacroHost {
+public:
+    // Main thread, after QApplication exists.
+    explicit TMacroHost(TerminalHost& window);
+    // Stops every run (bounded, serving queued calls, then forced) without touching the window.
+    ~TMacroHost();
+    TMacroHost(const TMacroHost&) = delete;
+    TMacroHost& operator=(const TMacroHost&) = delete;
+
+    // Starts a thread run on the sheet; the id of its entry, 0 when it could not start.
+    std::uint64_t Run(int sheet, const std::string& fileName, const std::vector<std::string>& arguments = {});
+    std::vector<TMacroEntry> RunningMacros() const;
+    bool Stop(std::uint64_t id);
+    bool ForcedStop(std::uint64_t id);
+    // Every run stopped; waits up to waitMs, then forces the rest. True when all ended.
+    bool StopAll(int waitMs);
+    bool WaitIdle(int waitMs);
+    TStopMacroForm& StopMacroForm() { return *stopForm_; }
+
+    // How long the window's closing waits for runs to end, before and after forcing them.
+    static constexpr int CloseWaitMs = 2000;
+
+    // Main thread: the window is closing; every run is stopped and the window no longer used.
+    void WindowClosing();
+
+private:
+    friend std::unique_ptr<TMacroHost> AttachMacroHost(TerminalHost& window);
+
+    std::shared_ptr<TMacroCore> core_;
+    // Handlers given to the window reach the host through this; it is cleared when the host goes.
+    std::shared_ptr<TMacroHost*> self_;
+    std::unique_ptr<TStopMacroForm> stopForm_;
+};
+
+// For the composition root: creates the host, connects it to the window ("!"/"!!" commands, the
+// stop-macro window's action, refresh after each command, stop on closing) and sets LC_NUMERIC
+// back to "C". The host must be destroyed before the QApplication.
+std::unique_ptr<TMacroHost> AttachMacroHost(TerminalHost& window);
+
+// Qt takes the user's locale at start; number formatting and parsing of scripts need "C".
+void UseCNumericLocale();
+
+}  // namespace pek

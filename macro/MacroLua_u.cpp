@@ -1,0 +1,160 @@
+#include "macro/MacroLua_u.h"
+
+#include "lua/LuaUtils.h"
+#include "macro/MacroCore.h"
+#include "macro/ScriptApi.h"
+#include "macro/macrothread_u.h"
+#include "platform/CodePage.h"
+#include "platform/Exception.h"
+#include "serial/CommXEx.h"
+#include "terminal/TerminalHost.h"
+
+#include <new>
+
+namespace pek {
+
+namespace {
+
+const char contextKey = 0;  // its address keys the context in the registry
+
+int ContextGc(lua_State* L)
+{
+    static_cast<TScriptContext*>(lua_touserdata(L, 1))->~TScriptContext();
+    return 0;
+}
+
+}  // namespace
+
+TCommXEx& TScriptContext::Port(int sheet)
+{
+    for (const auto& [s, port] : ports_)
+        if (s == sheet) return *port;
+    TCommXEx* port = nullptr;
+    bool exists = false;
+    Core->OnMain([&](TerminalHost& window) {
+        exists = sheet >= 0 && sheet < window.SheetCount();
+        port = exists ? window.SheetPort(sheet) : nullptr;
+    });
+    if (!exists) throw Exception(Sjis("シート ") + std::to_string(sheet) + Sjis(" はありません"));
+    if (port == nullptr) throw Exception(Sjis("シート ") + std::to_string(sheet) + Sjis(" にはポートがありません"));
+    ports_.emplace_back(sheet, port);
+    return *port;
+}
+
+TScriptContext& SetScriptContext(lua_State* L, std::shared_ptr<TMacroCore> core, TMacroThread* run)
+{
+    void* memory = lua_newuserdata(L, sizeof(TScriptContext));
+    auto* context = new (memory) TScriptContext(std::move(core), run);
+    lua_createtable(L, 0, 1);
+    lua_pushcfunction(L, ContextGc);
+    lua_setfield(L, -2, "__gc");
+    lua_setmetatable(L, -2);
+    lua_rawsetp(L, LUA_REGISTRYINDEX, &contextKey);
+    return *context;
+}
+
+TScriptContext& ScriptContext(lua_State* L)
+{
+    lua_rawgetp(L, LUA_REGISTRYINDEX, &contextKey);
+    auto* context = static_cast<TScriptContext*>(lua_touserdata(L, -1));
+    lua_pop(L, 1);
+    if (context == nullptr) luaL_error(L, "no macro host");
+    return *context;
+}
+
+void CheckStop(lua_State* L)
+{
+    const TMacroThread* run = ScriptContext(L).Run;
+    if (run != nullptr && run->Terminated()) luaL_error(L, "STOP");
+}
+
+void ArgError(lua_State* L, const char* name)
+{
+    luaL_error(L, "%s%s", name, Sjis("の引数が正しくない").c_str());
+    std::abort();  // luaL_error does not return
+}
+
+void AccessError(lua_State* L, const char* name)
+{
+    luaL_error(L, "%s%s", name, Sjis("にはアクセスできません").c_str());
+    std::abort();
+}
+
+void SetGlobalInteger(lua_State* L, const char* name, lua_Integer value)
+{
+    lua_pushinteger(L, value);
+    lua_setglobal(L, name);
+}
+
+lua_Integer GetGlobalInteger(lua_State* L, const char* name)
+{
+    lua_getglobal(L, name);
+    const lua_Integer value = lua_type(L, -1) == LUA_TNUMBER ? LuaToInteger(L, -1) : 0;
+    lua_pop(L, 1);
+    return value;
+}
+
+int ScriptSheet(lua_State* L)
+{
+    const lua_Integer sheet = GetGlobalInteger(L, "_PekNo");
+    return sheet < INT32_MIN ? INT32_MIN : sheet > INT32_MAX ? INT32_MAX : int(sheet);
+}
+
+void RegisterFunctions(lua_State* L)
+{
+    static const std::pair<const char*, lua_CFunction> functions[] = {
+        {"io.write", ScriptWrite},
+        {"io.writeEx", ScriptWriteEx},
+        {"printf", ScriptWrite},
+        {"printfEx", ScriptWriteEx},
+        {"Trans", ScriptTrans},
+        {"LogStart", ScriptLogStart},
+        {"LogEnd", ScriptLogEnd},
+        {"Wait", ScriptWait},
+        {"GetTime", ScriptGetTime},
+        {"GetTimeStr", ScriptGetTimeStr},
+        {"UrlEncode", ScriptUrlEncode},
+        {"UrlDecode", ScriptUrlDecode},
+        {"CharCount", ScriptCharCount},
+        {"ProcessMessages", ScriptProcessMessages},
+        {"Lock", ScriptLock},
+        {"RingBufPos", ScriptRingBufPos},
+        {"RingBufGet", ScriptRingBufGet},
+        {"RingBufGetUntil", ScriptRingBufGet},
+        {"RingBufGetAll", ScriptRingBufGetAll},
+        {"RingBufDataSize", ScriptRingBufDataSize},
+        {"RingBufSrch", ScriptRingBufSrch},
+        {"RingBufClear", ScriptRingBufClear},
+    };
+    for (const auto& [name, fn] : functions) LuaRegisterFunction(L, name, fn);
+}
+
+std::uint64_t TMacroLua::Run(int sheet, const std::string& fileName, const std::vector<std::string>& arguments)
+{
+    if (core_->Closed()) return 0;
+    std::string caption;
+    core_->OnMain([&](TerminalHost& window) {
+        if (const TCommXEx* port = window.SheetPort(sheet)) caption = "Com" + std::to_string(port->PortNo());
+    });
+    if (core_->Empty()) core_->LockFlag() = false;
+    // Without a debugger every run is a thread run; debug_ decides nothing yet.
+    (void)debug_;
+    lua_State* L = luaL_newstate();
+    if (L == nullptr) return 0;
+    LuaInitState(L);
+    auto thread = std::make_shared<TMacroThread>(core_, L, fileName, arguments);
+    SetScriptContext(L, core_, thread.get());
+    RegisterFunctions(L);
+    SetGlobalInteger(L, "_PekNo", sheet);
+    const std::uint64_t id = core_->Add(caption + ": " + fileName, thread);
+    try {
+        thread->Start(id);
+    } catch (const std::exception&) {
+        core_->WorkerEnded();
+        core_->Remove(id);
+        return 0;
+    }
+    return id;
+}
+
+}  // namespace pek

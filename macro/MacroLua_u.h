@@ -1,0 +1,77 @@
+#pragma once
+// The launcher of macro runs and what every script function shares: finding its run and its
+// sheet, the stop check, argument errors, and the way onto the main thread.
+#include <lua.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace pek {
+
+class TCommXEx;
+class TMacroCore;
+class TMacroThread;
+class TerminalHost;
+
+// Lives inside each script state (released with it): the host's shared part and, for thread
+// runs, the run itself.
+class TScriptContext {
+public:
+    TScriptContext(std::shared_ptr<TMacroCore> core, TMacroThread* run) : Core(std::move(core)), Run(run) {}
+    std::shared_ptr<TMacroCore> Core;
+    TMacroThread* Run;  // null for runs without a worker of their own
+
+    // The port object of the sheet for ring-buffer reads on the calling thread. Looked up on the
+    // main thread once per sheet and run; raises Exception when the sheet is missing or has no port.
+    TCommXEx& Port(int sheet);
+
+private:
+    std::vector<std::pair<int, TCommXEx*>> ports_;
+};
+
+// Installs the context into the state; returns it.
+TScriptContext& SetScriptContext(lua_State* L, std::shared_ptr<TMacroCore> core, TMacroThread* run);
+TScriptContext& ScriptContext(lua_State* L);
+
+void RegisterFunctions(lua_State* L);
+// Raises "STOP" when the calling run has been asked to stop.
+void CheckStop(lua_State* L);
+[[noreturn]] void ArgError(lua_State* L, const char* name);
+[[noreturn]] void AccessError(lua_State* L, const char* name);
+void SetGlobalInteger(lua_State* L, const char* name, lua_Integer value);
+// Truncated toward zero; 0 when missing or not a number.
+lua_Integer GetGlobalInteger(lua_State* L, const char* name);
+// The run's sheet: `_PekNo` at the moment of the call.
+int ScriptSheet(lua_State* L);
+
+// Raises a Lua error with the message of any C++ exception of fn: no exception may cross into Lua.
+template <typename F>
+int ScriptGuard(lua_State* L, F&& fn)
+{
+    std::string message;
+    try {
+        return fn();
+    } catch (const std::exception& e) {
+        message = e.what();
+    }
+    return luaL_error(L, "%s", message.c_str());
+}
+
+// Starts runs. Thread runs only for now: a debugged run needs the debugger.
+class TMacroLua {
+public:
+    TMacroLua(std::shared_ptr<TMacroCore> core, bool debug) : core_(std::move(core)), debug_(debug) {}
+    // Main thread. Starts one run on the sheet and returns at once; the entry is listed before it
+    // returns. Returns the entry id (0 when the run could not start).
+    std::uint64_t Run(int sheet, const std::string& fileName, const std::vector<std::string>& arguments = {});
+
+private:
+    std::shared_ptr<TMacroCore> core_;
+    bool debug_;
+};
+
+}  // namespace pek

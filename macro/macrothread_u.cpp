@@ -1,0 +1,145 @@
+#include "macro/macrothread_u.h"
+
+#include "lua/LuaUtils.h"
+#include "macro/MacroCore.h"
+#include "platform/CodePage.h"
+#include "platform/DialogService.h"
+#include "terminal/TerminalHost.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+namespace pek {
+
+namespace {
+
+void StopHook(lua_State* L, lua_Debug*) { luaL_error(L, "STOP"); }
+
+// The lines of the file, whatever their ends (CR, LF or CR LF), joined again with CR LF after each.
+bool ReadScript(const std::string& fileName, std::string& text)
+{
+    std::ifstream in(FileNameToSystem(fileName), std::ios::binary);
+    if (!in) return false;
+    const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return false;
+    text.clear();
+    text.reserve(raw.size() + raw.size() / 16);
+    std::size_t i = 0;
+    while (i < raw.size()) {
+        const std::size_t end = raw.find_first_of("\r\n", i);
+        if (end == std::string::npos) {
+            text.append(raw, i, std::string::npos);
+            text += "\r\n";
+            break;
+        }
+        text.append(raw, i, end - i);
+        text += "\r\n";
+        i = end + 1;
+        if (raw[end] == '\r' && i < raw.size() && raw[i] == '\n') ++i;
+    }
+    return true;
+}
+
+bool IsStop(const std::string& msg)
+{
+    const auto first = msg.find_first_not_of(' ');
+    return first != std::string::npos && msg.compare(first, std::string::npos, "STOP") == 0;
+}
+
+}  // namespace
+
+TMacroThread::TMacroThread(std::shared_ptr<TMacroCore> core, lua_State* state, std::string fileName,
+                           std::vector<std::string> arguments)
+    : core_(std::move(core)), state_(state), fileName_(std::move(fileName)), arguments_(std::move(arguments))
+{
+}
+
+TMacroThread::~TMacroThread()
+{
+    if (state_ != nullptr) lua_close(state_);  // never started
+}
+
+void TMacroThread::Start(std::uint64_t entryId)
+{
+    entryId_ = entryId;
+    core_->WorkerStarted();
+    std::thread([self = shared_from_this()] { self->Execute(); }).detach();
+}
+
+void TMacroThread::Terminate()
+{
+    {
+        std::lock_guard lock(sleepMutex_);
+        terminated_ = true;
+    }
+    wake_.notify_all();
+}
+
+void TMacroThread::ForceStop()
+{
+    {
+        std::lock_guard lock(sleepMutex_);
+        terminated_ = true;
+        forced_ = true;
+    }
+    wake_.notify_all();
+    std::lock_guard lock(stateMutex_);
+    // lua_sethook may be called from another thread: it only stores the hook and its mask.
+    if (state_ != nullptr) lua_sethook(state_, StopHook, LUA_MASKCOUNT, 1);
+}
+
+bool TMacroThread::Sleep(std::int64_t ms)
+{
+    std::unique_lock lock(sleepMutex_);
+    return !wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return terminated_.load(); });
+}
+
+void TMacroThread::ShowError(const std::string& text, const std::string& caption)
+{
+    try {
+        core_->OnMain([&](TerminalHost& window) {
+            Dialogs().MessageBox(window.DialogParent(), Cp932ToQString(text), Cp932ToQString(caption), MB_OK);
+        });
+    } catch (const std::exception&) {
+        // The window is gone: nobody to tell.
+    }
+}
+
+void TMacroThread::Execute()
+{
+    lua_State* L = state_;
+    lua_pushinteger(L, lua_Integer(gettid()));
+    lua_setglobal(L, "_LuaThread");
+    std::string script;
+    if (Forced()) {
+        // Removed and stopped before it began: nothing to run.
+    } else if (!ReadScript(fileName_, script)) {
+        ShowError(fileName_ + Sjis(" が見つかりません。"), Sjis("ファイルエラー"));
+    } else {
+        try {
+            LuaLoadBuffer(L, script, fileName_);
+            LuaCallFunction(L, "", arguments_);
+        } catch (const ELuaException& e) {
+            if (!IsStop(e.Msg))
+                ShowError("Line = " + std::to_string(e.Line) + "\r\r" + e.Msg, LuaChunkFileName(e.ChunkName));
+        } catch (const std::exception& e) {
+            ShowError(e.what(), fileName_);
+        }
+    }
+    core_->Remove(entryId_);
+    {
+        std::lock_guard lock(stateMutex_);
+        state_ = nullptr;
+    }
+    lua_sethook(L, nullptr, 0, 0);  // finalizers run at close must not meet a forced stop's hook
+    lua_close(L);
+    finished_ = true;
+    auto core = core_;
+    core->WorkerEnded();
+}
+
+}  // namespace pek

@@ -1,0 +1,126 @@
+#include "MacroFixture.h"
+
+#include <thread>
+
+namespace pek::test {
+namespace {
+
+// The pane keeps its line breaks as CR LF.
+std::string Crlf(const std::string& text)
+{
+    std::string out;
+    for (const char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return out;
+}
+
+const char* const sayFn = "local function say(...) io.write(...) io.write('\\n') end\n";
+
+TEST_F(MacroTest, OutputTimeTextAndArgumentRules)
+{
+    Start(std::string(sayFn) + R"(
+say(tostring(io.write('a', 1, 2.5)))
+say(1/3, 1e20, 1e-5)
+say('x\by', 'z\0hidden')
+say(tostring(io.write()))
+io.writeEx(1, 'to1') printfEx(1, '%d') printf('%s')
+Wait(0) Wait(-5)
+say(#GetTimeStr(9), GetTimeStr(9):match('^%d%d%d%d%d%d%d%d_%d%d%d%d$') and 'ok' or 'bad', GetTimeStr(0))
+say(UrlEncode('a b'), UrlEncode('~'), UrlDecode('%7E+x'), UrlEncode('\130\160'), UrlDecode('%%%e3%81%82'))
+say(CharCount('\130\160\130\162a'), CharCount('ab\130'), CharCount(12))
+say(tostring(Lock(true)), tostring(Lock(true)), tostring(Lock(false)), tostring(Lock(false)))
+say(#arg, type(arg), type(_LuaThread))
+Trans('hello') Trans(1, 2)
+_PekNo = 1 io.write('redir') _PekNo = 0
+for _, t in ipairs{9, 2} do
+  _PekNo = t
+  local ok, e = pcall(RingBufPos)
+  _PekNo = 0
+  say(tostring(ok), e)
+end
+say(select(2, pcall(io.writeEx, 9, 'x')))
+say(select(2, pcall(UrlDecode, 'ab%4')), select(2, pcall(UrlDecode, '%zz')))
+local cases = {
+  {'Trans', function() Trans('a', 'b') end}, {'Trans', function() Trans() end},
+  {'Trans', function() Trans({}) end}, {'LogStart', function() LogStart('f', 1) end},
+  {'LogStart', function() LogStart(1, true, true, true, true, true) end}, {'LogEnd', function() LogEnd(1) end},
+  {'Wait', function() Wait() end}, {'GetTime', function() GetTime(1) end},
+  {'GetTimeStr', function() GetTimeStr('3') end}, {'UrlEncode', function() UrlEncode() end},
+  {'UrlDecode', function() UrlDecode('a', 'b') end}, {'CharCount', function() CharCount({}) end},
+  {'Lock', function() Lock(1) end}, {'io_writeEx', function() io.writeEx() end},
+  {'RingBufPos', function() RingBufPos(1) end}, {'RingBufGet', function() RingBufGet(1) end},
+  {'RingBufGet', function() RingBufGetUntil(1, '3') end}, {'RingBufGetAll', function() RingBufGetAll('1') end},
+  {'RingBufDataSize', function() RingBufDataSize() end}, {'RingBufSrch', function() RingBufSrch(1, {}) end},
+  {'RingBufClear', function() RingBufClear(1) end},
+}
+for _, c in ipairs(cases) do
+  local ok, e = pcall(c[2])
+  local m = c[1] .. 'の引数が正しくない'
+  if ok or e:sub(-#m) ~= m or not e:find(':%d+: ' .. c[1]) then say('ARG', c[1], tostring(e)) end
+end
+say('end')
+)");
+    ASSERT_TRUE(Finish());
+    EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text;
+    EXPECT_EQ(window.PaneText(0), Crlf("a\t1\t2.5true\n"
+                                       "0.33333333333333\t1E20\t1E-5\n"
+                                       "x\ty\tz\n"
+                                       "true\n"
+                                       "%s13\tok\t\n"
+                                       "a+b\t%7e\t~ x\t%e3%81%82\t%\x82\xa0\n") +
+                                  Crlf(Utf8ToCp932("3\t3\t2\n"
+                                              "true\tfalse\ttrue\tfalse\n"
+                                              "0\ttable\tnumber\n"
+                                              "false\tシート 9 はありません\n"
+                                              "false\tシート 2 にはポートがありません\n"
+                                              "シート 9 はありません\n"
+                                              "URL 表記用エンコード（%XX）文字列のエラー：位置 - 3\t"
+                                              "URL 表記エンコードでは許されない文字 (z)：位置 - 2\n"
+                                              "end\n")));
+    EXPECT_EQ(window.PaneText(1), "to1%dredir");
+    ASSERT_EQ(window.commands.size(), 2u);
+    EXPECT_EQ(window.commands[0].text, "hello");
+    EXPECT_EQ(window.commands[1].sheet, 1);
+    EXPECT_EQ(window.commands[1].text, "2");
+    EXPECT_FALSE(window.commands[1].fromUser);
+    EXPECT_EQ(window.Device(0).readExactly(6), "hello\r");
+}
+
+// The device answers in pieces, with a zero byte; then a flood wraps the ring buffer and the
+// next match straddles its end.
+TEST_F(MacroTest, RingBufferAgainstADevice)
+{
+    PtyPair& device = window.Device(0);
+    std::thread deviceThread([&device] {
+        if (device.readExactly(3) != "AT\r") return;
+        device.write(std::string("x\0O", 3));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        device.write("K\r\n");
+        if (device.readExactly(3) != "GO\r") return;
+        device.write(std::string(31992, 'y'));
+        device.write("ABCD");
+    });
+    Start(std::string(sayFn) + R"(
+say(RingBufPos(), RingBufDataSize(RingBufPos()))
+local p = RingBufPos()
+Trans('AT')
+local found, q = 0, p
+repeat found, q = RingBufSrch(q, 'OK') if found == 0 then Wait(1) end until found == 1
+say('found', q - p)
+local s, np, n = RingBufGet(p, 100)
+say(#s, n, np - p, s:byte(2), (RingBufGetUntil(p, 1)))
+local p2 = RingBufPos()
+Trans('GO')
+q = p2
+repeat found, q = RingBufSrch(q, 'BC') if found == 0 then Wait(1) end until found == 1
+say('wrap', q, RingBufDataSize(p2), (RingBufGet(31998, 4)), #RingBufGet(3, -1), select(3, RingBufGetAll(p2)))
+RingBufClear()
+say(RingBufPos())
+)");
+    ASSERT_TRUE(Finish());
+    deviceThread.join();
+    EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text;
+    EXPECT_EQ(window.PaneText(0), Crlf("0\t0\nfound\t4\n6\t6\t6\t0\tx\nwrap\t32001\t31996\tABCD\t31999\t31996\n0\n"));
+}
+
+}  // namespace
+}  // namespace pek::test
