@@ -8,25 +8,22 @@
 #include "platform/Profile.h"
 #include "serial/CommXEx.h"
 #include "terminal/ButtonImages.h"
+#include "terminal/Captions.h"
 #include "terminal/EditorAllCodec.h"
 #include "terminal/PaneFiles.h"
 #include "terminal/PortWatch.h"
 #include "terminal/SheetSettings.h"
-#include "terminal/Captions.h"
+#include "terminal/WindowPanels.h"
 
 #include <QAction>
-#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -93,10 +90,23 @@ void TPekForm::FormCreate()
     PageControl1->tabBar()->addAction(actions_.Find("FileCloseComAct"));
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] { PageControl1Change(); });
     layout->addWidget(PageControl1, 1);
-    CreateCommandPanel();
+    const CommandPanelWidgets command = BuildCommandPanel(*this, actions_, int(CommandHistory::kMaxEntries));
+    CmdPnl = command.panel;
+    InpCmdCbx = command.box;
+    OkBtn = command.ok;
+    AsciiCodeBtn = command.ascii;
+    CallBtn = command.call;
+    LogBtn = command.log;
+    InpCmdCbx->installEventFilter(this);
+    InpCmdCbx->lineEdit()->installEventFilter(this);
     layout->addWidget(CmdPnl);
     setCentralWidget(central);
-    CreateLogPanel();
+    const LogOptionWidgets log = BuildLogOptionPanel(*this);
+    LogOptPnl = log.panel;
+    RcvCBox = log.rcv;
+    TrsCBox = log.trs;
+    MsgCBox = log.msg;
+    BinCBox = log.bin;
 
     // The template pane: every new pane copies its properties.
     MainEd = new TEditorEx(this);
@@ -137,96 +147,6 @@ void TPekForm::FormCreate()
         windowNumber_, [this](std::uint32_t dwData, const std::string& payload) { return HandleCopyData(dwData, payload); },
         this);
     RefreshLogButton();
-}
-
-void TPekForm::AttachOwnActions()
-{
-    const auto pane = [this](auto action) {
-        return [this, action] {
-            if (TEditorEx* p = ActivePane()) action(*p);
-        };
-    };
-    actions_.Attach("FileOpenComAct", [this] { FileOpenComActExecute(); });
-    actions_.Attach("FileOpenAct", [this] { FileOpenActExecute(); });
-    actions_.Attach("FileCloseToNewAct", [this] { FileCloseToNewActExecute(); });
-    actions_.Attach("FileLoadAct", [this] { FileLoadActExecute(); });
-    actions_.Attach("FileSaveAct", [this] { FileSaveActExecute(); });
-    actions_.Attach("FileSaveAsAct", [this] { FileSaveAsActExecute(); });
-    FileLogAct = actions_.Attach("FileLogAct", [this] { FileLogActExecute(); });
-    actions_.Attach("FileCloseComAct", [this] { FileCloseComActExecute(); });
-    actions_.Attach("FileCloseAct", [this] { FileCloseActExecute(); });
-    actions_.Attach("FileQuitAct", [this] { close(); });
-    actions_.Attach("EditUndoAct", pane([](TEditorEx& p) { p.Model().Undo(); }));
-    actions_.Attach("EditRedoAct", pane([](TEditorEx& p) { p.Model().Redo(); }));
-    actions_.Attach("EditCutAct", pane([](TEditorEx& p) { p.CutToClipboard(); }));
-    actions_.Attach("EditCopyAct", pane([](TEditorEx& p) { p.CopyToClipboard(); }));
-    actions_.Attach("EdtiPasteAct", pane([](TEditorEx& p) { p.PasteFromClipboard(); }));
-    actions_.Attach("EditSelectAllAct", pane([](TEditorEx& p) { p.Model().SelectAll(); }));
-    actions_.Attach("EditClearAct", [this] { EditClearActExecute(); });
-    EditReadOnlyAct = actions_.Attach("EditReadOnlyAct", [] {});
-    ViewStayOnTopAct = actions_.Attach("ViewStayOnTopAct", [this] { SetStayOnTop(ViewStayOnTopAct->isChecked()); });
-    actions_.Attach("ViewOtherWinAct", [this] { ViewOtherWinActExecute(); });
-    RunRunCmdAct = actions_.Attach("RunRunCmdAct", [this] { RunRunCmdActExecute(); });
-    RunCallCmdAct = actions_.Find("RunCallCmdAct");
-}
-
-void TPekForm::SetStayOnTop(bool onTop)
-{
-    // In a shadow window too, the main window is the one that stays on top.
-    TPekForm& main = MainWindow();
-    for (TPekForm* window : main.GroupWindows()) window->ViewStayOnTopAct->setChecked(onTop);
-    main.setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    main.show();
-}
-
-void TPekForm::CreateCommandPanel()
-{
-    CmdPnl = new QWidget(this);
-    CmdPnl->setObjectName("CmdPnl");
-    auto* row = new QHBoxLayout(CmdPnl);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-    InpCmdCbx = new QComboBox(CmdPnl);
-    InpCmdCbx->setObjectName("InpCmdCbx");
-    InpCmdCbx->setEditable(true);
-    InpCmdCbx->setInsertPolicy(QComboBox::NoInsert);
-    InpCmdCbx->setMaxCount(int(CommandHistory::kMaxEntries));
-    InpCmdCbx->installEventFilter(this);
-    InpCmdCbx->lineEdit()->installEventFilter(this);
-    row->addWidget(InpCmdCbx, 1);
-    // LogBtn at the right edge, then CallBtn, AsciiCodeBtn, OkBtn, the command box filling the rest.
-    const auto button = [this, row](QToolButton*& b, const char* name, const char* action, int image) {
-        b = new QToolButton(CmdPnl);
-        b->setObjectName(name);
-        b->setAutoRaise(true);
-        b->setDefaultAction(actions_.Find(action));
-        b->setIcon(ButtonImage(image));
-        b->setToolButtonStyle(Qt::ToolButtonIconOnly);
-        row->addWidget(b);
-    };
-    button(OkBtn, "OkBtn", "RunRunCmdAct", 0);
-    button(AsciiCodeBtn, "AsciiCodeBtn", "RunAsciiCodeAct", 1);
-    button(CallBtn, "CallBtn", "RunCallCmdAct", 2);
-    button(LogBtn, "LogBtn", "FileLogAct", 24);
-    CmdPnl->setFixedHeight(std::max(20, InpCmdCbx->sizeHint().height()));
-}
-
-void TPekForm::CreateLogPanel()
-{
-    LogOptPnl = new QWidget(this);
-    LogOptPnl->setObjectName("LogOptPnl");
-    auto* row = new QHBoxLayout(LogOptPnl);
-    const auto box = [this, row](QCheckBox*& b, const char* name, const char* caption, bool checked) {
-        b = new QCheckBox(Ui(caption), LogOptPnl);
-        b->setObjectName(name);
-        b->setChecked(checked);
-        row->addWidget(b);
-    };
-    box(RcvCBox, "RcvCBox", "受信ログ", true);
-    box(TrsCBox, "TrsCBox", "送信ログ", true);
-    box(MsgCBox, "MsgCBox", "メッセージログ", true);
-    box(BinCBox, "BinCBox", "バイナリ", false);
-    LogOptPnl->hide();
 }
 
 // ---- sheets -------------------------------------------------------------------------------

@@ -140,8 +140,6 @@ private:
     void FormCreate();
     void FormClose();
     void AttachOwnActions();
-    void CreateCommandPanel();
-    void CreateLogPanel();
     void PageControl1Change();
     void RefreshLogButton();
     void AttachPaneHandlers(TEditorEx& pane);

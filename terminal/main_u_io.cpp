@@ -47,6 +47,48 @@ ReceiveDisplay::FindTarget TPekForm::ReceiveTargets()
     };
 }
 
+// ---- actions ----------------------------------------------------------------------------
+
+void TPekForm::AttachOwnActions()
+{
+    const auto pane = [this](auto action) {
+        return [this, action] {
+            if (TEditorEx* p = ActivePane()) action(*p);
+        };
+    };
+    actions_.Attach("FileOpenComAct", [this] { FileOpenComActExecute(); });
+    actions_.Attach("FileOpenAct", [this] { FileOpenActExecute(); });
+    actions_.Attach("FileCloseToNewAct", [this] { FileCloseToNewActExecute(); });
+    actions_.Attach("FileLoadAct", [this] { FileLoadActExecute(); });
+    actions_.Attach("FileSaveAct", [this] { FileSaveActExecute(); });
+    actions_.Attach("FileSaveAsAct", [this] { FileSaveAsActExecute(); });
+    FileLogAct = actions_.Attach("FileLogAct", [this] { FileLogActExecute(); });
+    actions_.Attach("FileCloseComAct", [this] { FileCloseComActExecute(); });
+    actions_.Attach("FileCloseAct", [this] { FileCloseActExecute(); });
+    actions_.Attach("FileQuitAct", [this] { close(); });
+    actions_.Attach("EditUndoAct", pane([](TEditorEx& p) { p.Model().Undo(); }));
+    actions_.Attach("EditRedoAct", pane([](TEditorEx& p) { p.Model().Redo(); }));
+    actions_.Attach("EditCutAct", pane([](TEditorEx& p) { p.CutToClipboard(); }));
+    actions_.Attach("EditCopyAct", pane([](TEditorEx& p) { p.CopyToClipboard(); }));
+    actions_.Attach("EdtiPasteAct", pane([](TEditorEx& p) { p.PasteFromClipboard(); }));
+    actions_.Attach("EditSelectAllAct", pane([](TEditorEx& p) { p.Model().SelectAll(); }));
+    actions_.Attach("EditClearAct", [this] { EditClearActExecute(); });
+    EditReadOnlyAct = actions_.Attach("EditReadOnlyAct", [] {});
+    ViewStayOnTopAct = actions_.Attach("ViewStayOnTopAct", [this] { SetStayOnTop(ViewStayOnTopAct->isChecked()); });
+    actions_.Attach("ViewOtherWinAct", [this] { ViewOtherWinActExecute(); });
+    RunRunCmdAct = actions_.Attach("RunRunCmdAct", [this] { RunRunCmdActExecute(); });
+    RunCallCmdAct = actions_.Find("RunCallCmdAct");
+}
+
+void TPekForm::SetStayOnTop(bool onTop)
+{
+    // In a shadow window too, the main window is the one that stays on top.
+    TPekForm& main = MainWindow();
+    for (TPekForm* window : main.GroupWindows()) window->ViewStayOnTopAct->setChecked(onTop);
+    main.setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    main.show();
+}
+
 // ---- receive display ----------------------------------------------------------------------
 
 void TPekForm::CommX1Receive(TCustomCommX& sender, std::int32_t receiveSize)
