@@ -124,3 +124,32 @@ say(RingBufPos())
 
 }  // namespace
 }  // namespace pek::test
+
+namespace pek::test {
+namespace {
+
+// LogStart and LogEnd act on the active sheet; output is logged by the options of the sheet it
+// is shown on, whichever sheet is active.
+TEST_F(MacroTest, LogsOfTheActiveSheetAndOutputLoggedWhereShown)
+{
+    const std::string a = window.Dir().file("a.log").string(), b = window.Dir().file("b.log").string();
+    Start("LogStart('" + a + "') io.write('one') LogStart('" + b + "', true, true, false) io.write('two') " +
+          "LogStart('" + a + "', true, true, true, false) io.write('three') LogEnd() io.write('four') LogEnd()");
+    ASSERT_TRUE(Finish());
+    EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text;
+    EXPECT_EQ(ReadFileBytes(a), "three");  // created anew by the second start
+    EXPECT_EQ(ReadFileBytes(b), "");       // messages not logged
+    EXPECT_EQ(window.PaneText(0), "onetwothreefour");
+
+    TCommXEx& port = *window.SheetPort(0);
+    port.LogOpen(b, true, true, true, false);
+    window.active = 1;  // a sheet without port
+    Start("io.write('five') LogStart('" + a + "') LogEnd()");
+    ASSERT_TRUE(Finish());
+    port.LogClose();
+    EXPECT_EQ(ReadFileBytes(b), "five");
+    EXPECT_EQ(ReadFileBytes(a), "three");  // LogStart had no sheet port to act on
+}
+
+}  // namespace
+}  // namespace pek::test
