@@ -429,7 +429,7 @@ void TEditor::paintEvent(QPaintEvent*)
     const int caretCol = model_->Col();
     const bool drawHit = model_->HasHit() && model_->HitStyle() != THitStyle::hsSelect && props_.ExMarks.Hit.Visible;
     const TTextPos hitPos = model_->HitPos();
-    const long long hitLen = model_->HitSelLength();
+    const TTextPos hitEnd = model_->HasHit() ? model_->HitEnd() : hitPos;
     const bool findMarks = props_.ExMarks.FindMark.Visible && !model_->FindString().empty();
     const TEditorColor& selColor = props_.View.Colors.Select;
 
@@ -502,7 +502,7 @@ void TEditor::paintEvent(QPaintEvent*)
                                 underlineColor = props_.ExMarks.FindMark.Color;
                             }
                         }
-                        if (drawHit && hitPos.line == line && static_cast<long long>(i) >= hitPos.byte && static_cast<long long>(i) < hitPos.byte + hitLen) {
+                        if (drawHit && TTextPos{line, static_cast<long long>(i)} >= hitPos && TTextPos{line, static_cast<long long>(i)} < hitEnd) {
                             const TEditorExMark& hit = props_.ExMarks.Hit;
                             if (hit.Color != clNone) fg = hit.Color;
                             if (hit.BkColor != clNone) bg = hit.BkColor;

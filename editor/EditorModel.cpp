@@ -78,7 +78,7 @@ void TEditorModel::OnLinesChanged(const TLinesChange& change)
     case TLinesChange::Edit:
         caret_ = AdjustPos(caret_, change);
         anchor_ = AdjustPos(anchor_, change);
-        if (hitLength_ > 0 && change.from.line <= hitPos_.line) hitLength_ = 0;
+        if (hitLength_ > 0 && change.from.line <= hitPos_.line + matcher_->SpanLines()) hitLength_ = 0;
         statesValid_ = std::min(statesValid_, change.from.line + 1);
         std::erase_if(matchCache_, [&](const auto& entry) { return entry.first >= change.from.line; });
         break;
@@ -606,6 +606,27 @@ bool TEditorModel::PrepareMatcher()
     return matcherOk_;
 }
 
+std::string_view TEditorModel::SearchText(long long line, std::string& window) const
+{
+    const int span = matcher_->SpanLines();
+    if (span == 0) return lines_->LineView(line);
+    // The line and the ones a match may run into, joined as the text is (CR LF).
+    const long long last = std::min(lines_->LineCount() - 1, line + span);
+    window.assign(lines_->LineView(line));
+    for (long long l = line + 1; l <= last; ++l) {
+        window += "\r\n";
+        window.append(lines_->LineView(l));
+    }
+    return window;
+}
+
+std::vector<TLineMatch> TEditorModel::MatchesStartingIn(long long line)
+{
+    std::string window;
+    const std::string_view text = SearchText(line, window);
+    return matcher_->Matches(text, matcher_->SpanLines() == 0 ? std::string_view::npos : size_t(lines_->LineLength(line)));
+}
+
 const std::vector<TLineMatch>& TEditorModel::MatchesInLine(long long line)
 {
     static const std::vector<TLineMatch> kNone;
@@ -614,7 +635,19 @@ const std::vector<TLineMatch>& TEditorModel::MatchesInLine(long long line)
     if (it != matchCache_.end()) return it->second;
     constexpr size_t kCachedLines = 1024;  // far more than a screen shows
     if (matchCache_.size() >= kCachedLines) matchCache_.clear();
-    return matchCache_.emplace(line, matcher_->Matches(lines_->LineView(line))).first->second;
+    std::vector<TLineMatch> matches = MatchesStartingIn(line);
+    // A match that runs on into the next lines is marked as far as this line goes.
+    const long long length = lines_->LineLength(line);
+    std::erase_if(matches, [&](TLineMatch& m) {
+        m.length = std::min(m.length, length - m.start);
+        return m.length <= 0;
+    });
+    return matchCache_.emplace(line, std::move(matches)).first->second;
+}
+
+TTextPos TEditorModel::HitEnd() const
+{
+    return lines_->OffsetToPos(lines_->PosToOffset(hitPos_) + hitLength_);
 }
 
 bool TEditorModel::Search(bool forward)
@@ -626,7 +659,7 @@ bool TEditorModel::Search(bool forward)
         TTextPos from = Selected() ? selZ : caret_;
         if (!Selected() && hitLength_ > 0 && hitPos_ == caret_) ++from.byte;  // step off the shown hit
         for (long long l = from.line; l < lineCount; ++l) {
-            for (const auto& m : matcher_->Matches(lines_->LineView(l))) {
+            for (const auto& m : MatchesStartingIn(l)) {
                 if (l == from.line && m.start < from.byte) continue;
                 hitPos_ = {l, m.start};
                 hitLength_ = m.length;
@@ -638,7 +671,7 @@ bool TEditorModel::Search(bool forward)
     {
         const TTextPos from = Selected() ? selA : caret_;
         for (long long l = from.line; l >= 0; --l) {
-            const auto matches = matcher_->Matches(lines_->LineView(l));
+            const auto matches = MatchesStartingIn(l);
             for (auto it = matches.rbegin(); it != matches.rend(); ++it) {
                 if (l == from.line && it->start >= from.byte) continue;
                 hitPos_ = {l, it->start};
@@ -652,7 +685,7 @@ found:
     if (hitStyle_ == THitStyle::hsSelect) {
         anchor_ = hitPos_;
         anchorColWish_ = lines_->ColumnOfPos(anchor_);
-        SetCaretInternal({hitPos_.line, hitPos_.byte + hitLength_}, true);
+        SetCaretInternal(HitEnd(), true);
     } else {
         SetCaretInternal(hitPos_, false);
     }
@@ -666,7 +699,7 @@ bool TEditorModel::FindPrev() { return Search(false); }
 void TEditorModel::HitToSelected()
 {
     if (hitLength_ <= 0) return;
-    Select(hitPos_, {hitPos_.line, hitPos_.byte + hitLength_});
+    Select(hitPos_, HitEnd());
 }
 
 void TEditorModel::SetHighlightRules(const THighlightRules& rules)

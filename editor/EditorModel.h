@@ -162,6 +162,7 @@ public:
     bool FindPrev();
     bool HasHit() const { return hitLength_ > 0; }
     TTextPos HitPos() const { return hitPos_; }
+    TTextPos HitEnd() const;  // a hit may span line breaks
     long long HitSelLength() const { return hitLength_; }
     void HitToSelected();
     const std::string& SearchError() const { return searchError_; }
@@ -192,6 +193,8 @@ private:
     std::vector<std::pair<TTextPos, TTextPos>> BoxRanges() const;
     std::pair<TTextPos, TTextPos> WordRange(TTextPos pos) const;
     bool PrepareMatcher();
+    std::string_view SearchText(long long line, std::string& window) const;
+    std::vector<TLineMatch> MatchesStartingIn(long long line);
 
     std::shared_ptr<TEditorLines> lines_;
     int subscription_ = 0;

@@ -1,6 +1,7 @@
 #include "editor/EditorSearch.h"
 
 #include "editor/EditorLayout.h"
+#include "editor/EditorLines.h"
 #include "platform/CharClass.h"
 #include "regex/Onig.h"
 
@@ -44,6 +45,41 @@ std::string FoldCase(std::string_view s)
     }
     return out;
 }
+// Every line break of a plain find string as CR LF, the form the text is searched in.
+std::string NormalizeBreaks(std::string_view s)
+{
+    std::string out;
+    const std::vector<std::string_view> parts = SplitLines(s);
+    for (size_t k = 0; k < parts.size(); ++k) {
+        if (k > 0) out += "\r\n";
+        out.append(parts[k]);
+    }
+    return out;
+}
+
+// Whether a regular expression may match a line break. Escapes that never do and plain
+// characters keep the search on single lines; anything else (\s, \n, \x0a, [^...], (?m), ...) may.
+bool MayMatchLineBreak(std::string_view pattern)
+{
+    constexpr std::string_view kSingleLineEscapes = "dwbBAzZGtaef";
+    for (size_t i = 0; i < pattern.size();) {
+        const int len = CharBytes(pattern, i);
+        const char c = pattern[i];
+        if (len == 1 && (c == '\r' || c == '\n')) return true;
+        if (len == 1 && c == '\\' && i + 1 < pattern.size()) {
+            const unsigned char e = static_cast<unsigned char>(pattern[i + 1]);
+            const bool alnum = (e >= '0' && e <= '9') || ((e | 0x20) >= 'a' && (e | 0x20) <= 'z');
+            if (alnum && kSingleLineEscapes.find(char(e)) == std::string_view::npos) return true;
+            i += 2;
+            continue;
+        }
+        if (len == 1 && (c == '[' || c == '(') && i + 1 < pattern.size() && pattern[i + 1] == (c == '[' ? '^' : '?')) return true;
+        i += size_t(len);
+    }
+    return false;
+}
+
+constexpr int kRegexSpanLines = 16;  // line breaks a regular-expression match may cross
 }  // namespace
 
 std::string UnescapeFindString(std::string_view s)
@@ -80,11 +116,15 @@ bool TLineMatcher::Prepare(std::string_view pattern, TSearchOptions options, boo
     regex_.reset();
     needle_ = (options & soEscSeq) && !(options & soRegexp) ? UnescapeFindString(pattern) : std::string(pattern);
     needle_ = needle_.substr(0, needle_.find('\0'));
+    spanLines_ = 0;
     if (needle_.empty()) return false;
     if (!(options & soRegexp)) {
+        needle_ = NormalizeBreaks(needle_);
         if (!(options & soMatchCase)) needle_ = FoldCase(needle_);
+        spanLines_ = int(SplitLines(needle_).size()) - 1;
         return true;
     }
+    spanLines_ = MayMatchLineBreak(needle_) ? kRegexSpanLines : 0;
     if (!regexAvailable || !onig::Loaded()) return false;
     const auto& api = onig::api();
     OnigOptionType flags = ONIG_OPTION_FIND_NOT_EMPTY;
@@ -95,14 +135,14 @@ bool TLineMatcher::Prepare(std::string_view pattern, TSearchOptions options, boo
     return true;
 }
 
-std::vector<TLineMatch> TLineMatcher::Matches(std::string_view line) const
+std::vector<TLineMatch> TLineMatcher::Matches(std::string_view line, size_t lastStart) const
 {
     std::vector<TLineMatch> out;
     if (needle_.empty()) return out;
     const bool wholeWord = (options_ & soWholeWord) != 0;
     if (regex_) {
         std::vector<onig::Match> found;
-        onig::FindAll(line, regex_->regex, wholeWord, found);
+        onig::FindAll(line, regex_->regex, wholeWord, found, lastStart);
         out.reserve(found.size());
         for (const auto& m : found) out.push_back({m.start - 1, m.length});
         return out;
@@ -112,7 +152,7 @@ std::vector<TLineMatch> TLineMatcher::Matches(std::string_view line) const
     TClassWalker classes(line);
     // Walk character starts so that a match never begins on a trail byte; compare byte-wise, folding
     // only single-byte letters (a trail byte may look like a letter).
-    for (size_t i = 0; i + n <= line.size();) {
+    for (size_t i = 0; i + n <= line.size() && i <= lastStart;) {
         bool hit = true;
         for (size_t k = 0; k < n && hit;) {
             const int len = CharBytes(line, i + k);

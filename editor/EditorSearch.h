@@ -27,13 +27,18 @@ public:
     // False when nothing can be searched: an empty pattern, a bad regular expression (error gets
     // the library's text) or regular expressions unavailable.
     bool Prepare(std::string_view pattern, TSearchOptions options, bool regexAvailable, std::string* error = nullptr);
-    // Every match in line, left to right, not overlapping.
-    std::vector<TLineMatch> Matches(std::string_view line) const;
+    // Every match in line, left to right, not overlapping. With lastStart only the matches that
+    // start at or before that byte (they may run on past it).
+    std::vector<TLineMatch> Matches(std::string_view line, size_t lastStart = std::string_view::npos) const;
+    // How many line breaks a match may span: 0 keeps searches within single lines. Line breaks
+    // in the text searched are CR LF; in a plain find string any line break stands for one.
+    int SpanLines() const { return spanLines_; }
 
 private:
     struct Compiled;
     std::string needle_;
     TSearchOptions options_ = 0;
+    int spanLines_ = 0;
     std::unique_ptr<Compiled> regex_;
 };
 

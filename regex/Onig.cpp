@@ -329,6 +329,12 @@ Regex CompileForSearch(std::string_view pattern, OnigOptionType options, OnigSyn
 
 int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vector<Match>& matches)
 {
+    return FindAll(text, regex, wholeWord, matches, std::string_view::npos);
+}
+
+int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vector<Match>& matches,
+            std::size_t lastStart)
+{
     const auto count = [&matches] { return static_cast<int>(matches.size()); };
     const Api& a = api();  // the regex holds a reference, so the entry points stay put
     if (!regex || text.empty() || !a.onig_search || !a.onig_region_new || !a.onig_region_free)
@@ -341,13 +347,19 @@ int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vect
     const auto* const str = reinterpret_cast<const OnigUChar*>(text.data());
     const OnigUChar* const end = str + text.size();
     TClassWalker classes(text);
+    // The search range stays the whole text: the library's literal-string shortcut reads the range
+    // as a limit on the match as well, and then finds nothing that runs past it.
+    lastStart = std::min(lastStart, text.size());
+    const OnigUChar* const range = end;
     std::size_t from = 0;
-    while (from <= text.size()) {
-        const int r = a.onig_search(regex.get(), str, end, str + from, end, region.get(), ONIG_OPTION_NONE);
+    while (from <= lastStart) {
+        const int r = a.onig_search(regex.get(), str, end, str + from, range, region.get(), ONIG_OPTION_NONE);
         if (r < 0)  // no further match, or the library gave up (an error code)
             break;
         const auto s = static_cast<std::size_t>(region->beg[0]);
         const auto e = static_cast<std::size_t>(region->end[0]);
+        if (s > lastStart)
+            break;
         if (e <= s) {
             // Only a pattern compiled without the empty-match exclusion gets here; step over one
             // character so the loop ends.

@@ -127,5 +127,8 @@ Regex CompileForSearch(std::string_view pattern, OnigOptionType options, OnigSyn
 // last match; with wholeWord only matches whose both ends change character class. An empty match
 // (possible only without ONIG_OPTION_FIND_NOT_EMPTY) is skipped. Returns matches.size().
 int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vector<Match>& matches);
+// The same for matches that start at or before byte lastStart (0-based); they may run past it.
+int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vector<Match>& matches,
+            std::size_t lastStart);
 
 }  // namespace pek::onig
