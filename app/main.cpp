@@ -1,11 +1,15 @@
 // pek: the terminal program.
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
+#include "platform/Signals.h"
 #include "terminal/PortList.h"
 #include "terminal/main_u.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QPointer>
+
+#include <clocale>
 
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +49,8 @@ int main(int argc, char** argv)
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Pek");
+    // Qt takes the user's locale; numbers in scripts and files are always written with a point.
+    std::setlocale(LC_NUMERIC, "C");
     const std::string iniPath = SettingsPath(argc, argv);
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--list-ports") == 0) return ListPorts(iniPath);
@@ -59,7 +65,15 @@ int main(int argc, char** argv)
     }
     auto* form = new pek::TPekForm(iniPath);
     form->setAttribute(Qt::WA_DeleteOnClose);
+    // Logout, kill or Ctrl+C close the window as the user would: sheets, ports and geometry are saved.
+    const QPointer<pek::TPekForm> mainWindow(form);
+    pek::TerminationSignals terminationSignals([&mainWindow](int) {
+        if (mainWindow) mainWindow->close();
+        QCoreApplication::quit();
+    });
     form->show();
     form->LoadSheets();
-    return app.exec();
+    const int result = app.exec();
+    delete mainWindow.data();  // closed by a signal, its deferred deletion may not have run
+    return result;
 }
