@@ -1,6 +1,9 @@
 #include "editor/EditorLines.h"
 
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +21,18 @@ constexpr size_t kBlockBytes = 16 * 1024;
 constexpr size_t kBlockLines = 512;
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
+
+// The store is many small blocks: freeing them leaves holes in the heap that the allocator keeps
+// for itself. After a large text is dropped the pages go back to the system.
+void GiveBackFreedMemory(size_t freedBytes)
+{
+#ifdef __GLIBC__
+    constexpr size_t kWorthIt = 8 * 1024 * 1024;
+    if (freedBytes >= kWorthIt) malloc_trim(0);
+#else
+    (void)freedBytes;
+#endif
+}
 }  // namespace
 
 std::vector<std::string_view> SplitLines(std::string_view text)
@@ -464,10 +479,19 @@ void TEditorLines::AddLine(std::string_view text)
 void TEditorLines::SetText(std::string_view text)
 {
     ++version_;
-    EraseLines(0, totalLines_);
-    InsertLines(0, SplitLines(text));
+    const size_t held = MemoryUsage();
     marks_.clear();
     ClearUndo();
+    blocks_ = {};
+    firstLine_ = {};
+    firstRow_ = {};
+    firstByte_ = {};
+    wrapCache_ = {};
+    tailCache_ = {};
+    blocks_.emplace_back();  // no lines yet: the text's lines go in below
+    Reindex(0);
+    GiveBackFreedMemory(held);
+    InsertLines(0, SplitLines(text));
     pendingCr_ = false;
     modified_ = true;
     Notify({TLinesChange::Reset, {}, {}, {}});

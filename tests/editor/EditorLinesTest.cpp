@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/Exception.h"
 #include "support/TempDir.h"
@@ -142,6 +144,37 @@ TEST(EditorLines, SavingReplacesTheFileWholeKeepingLinkAndModeOrLeavesItUntouche
     setrlimit(RLIMIT_FSIZE, &saved);
     EXPECT_EQ(test::ReadFileBytes(file), "new\r\ntext");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+}
+
+long ResidentBytes()
+{
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+TEST(EditorLines, ClearingALargeTextGivesItsMemoryBack)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer keeps freed memory in quarantine";
+#endif
+    const long before = ResidentBytes();
+    {
+        TEditorLines t;
+        t.SetLayout({true, 80, 8});
+        std::string chunk;
+        for (int i = 0; i < 4; ++i) chunk += "received line " + std::string(40 + i * 20, 'x') + "\r\n";
+        constexpr long kBytes = 96L << 20;  // as a receive pane fills: many small appends
+        for (long n = 0; n < kBytes; n += long(chunk.size())) t.Append(chunk);
+        const long full = ResidentBytes();
+        ASSERT_GT(full - before, kBytes / 2);
+        t.Clear();
+        EXPECT_LT(ResidentBytes() - before, (full - before) / 4) << "resident MB: before " << before / 1048576 << ", full "
+                                                                 << full / 1048576 << ", cleared " << ResidentBytes() / 1048576;
+        t.Append(chunk);  // and the store still works
+        EXPECT_EQ(t.LineCount(), 5);
+    }
 }
 
 TEST(EditorLines, RowsFollowTheLayout)
