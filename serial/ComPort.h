@@ -83,6 +83,8 @@ public:
 
     // Bytes waiting in the input queue; -1 when it cannot be asked.
     virtual std::int32_t InQueCount() = 0;
+    // Bytes written but not yet sent on the line; -1 when it cannot be asked.
+    virtual std::int32_t OutQueCount() = 0;
     // Line errors seen since the last call (ComError bits), then cleared.
     virtual std::uint32_t TakeLineErrors() = 0;
 

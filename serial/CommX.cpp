@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <thread>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -143,6 +144,13 @@ void TCommTransThread::Send(const Block& block)
     }
 }
 
+void TCommTransThread::WaitUntilSent()
+{
+    // Polled rather than tcdrain(), which nothing but a signal could interrupt: Close must be able
+    // to end this thread while flow control holds the output back.
+    while (!Stopped() && port_.OutQueCount() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 void TCommTransThread::Run()
 {
     for (;;) {
@@ -176,6 +184,9 @@ void TCommTransThread::Run()
             Finish(block);
         }
         if (burst && IsHalfDuplex(burstMode)) {
+            // The driver takes the bytes long before they leave the line: an RS-485 transceiver
+            // switched back now would cut off the end of the burst.
+            WaitUntilSent();
             Sleep(std::uint32_t(CharTime()));
             port_.SetRts(burstMode != cfcHalfHigh);
         }

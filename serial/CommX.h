@@ -56,6 +56,7 @@ private:
     };
     void Run();
     void Send(const Block& block);
+    void WaitUntilSent();
     void Finish(const Block& block);  // counters
     void Wake();
     bool Stopped() const { return abort_.load() || terminated_.load(); }

@@ -6,14 +6,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace pek {
 
 namespace {
 
-[[noreturn]] void RaiseIo(int errorCode)
+// The message names the file and the system's reason, so the user can tell a full disk from a
+// pulled stick or a missing folder.
+[[noreturn]] void RaiseIo(int errorCode, std::string_view what, const std::string& fileName)
 {
-    throw EInOutError(errorCode, "I/O error " + std::to_string(errorCode));
+    throw EInOutError(errorCode, Sjis(what) + fileName + Sjis("\r\n") + Utf8ToCp932(std::strerror(errorCode)) + " (" +
+                                     std::to_string(errorCode) + ")");
 }
 
 }  // namespace
@@ -45,7 +49,8 @@ void TCommXEx::LogOpen(std::string_view fileName, bool rcv, bool trs, bool msg, 
     logRcv_ = logTrs_ = logMsg_ = logBin_ = false;  // a failed open leaves no options of the old log
     const std::string path = FileNameToSystem(fileName);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) RaiseIo(errno);
+    if (fd < 0) RaiseIo(errno, "ログファイルを作成できません: ", std::string(fileName));
+    logName_ = fileName;
     logFd_ = fd;
     logRcv_ = rcv;
     logTrs_ = trs;
@@ -60,19 +65,19 @@ void TCommXEx::LogClose()
     if (logFd_ < 0) return;
     const int fd = logFd_;
     logFd_ = -1;
-    if (::close(fd) != 0 && errno != EINTR) RaiseIo(errno);
+    if (::close(fd) != 0 && errno != EINTR) RaiseIo(errno, "ログファイルを閉じられません: ", logName_);
 }
 
 void TCommXEx::LogWrite(std::string_view text)
 {
     const std::lock_guard lock(logMutex_);
-    if (logFd_ < 0) RaiseIo(EBADF);
+    if (logFd_ < 0) RaiseIo(EBADF, "ログファイルが開いていません: ", logName_);
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(logFd_, text.data() + done, text.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            RaiseIo(errno);
+            RaiseIo(errno, "ログファイルに書き込めません: ", logName_);
         }
         done += std::size_t(n);
     }

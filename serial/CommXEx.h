@@ -67,6 +67,7 @@ private:
     std::atomic<bool> logRcv_{false}, logTrs_{false}, logMsg_{false}, logBin_{false};
     mutable std::mutex logMutex_;  // the main thread and a macro thread both log
     int logFd_ = -1;
+    std::string logName_;  // CP932, for messages
 };
 
 }  // namespace pek

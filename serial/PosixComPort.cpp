@@ -245,6 +245,13 @@ std::int32_t PosixComPort::InQueCount()
     return count;
 }
 
+std::int32_t PosixComPort::OutQueCount()
+{
+    int count = 0;
+    if (fd_ < 0 || ioctl(fd_, TIOCOUTQ, &count) != 0) return -1;
+    return count;
+}
+
 bool PosixComPort::UpdateCounters()
 {
     if (!haveCounters_ || fd_ < 0) return false;

@@ -33,6 +33,7 @@ public:
     void SetDtr(bool on) override;
 
     std::int32_t InQueCount() override;
+    std::int32_t OutQueCount() override;
     std::uint32_t TakeLineErrors() override;
 
     std::uint32_t WaitEvent(int wakeFd) override;

@@ -100,11 +100,22 @@ TEST(CommXEx, FileErrorsRaiseAnInputOutputError)
         FAIL() << "opened";
     } catch (const EInOutError& e) {
         EXPECT_EQ(e.ErrorCode(), ENOENT);
+        // The user is told which file and why.
+        EXPECT_NE(e.Message().find("missing/dir/pek.log"), std::string::npos) << e.Message();
+        EXPECT_NE(e.Message().find("No such file or directory"), std::string::npos) << e.Message();
     }
     EXPECT_FALSE(port.LogOpened());
     EXPECT_FALSE(port.LogRcv());
     EXPECT_THROW(port.LogWrite("nowhere"), EInOutError);
     EXPECT_THROW(port.LogOpen(dir.path().string(), false, false, false, false), EInOutError);  // a directory
+    port.LogOpen("/dev/full", true, true, true, true);
+    try {
+        port.LogWrite("x");
+        FAIL() << "wrote to a full device";
+    } catch (const EInOutError& e) {
+        EXPECT_NE(e.Message().find("/dev/full"), std::string::npos) << e.Message();
+        EXPECT_NE(e.Message().find("No space left on device"), std::string::npos) << e.Message();
+    }
 }
 
 TEST(CommXEx, LogFileNameIsConvertedFromCodePage932)

@@ -481,6 +481,17 @@ TEST_F(CommXFake, HalfDuplexLowDropsRtsOnlyWhileSending)
     ExpectHalfDuplexBurst(comm, *device, false);
 }
 
+TEST_F(CommXFake, HalfDuplexSwitchesBackOnlyWhenTheBytesHaveLeftTheLine)
+{
+    comm.SetFlowCtrl(cfcHalfHigh);
+    device->SetLineTime(60ms);  // the driver takes the bytes at once; the line needs longer
+    comm.Open();
+    ExpectHalfDuplexBurst(comm, *device, true);
+    const auto activity = LineActivity(device->Events(), {});
+    ASSERT_FALSE(activity.empty());
+    EXPECT_GE(activity.back().time, device->LineIdleAt());
+}
+
 TEST_F(CommXFake, FullDuplexLeavesRtsAlone)
 {
     comm.Open();

@@ -339,8 +339,31 @@ long FakeComPort::Write(const void* bytes, std::size_t count)
     const std::string taken(static_cast<const char*>(bytes), n);
     device_->written_ += taken;
     device_->writableAt_ = Clock::now() + device_->writeDelay_;
+    if (device_->lineTime_.count() > 0) {
+        device_->lineIdleAt_ = std::max(device_->lineIdleAt_, Clock::now()) + device_->lineTime_;
+        device_->onLine_ += n;
+    }
     device_->Log({FakeComEvent::Write, {}, false, taken, {}, {}});
     return long(n);
+}
+
+std::int32_t FakeComPort::OutQueCount()
+{
+    const std::lock_guard lock(device_->mutex_);
+    if (Clock::now() >= device_->lineIdleAt_) device_->onLine_ = 0;
+    return std::int32_t(device_->onLine_);
+}
+
+void FakeComDevice::SetLineTime(std::chrono::milliseconds time)
+{
+    const std::lock_guard lock(mutex_);
+    lineTime_ = time;
+}
+
+std::chrono::steady_clock::time_point FakeComDevice::LineIdleAt() const
+{
+    const std::lock_guard lock(mutex_);
+    return lineIdleAt_;
 }
 
 }  // namespace pek

@@ -49,6 +49,10 @@ public:
     // again only `delay` after a write; `stalled` takes nothing at all.
     void SetWritePacing(std::size_t chunk, std::chrono::milliseconds delay);
     void SetStalled(bool stalled);
+    // Bytes taken stay on the line (OutQueCount counts them) for `time` after each write.
+    void SetLineTime(std::chrono::milliseconds time);
+    // When the last byte written so far has left the line.
+    std::chrono::steady_clock::time_point LineIdleAt() const;
 
     // Input side.
     void InjectReceive(const std::string& bytes);
@@ -85,6 +89,9 @@ private:
     std::chrono::milliseconds writeDelay_{0};
     std::chrono::steady_clock::time_point writableAt_{};
     bool stalled_ = false;
+    std::chrono::milliseconds lineTime_{0};
+    std::chrono::steady_clock::time_point lineIdleAt_{};
+    std::size_t onLine_ = 0;
     std::string input_;
     std::uint32_t lineErrors_ = 0;
     bool breakPending_ = false;
@@ -116,6 +123,7 @@ public:
     void SetDtr(bool on) override;
 
     std::int32_t InQueCount() override;
+    std::int32_t OutQueCount() override;
     std::uint32_t TakeLineErrors() override;
 
     std::uint32_t WaitEvent(int wakeFd) override;
