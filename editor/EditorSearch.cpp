@@ -149,13 +149,16 @@ std::vector<TLineMatch> TLineMatcher::Matches(std::string_view line, size_t last
     }
     const bool matchCase = (options_ & soMatchCase) != 0;
     const size_t n = needle_.size();
-    TClassWalker classes(line);
     // Walk character starts so that a match never begins on a trail byte; compare byte-wise, folding
-    // only single-byte letters (a trail byte may look like a letter).
+    // only single-byte letters (a trail byte may look like a letter). The walk knows the characters
+    // on both sides of a candidate, so the whole-word test costs nothing more.
+    size_t before = std::string_view::npos;  // start of the character before i
     for (size_t i = 0; i + n <= line.size() && i <= lastStart;) {
         bool hit = true;
+        size_t last = i;  // start of the candidate's last character
         for (size_t k = 0; k < n && hit;) {
             const int len = CharBytes(line, i + k);
+            last = i + k;
             if (len == 2 && !matchCase) {
                 const unsigned char lead = static_cast<unsigned char>(line[i + k]);
                 hit = k + 1 < n && lead == static_cast<unsigned char>(needle_[k]) &&
@@ -168,10 +171,17 @@ std::vector<TLineMatch> TLineMatcher::Matches(std::string_view line, size_t last
             }
             k += size_t(len);
         }
-        if (hit && (!wholeWord || classes.Passes(i, i + n))) {
+        if (hit && wholeWord) {
+            const int prevClass = before == std::string_view::npos ? 0 : ClassAtHead(line, before);
+            const int nextClass = i + n < line.size() ? ClassAtHead(line, i + n) : 0;
+            hit = ClassAtHead(line, i) != prevClass && ClassAtHead(line, last) != nextClass;
+        }
+        if (hit) {
             out.push_back({static_cast<long long>(i), static_cast<long long>(n)});
+            before = last;
             i += n;
         } else {
+            before = i;
             i += size_t(CharBytes(line, i));
         }
     }

@@ -2,23 +2,37 @@
 
 #include "platform/CodePage.h"
 
+#include <array>
 #include <string_view>
 
 namespace pek {
 namespace {
 
-bool IsSeparator(unsigned char c)
+constexpr bool IsSeparator(unsigned char c)
 {
-    static constexpr std::string_view kSeparators = "\t\n\r !#$%&'()=~^{}[]@;+:*,<.>/?_\"\\|`"
-                                                    "\xA1\xA4\xA5";
+    constexpr std::string_view kSeparators = "\t\n\r !#$%&'()=~^{}[]@;+:*,<.>/?_\"\\|`"
+                                             "\xA1\xA4\xA5";
     return kSeparators.find(static_cast<char>(c)) != std::string_view::npos;
 }
 
-int SingleByteClass(unsigned char c)
+constexpr int ComputeSingleByteClass(unsigned char c)
 {
     if (c == 0x00 || (c >= 0x80 && c <= 0xA0) || c >= 0xE0 || IsSeparator(c))
         return 0;
     return c <= 0x7F ? 1 : 2;
+}
+
+// Every byte of a searched line may be classed: a table, not a walk through the separators.
+constexpr std::array<unsigned char, 256> kSingleByteClasses = [] {
+    std::array<unsigned char, 256> table{};
+    for (unsigned c = 0; c < 256; ++c)
+        table[c] = static_cast<unsigned char>(ComputeSingleByteClass(static_cast<unsigned char>(c)));
+    return table;
+}();
+
+int SingleByteClass(unsigned char c)
+{
+    return kSingleByteClasses[c];
 }
 
 int DoubleByteClass(unsigned code)

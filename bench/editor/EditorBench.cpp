@@ -153,6 +153,54 @@ void Run(const char* title, long long megabytes, bool luaRules, bool lineBreaks 
     }
 }
 
+// Plain and whole-word search over one 64 KB line of short words, where almost every candidate of
+// the whole-word search fails (the word is part of longer ones).
+void SearchLongLine()
+{
+    std::string line;
+    std::mt19937 rng(7);
+    const char* words[] = {"abc ", "xab ", "abab ", "OK ", "\x83\x4a\x83\x5e ", "ab,", "12 "};
+    while (line.size() < 64 * 1024) line += words[rng() % 7];
+    line.resize(64 * 1024);
+    std::printf("Search on one 64 KB line:\n");
+    double plain = 0;
+    for (const pek::TSearchOptions options : {pek::TSearchOptions(0), pek::TSearchOptions(pek::soWholeWord)}) {
+        pek::TLineMatcher matcher;
+        matcher.Prepare("ab", options, false);
+        constexpr int kRepeats = 50;
+        size_t found = 0;
+        const auto t0 = Clock::now();
+        for (int i = 0; i < kRepeats; ++i) found += matcher.Matches(line).size();
+        const double ms = Seconds(t0, Clock::now()) * 1000 / kRepeats;
+        if (options == 0) plain = ms;
+        std::printf("  %s: %.3f ms per search (%zu matches)%s\n", options ? "whole word" : "plain", ms, found / kRepeats,
+                    options ? (" = " + std::to_string(ms / plain).substr(0, 4) + " x plain").c_str() : "");
+    }
+}
+
+// A 50 MB pane of 16 KB lines with find marks on: one screen painted in the middle.
+void PaintWithFindMarks(long long megabytes)
+{
+    pek::TEditorEx editor;
+    editor.resize(1000, 800);
+    editor.show();
+    std::string line;
+    ReceivedText source;
+    while (line.size() < 16 * 1024) line += source.NextLine().substr(0, 60) + " ";
+    line.resize(16 * 1024 - 2);
+    line += "\r\n";
+    for (long long n = 0; n < megabytes * 1024 * 1024; n += static_cast<long long>(line.size())) editor.AppendText(line);
+    QApplication::processEvents();
+    std::printf("Pane of 16 KB lines (%.0f MB, %lld rows) with find marks on:\n", double(megabytes), editor.Model().Lines().RowCount());
+    for (const pek::TSearchOptions options : {pek::TSearchOptions(0), pek::TSearchOptions(pek::soWholeWord)}) {
+        editor.SetFindString("ERROR");
+        editor.SetExSearchOptions(options);
+        const long long rows = editor.Model().Lines().RowCount();
+        const PaintFigures f = PaintAt(editor, rows / 2 + (options ? 1000 : 0));
+        std::printf("  %s: paint one screen first %.2f ms, then %.3f ms\n", options ? "whole word" : "plain", f.first, f.average);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -163,5 +211,7 @@ int main(int argc, char** argv)
     Run("Pane with the template settings (wrap at 80, a reserved word):", megabytes, false);
     Run("Pane with Lua highlighting (ranges carried across lines):", megabytes, true);
     Run("A stream without line breaks (one endless line):", megabytes, false, false);
+    SearchLongLine();
+    PaintWithFindMarks(megabytes);
     return 0;
 }
