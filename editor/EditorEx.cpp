@@ -19,6 +19,7 @@
 #include <climits>
 #include <map>
 
+#include "editor/EditorCellStyle.h"
 #include "regex/Onig.h"
 #include "platform/CodePage.h"
 
@@ -42,24 +43,6 @@ QString FamilyFor(const std::string& name)
 {
     if (name.empty() || name == "Terminal") return QStringLiteral("Noto Sans Mono CJK JP");
     return Cp932ToQString(name);
-}
-
-const TEditorColor* ColorItem(const TEditorColors& colors, TTokenKind kind)
-{
-    switch (kind) {
-    case TTokenKind::Word: return &colors.Ank;
-    case TTokenKind::Number: return &colors.Int;
-    case TTokenKind::Dbcs:
-    case TTokenKind::Kana: return &colors.DBCS;
-    case TTokenKind::Symbol: return &colors.Symbol;
-    case TTokenKind::Comment: return &colors.Comment;
-    case TTokenKind::Url: return &colors.Url;
-    case TTokenKind::Mail: return &colors.Mail;
-    case TTokenKind::Reserve: return &colors.Reserve;
-    case TTokenKind::Space:
-    case TTokenKind::Range: return nullptr;
-    }
-    return nullptr;
 }
 
 }  // namespace
@@ -259,8 +242,13 @@ void TEditor::ApplyFont()
     cellW_ = std::max(1, fm.horizontalAdvance(QLatin1Char('M')));
     cellH_ = std::max(1, fm.height());
     ascent_ = fm.ascent();
-    rawFont_ = QRawFont::fromFont(qfont_);
-    glyphs_.clear();
+    for (int face = 0; face < 4; ++face) {
+        QFont f = qfont_;
+        f.setBold(face & fsBold);
+        f.setItalic(face & fsItalic);
+        rawFonts_[size_t(face)] = QRawFont::fromFont(f);
+        glyphs_[size_t(face)].clear();
+    }
     UpdateExtent();
 }
 
@@ -387,17 +375,19 @@ char32_t TEditor::Decode(std::string_view bytes) const
     return ch;
 }
 
-quint32 TEditor::Glyph(char32_t ch) const
+quint32 TEditor::Glyph(char32_t ch, int face) const
 {
-    const auto it = glyphs_.constFind(ch);
-    if (it != glyphs_.constEnd()) return *it;
+    QHash<char32_t, quint32>& glyphs = glyphs_[size_t(face)];
+    const auto it = glyphs.constFind(ch);
+    if (it != glyphs.constEnd()) return *it;
     quint32 index = 0;
-    if (rawFont_.isValid()) {
+    const QRawFont& font = rawFonts_[size_t(face)];
+    if (font.isValid()) {
         const char32_t one[1] = {ch};
-        const auto indexes = rawFont_.glyphIndexesForString(QString::fromUcs4(one, 1));
+        const auto indexes = font.glyphIndexesForString(QString::fromUcs4(one, 1));
         if (indexes.size() == 1) index = indexes[0];
     }
-    glyphs_.insert(ch, index);
+    glyphs.insert(ch, index);
     return index;
 }
 
@@ -427,28 +417,39 @@ void TEditor::paintEvent(QPaintEvent*)
     const TEditorModel::TBoxRect boxRect = selected && box ? model_->BoxRect() : TEditorModel::TBoxRect{};
     const long long caretRow = model_->Row();
     const int caretCol = model_->Col();
-    const bool drawHit = model_->HasHit() && model_->HitStyle() != THitStyle::hsSelect && props_.ExMarks.Hit.Visible;
+    const THitStyle hitStyle = model_->HitStyle();
     const TTextPos hitPos = model_->HitPos();
     const TTextPos hitEnd = model_->HasHit() ? model_->HitEnd() : hitPos;
-    const bool findMarks = props_.ExMarks.FindMark.Visible && !model_->FindString().empty();
+    const TEditorColor& hitItem = props_.View.Colors.Hit;
+    const bool findMarks = !model_->FindString().empty() &&
+                           (props_.ExMarks.FindMark.Visible || hitItem.Color != clNone || hitItem.BkColor != clNone || hitItem.Style != 0);
+    const auto [parenA, parenZ] = props_.ExMarks.ParenMark.Visible ? model_->MatchingBrackets() : std::pair{TTextPos{-1, 0}, TTextPos{-1, 0}};
+    const auto& brackets = model_->HighlightRules().Brackets;
     const TEditorColor& selColor = props_.View.Colors.Select;
 
     struct Run {
         QVector<quint32> glyphs;
         QVector<QPointF> positions;
     };
-    std::map<uint32_t, Run> runs;
+    std::map<std::pair<uint32_t, int>, Run> runs;  // by colour and font face
     struct Fallback {
         QPointF at;
         char32_t ch;
         uint32_t color;
+        int face;
     };
     std::vector<Fallback> fallbacks;
-    struct Underline {
+    struct Line {
         QLineF line;
         uint32_t color;
     };
-    std::vector<Underline> underlines;
+    std::vector<Line> strokes;
+    struct Mark {
+        QRect cell;
+        TCellMark kind;
+        uint32_t color;
+    };
+    std::vector<Mark> marks;
     std::vector<uint32_t> scratchStarts;
 
     if (lines.RowCount() > 0 && topRow < lines.RowCount()) {
@@ -460,8 +461,12 @@ void TEditor::paintEvent(QPaintEvent*)
             // A huge line (a stream without line breaks) is drawn without highlighting, so a screen
             // costs what it shows.
             const std::vector<TToken> tokens = s.size() <= kHighlightLimit ? model_->LineTokens(line) : std::vector<TToken>{};
-            const std::vector<TLineMatch> matches = findMarks && s.size() <= kHighlightLimit ? model_->MatchesInLine(line) : std::vector<TLineMatch>{};
-            size_t ti = 0, mi = 0;
+            static const std::vector<TLineMatch> kNoMatches;
+            const std::vector<TLineMatch>& matches = findMarks && s.size() <= kHighlightLimit ? model_->MatchesInLine(line) : kNoMatches;
+            // Only the matches and tokens from the first visible row on are walked.
+            const size_t firstByte = lineRow < topRow ? starts[size_t(std::min<long long>(topRow - lineRow, static_cast<long long>(starts.size()) - 1))] : 0;
+            size_t ti = size_t(std::lower_bound(tokens.begin(), tokens.end(), firstByte, [](const TToken& t, size_t b) { return t.start + t.length <= b; }) - tokens.begin());
+            size_t mi = size_t(std::lower_bound(matches.begin(), matches.end(), firstByte, [](const TLineMatch& m, size_t b) { return size_t(m.start + m.length) <= b; }) - matches.begin());
             for (size_t k = 0; k < starts.size(); ++k) {
                 const long long row = lineRow + static_cast<long long>(k);
                 const size_t rowStart = starts[k];
@@ -476,62 +481,41 @@ void TEditor::paintEvent(QPaintEvent*)
                     const int len = CharBytes(s, i);
                     const int w = CharColumns(s, i, col, layout);
                     if (col + w > topCol && col < topCol + colsShown) {
+                        const TTextPos here{line, static_cast<long long>(i)};
+                        TCellFacts facts;
                         while (ti < tokens.size() && tokens[ti].start + tokens[ti].length <= i) ++ti;
-                        uint32_t fg = textColor, bg = clNone;
-                        bool underline = false;
-                        uint32_t underlineColor = 0;
                         if (ti < tokens.size() && tokens[ti].start <= i) {
                             const TToken& t = tokens[ti];
-                            if (t.kind == TTokenKind::Range) {
-                                const auto& brackets = model_->HighlightRules().Brackets;
-                                if (t.bracket >= 0 && size_t(t.bracket) < brackets.size() && brackets[size_t(t.bracket)].Color != clNone)
-                                    fg = brackets[size_t(t.bracket)].Color;
-                            } else if (const TEditorColor* item = ColorItem(props_.View.Colors, t.kind)) {
-                                if (item->Color != clNone) fg = item->Color;
-                                if (item->BkColor != clNone) bg = item->BkColor;
-                                if (item->Style & fsUnderline) {
-                                    underline = true;
-                                    underlineColor = fg;
-                                }
-                            }
+                            facts.hasToken = true;
+                            facts.kind = t.kind;
+                            if (t.kind == TTokenKind::Range && t.bracket >= 0 && size_t(t.bracket) < brackets.size())
+                                facts.rangeColor = brackets[size_t(t.bracket)].Color;
                         }
-                        if (findMarks) {
-                            while (mi < matches.size() && size_t(matches[mi].start + matches[mi].length) <= i) ++mi;
-                            if (mi < matches.size() && size_t(matches[mi].start) <= i) {
-                                underline = true;
-                                underlineColor = props_.ExMarks.FindMark.Color;
-                            }
-                        }
-                        if (drawHit && TTextPos{line, static_cast<long long>(i)} >= hitPos && TTextPos{line, static_cast<long long>(i)} < hitEnd) {
-                            const TEditorExMark& hit = props_.ExMarks.Hit;
-                            if (hit.Color != clNone) fg = hit.Color;
-                            if (hit.BkColor != clNone) bg = hit.BkColor;
-                            if (hit.Style & fsUnderline) {
-                                underline = true;
-                                underlineColor = hit.Color != clNone ? hit.Color : fg;
-                            }
-                        }
-                        const bool inSelection = selected && (box ? (row >= boxRect.firstRow && row <= boxRect.lastRow &&
-                                                                     col >= boxRect.firstCol && col < boxRect.endCol)
-                                                                  : (TTextPos{line, static_cast<long long>(i)} >= selA && TTextPos{line, static_cast<long long>(i)} < selZ));
-                        if (inSelection) {
-                            if (selColor.Color != clNone) fg = selColor.Color;
-                            bg = selColor.BkColor != clNone ? selColor.BkColor : textColor;
-                        }
+                        while (mi < matches.size() && size_t(matches[mi].start + matches[mi].length) <= i) ++mi;
+                        facts.found = mi < matches.size() && size_t(matches[mi].start) <= i;
+                        facts.hit = here >= hitPos && here < hitEnd;
+                        facts.paren = here == parenA || here == parenZ;
+                        facts.space = SpaceOf(s.substr(i, size_t(len)));
+                        facts.selected = selected && (box ? (row >= boxRect.firstRow && row <= boxRect.lastRow && col >= boxRect.firstCol && col < boxRect.endCol)
+                                                          : (here >= selA && here < selZ));
+                        const TCellStyle st = CellStyle(props_, hitStyle, facts);
                         const int x = left + (col - topCol) * cellW_;
-                        if (bg != clNone) painter.fillRect(QRect(x, y, w * cellW_, cellH_), ToQColor(bg));
-                        if (underline) underlines.push_back({QLineF(x, y + cellH_ - 1, x + w * cellW_, y + cellH_ - 1), underlineColor});
-                        const unsigned char c = static_cast<unsigned char>(s[i]);
-                        if (c != '\t' && c != ' ') {
+                        const QRect cell(x, y, w * cellW_, cellH_);
+                        if (st.bkColor != clNone) painter.fillRect(cell, ToQColor(st.bkColor));
+                        if (st.style & fsUnderline) strokes.push_back({QLineF(x, y + cellH_ - 1, x + w * cellW_, y + cellH_ - 1), st.lineColor});
+                        if (st.style & fsStrikeOut) strokes.push_back({QLineF(x, y + cellH_ / 2, x + w * cellW_, y + cellH_ / 2), st.lineColor});
+                        if (st.mark != TCellMark::None) marks.push_back({cell, st.mark, st.markColor});
+                        if (facts.space == TCellMark::None && s[i] != '\t' && s[i] != ' ') {
+                            const int face = (st.style | props_.Font.Style) & (fsBold | fsItalic);
                             const char32_t ch = Decode(s.substr(i, size_t(len)));
-                            const quint32 glyph = Glyph(ch);
+                            const quint32 glyph = Glyph(ch, face);
                             const QPointF at(x, y + ascent_);
                             if (glyph != 0) {
-                                Run& run = runs[fg];
+                                Run& run = runs[{st.color, face}];
                                 run.glyphs.push_back(glyph);
                                 run.positions.push_back(at);
                             } else {
-                                fallbacks.push_back({at, ch, fg});
+                                fallbacks.push_back({at, ch, st.color, face});
                             }
                         }
                     }
@@ -541,6 +525,7 @@ void TEditor::paintEvent(QPaintEvent*)
                 maxCols_ = std::max(maxCols_, col);
                 const int endX = left + (col - topCol) * cellW_;
                 const bool lastLine = line + 1 >= lines.LineCount();
+                const int cx = endX + cellW_ / 2, cy = y + cellH_ / 2;
                 if (k + 1 == starts.size() && !lastLine) {
                     // The line break: selected like a character, marked when the mark is visible.
                     const TTextPos breakPos{line, static_cast<long long>(s.size())};
@@ -548,7 +533,6 @@ void TEditor::paintEvent(QPaintEvent*)
                         painter.fillRect(QRect(endX, y, cellW_, cellH_), ToQColor(selColor.BkColor != clNone ? selColor.BkColor : textColor));
                     if (props_.Marks.RetMark.Visible && col >= topCol) {
                         painter.setPen(ToQColor(props_.Marks.RetMark.Color));
-                        const int cx = endX + cellW_ / 2, cy = y + cellH_ / 2;
                         painter.drawLine(cx + 2, y + 3, cx + 2, cy + 2);
                         painter.drawLine(cx + 2, cy + 2, cx - 2, cy + 2);
                         painter.drawLine(cx - 2, cy + 2, cx, cy);
@@ -558,32 +542,63 @@ void TEditor::paintEvent(QPaintEvent*)
                     painter.setPen(ToQColor(props_.Marks.EofMark.Color));
                     painter.setFont(qfont_);
                     painter.drawText(QPointF(endX, y + ascent_), QStringLiteral("[EOF]"));
+                } else if (k + 1 < starts.size() && props_.Marks.WrapMark.Visible && col >= topCol) {
+                    // The row goes on in the next one.
+                    painter.setPen(ToQColor(props_.Marks.WrapMark.Color));
+                    painter.drawLine(cx - 3, cy, cx + 2, cy);
+                    painter.drawLine(cx + 2, cy, cx, cy - 2);
+                    painter.drawLine(cx + 2, cy, cx, cy + 2);
+                }
+                if (props_.Marks.HideMark.Visible && col > topCol + colsShown - 1) {
+                    // Text beyond the right edge.
+                    const int hx = left + (colsShown - 1) * cellW_;
+                    painter.fillRect(QRect(hx, y, cellW_, cellH_), ToQColor(props_.Color));
+                    painter.setPen(ToQColor(props_.Marks.HideMark.Color));
+                    painter.drawLine(hx + 1, cy - 3, hx + cellW_ - 2, cy);
+                    painter.drawLine(hx + cellW_ - 2, cy, hx + 1, cy + 3);
                 }
                 if (row == caretRow && props_.Marks.Underline.Visible)
-                    underlines.push_back({QLineF(left, y + cellH_ - 1, area.width(), y + cellH_ - 1), props_.Marks.Underline.Color});
+                    strokes.push_back({QLineF(left, y + cellH_ - 1, area.width(), y + cellH_ - 1), props_.Marks.Underline.Color});
             }
             lineRow += static_cast<long long>(starts.size());
             ++line;
         }
     }
 
-    for (const auto& [color, run] : runs) {
+    for (const auto& [key, run] : runs) {
         QGlyphRun glyphRun;
-        glyphRun.setRawFont(rawFont_);
+        glyphRun.setRawFont(rawFonts_[size_t(key.second)]);
         glyphRun.setGlyphIndexes(run.glyphs);
         glyphRun.setPositions(run.positions);
-        painter.setPen(ToQColor(color));
+        painter.setPen(ToQColor(key.first));
         painter.drawGlyphRun(QPointF(0, 0), glyphRun);
     }
-    painter.setFont(qfont_);
     for (const auto& f : fallbacks) {
+        QFont font = qfont_;
+        font.setBold(f.face & fsBold);
+        font.setItalic(f.face & fsItalic);
+        painter.setFont(font);
         painter.setPen(ToQColor(f.color));
         const char32_t one[1] = {f.ch};
         painter.drawText(f.at, QString::fromUcs4(one, 1));
     }
-    for (const auto& u : underlines) {
+    for (const auto& u : strokes) {
         painter.setPen(ToQColor(u.color));
         painter.drawLine(u.line);
+    }
+    for (const Mark& m : marks) {
+        painter.setPen(ToQColor(m.color));
+        const QRect& c = m.cell;
+        const int my = c.center().y();
+        if (m.kind == TCellMark::Tab) {
+            painter.drawLine(c.left() + 1, my, std::min(c.right() - 1, c.left() + cellW_ - 1), my);
+            painter.drawLine(c.left() + cellW_ / 2, my - 2, std::min(c.right() - 1, c.left() + cellW_ - 1), my);
+            painter.drawLine(c.left() + cellW_ / 2, my + 2, std::min(c.right() - 1, c.left() + cellW_ - 1), my);
+        } else if (m.kind == TCellMark::Space) {
+            painter.drawPoint(c.center().x(), c.bottom() - cellH_ / 4);
+        } else {
+            painter.drawRect(c.adjusted(2, 2, -3, -3));
+        }
     }
 
     // Caret.
@@ -861,16 +876,9 @@ void TEditorEx::SetVerticalLines(const std::vector<int>& columns)
 
 uint32_t TEditorEx::RowBackground(long long row, long long caretRow) const
 {
-    const TEditorExMarks& x = props_.ExMarks;
-    if (x.CurrentLine.Visible && row == caretRow) return x.CurrentLine.Color;
     const uint16_t marks = RowMarks(row);
-    if (x.DigitLine.Visible && (marks & 0x03FF)) return x.DigitLine.Color;
-    const TEditorExMark* images[6] = {&x.Img0Line, &x.Img1Line, &x.Img2Line, &x.Img3Line, &x.Img4Line, &x.Img5Line};
-    for (int bit = 10; bit <= 15; ++bit) {
-        if (images[bit - 10]->Visible && (marks & (1u << bit))) return images[bit - 10]->Color;
-    }
-    if (x.ImageLine.Visible && (marks & 0xFC00)) return x.ImageLine.Color;
-    return clNone;
+    const long long line = props_.ExMarks.EvenLine.Visible ? Model().Lines().LineOfRow(row) : 0;
+    return pek::RowBackground(props_.ExMarks, marks, row == caretRow, line);
 }
 
 void TEditorEx::PaintOverlay(QPainter& painter)

@@ -10,6 +10,7 @@
 #include <QPoint>
 #include <QRawFont>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -186,12 +187,12 @@ private:
     void UpdateExtent();
     void KeyPressed(std::string key);
     char32_t Decode(std::string_view bytes) const;
-    quint32 Glyph(char32_t ch) const;
+    quint32 Glyph(char32_t ch, int face) const;  // face: fsBold and fsItalic bits
 
     std::unique_ptr<TEditorModel> model_;
     std::unique_ptr<TEditorClipboard> clipboard_;
     QFont qfont_;
-    QRawFont rawFont_;
+    std::array<QRawFont, 4> rawFonts_;  // regular, bold, italic, bold italic
     int cellW_ = 7;
     int cellH_ = 15;
     int ascent_ = 12;
@@ -203,7 +204,7 @@ private:
     bool mouseSelecting_ = false;
     int wheelRest_ = 0;  // wheel angle not yet a whole notch
     mutable QHash<quint32, char32_t> decoded_;
-    mutable QHash<char32_t, quint32> glyphs_;
+    mutable std::array<QHash<char32_t, quint32>, 4> glyphs_;
 };
 
 class TOleddEditor : public TEditor {

@@ -645,6 +645,52 @@ const std::vector<TLineMatch>& TEditorModel::MatchesInLine(long long line)
     return matchCache_.emplace(line, std::move(matches)).first->second;
 }
 
+std::pair<TTextPos, TTextPos> TEditorModel::MatchingBrackets() const
+{
+    constexpr std::string_view kBrackets = "()[]{}";
+    const TTextPos none{-1, 0};
+    const auto bracketAt = [&](TTextPos p) -> size_t {
+        const std::string_view s = lines_->LineView(p.line);
+        if (p.byte >= static_cast<long long>(s.size()) || CharBytes(s, size_t(p.byte)) != 1) return std::string_view::npos;
+        return kBrackets.find(s[size_t(p.byte)]);
+    };
+    // The bracket at the caret, or else the one just before it.
+    TTextPos at = caret_;
+    size_t k = bracketAt(at);
+    if (k == std::string_view::npos && caret_.byte > 0) {
+        at.byte = static_cast<long long>(PrevCharStart(lines_->LineView(caret_.line), size_t(caret_.byte)));
+        k = bracketAt(at);
+    }
+    if (k == std::string_view::npos) return {none, none};
+    const char self = kBrackets[k];
+    const char other = kBrackets[k ^ 1];
+    const bool forward = k % 2 == 0;
+    // Far enough for any bracket on the screen; a pane of received text has no end to search.
+    long long budget = 64 * 1024;
+    int depth = 0;
+    std::vector<size_t> heads;
+    for (long long l = at.line; l >= 0 && l < lines_->LineCount() && budget > 0; l += forward ? 1 : -1) {
+        const std::string_view s = lines_->LineView(l);
+        heads.clear();
+        for (size_t i = 0; i < s.size(); i += size_t(CharBytes(s, i))) heads.push_back(i);
+        budget -= static_cast<long long>(s.size()) + 2;
+        const auto visit = [&](size_t i) {
+            if (CharBytes(s, i) != 1) return false;
+            if (s[i] == self) ++depth;
+            else if (s[i] == other && --depth == 0) return true;
+            return false;
+        };
+        if (forward) {
+            for (const size_t i : heads)
+                if ((l > at.line || static_cast<long long>(i) >= at.byte) && visit(i)) return {at, {l, static_cast<long long>(i)}};
+        } else {
+            for (auto it = heads.rbegin(); it != heads.rend(); ++it)
+                if ((l < at.line || static_cast<long long>(*it) <= at.byte) && visit(*it)) return {at, {l, static_cast<long long>(*it)}};
+        }
+    }
+    return {none, none};
+}
+
 TTextPos TEditorModel::HitEnd() const
 {
     return lines_->OffsetToPos(lines_->PosToOffset(hitPos_) + hitLength_);

@@ -141,6 +141,9 @@ public:
     int UndoListMax() const { return lines_->UndoListMax(); }
     void SetUndoListMax(int max) { lines_->SetUndoListMax(max); }
 
+    // The bracket ( ) [ ] { } at the caret (or just before it) and its partner; line -1 for none.
+    std::pair<TTextPos, TTextPos> MatchingBrackets() const;
+
     // Words and tokens at the caret.
     std::string WordString() const;
     std::string TokenString() const;
