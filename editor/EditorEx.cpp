@@ -54,6 +54,8 @@ TEditor::TEditor(QWidget* parent)
 {
     model_->SetClipboard(clipboard_.get());
     model_->OnChange = [this] { ModelChanged(); };
+    blink_ = new QTimer(this);  // owned by this control
+    connect(blink_, &QTimer::timeout, this, [this] { Blink(); });
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -282,6 +284,11 @@ void TEditor::resizeEvent(QResizeEvent* event)
 
 void TEditor::ModelChanged()
 {
+    if (const TTextPos caret = model_->CaretPos(); caret != lastCaret_) {
+        lastCaret_ = caret;
+        caretShown_ = true;
+        caretMoved_ = true;
+    }
     // The scroll bars follow once per pass of the event loop: a flood of appends must not queue
     // an event per chunk.
     if (syncPending_) return;  // the repaint asked for below has not happened yet
@@ -601,13 +608,24 @@ void TEditor::paintEvent(QPaintEvent*)
         }
     }
 
-    // Caret.
+    // Caret, and the input method's text not yet committed, shown where it will go.
     if (hasFocus() && caretRow >= topRow && caretRow < topRow + rowsShown && caretCol >= topCol) {
         const int x = left + (caretCol - topCol) * cellW_;
         const int y = top + int(caretRow - topRow) * cellH_;
         const QColor c = ToQColor(textColor);
-        if (model_->OverWrite()) painter.fillRect(QRect(x, y + cellH_ - 3, cellW_, 3), c);
-        else painter.fillRect(QRect(x, y, 2, cellH_), c);
+        if (!preedit_.isEmpty()) {
+            painter.setFont(qfont_);
+            const int width = painter.fontMetrics().horizontalAdvance(preedit_);
+            painter.fillRect(QRect(x, y, width, cellH_), ToQColor(props_.Color));
+            painter.setPen(c);
+            painter.drawText(QPointF(x, y + ascent_), preedit_);
+            painter.drawLine(x, y + cellH_ - 1, x + width, y + cellH_ - 1);
+            const int cursor = painter.fontMetrics().horizontalAdvance(preedit_.left(preeditCursor_));
+            painter.fillRect(QRect(x + cursor, y, 1, cellH_), c);
+        } else if (caretShown_) {
+            if (model_->OverWrite()) painter.fillRect(QRect(x, y + cellH_ - 3, cellW_, 3), c);
+            else painter.fillRect(QRect(x, y, 2, cellH_), c);
+        }
     }
 
     // Left area: mark images and line numbers.
@@ -696,7 +714,13 @@ void TEditor::keyPressEvent(QKeyEvent* event)
 
 void TEditor::inputMethodEvent(QInputMethodEvent* event)
 {
+    preedit_ = event->preeditString();
+    preeditCursor_ = int(preedit_.size());
+    for (const auto& a : event->attributes()) {
+        if (a.type == QInputMethodEvent::Cursor) preeditCursor_ = std::clamp(a.start, 0, int(preedit_.size()));
+    }
     if (!event->commitString().isEmpty()) KeyPressed(QStringToCp932(event->commitString()));
+    viewport()->update();
     event->accept();
 }
 
@@ -761,13 +785,39 @@ void TEditor::wheelEvent(QWheelEvent* event)
 void TEditor::focusInEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusInEvent(event);
+    caretShown_ = true;
+    // A flash time of 0 means a caret that does not blink.
+    const int flash = QApplication::cursorFlashTime();
+    if (flash > 0) blink_->start(flash / 2);
     viewport()->update();
 }
 
 void TEditor::focusOutEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusOutEvent(event);
+    blink_->stop();
+    caretShown_ = true;
     viewport()->update();
+}
+
+void TEditor::Blink()
+{
+    // A caret that has just moved stays on for a whole period, so it can be followed.
+    caretShown_ = caretMoved_ || !caretShown_;
+    caretMoved_ = false;
+    viewport()->update();
+}
+
+QVariant TEditor::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    if (query == Qt::ImCursorRectangle) {
+        const int top = props_.Ruler ? cellH_ : 0;
+        const int x = LeftAreaWidth() + (model_->Col() - model_->TopCol()) * cellW_;
+        const int y = top + int(model_->Row() - model_->TopRow()) * cellH_;
+        return QRect(viewport()->mapTo(this, QPoint(x, y)), QSize(2, cellH_));
+    }
+    if (query == Qt::ImFont) return qfont_;
+    return QAbstractScrollArea::inputMethodQuery(query);
 }
 
 // ---------------------------------------------------------------- TOleddEditor

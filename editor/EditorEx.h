@@ -21,6 +21,7 @@
 #include "editor/EditorProps.h"
 
 class QPainter;
+class QTimer;
 
 namespace pek {
 
@@ -116,6 +117,10 @@ public:
     TTextPos PosAtPoint(QPoint point) const;
     int LeftAreaWidth() const;
     int CellWidth() const { return cellW_; }
+    // Whether the blinking caret is in its shown phase; the input method's text not yet committed.
+    bool CaretShown() const { return caretShown_; }
+    const QString& PreeditText() const { return preedit_; }
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
     int CellHeight() const { return cellH_; }
 
     // Selection and editing.
@@ -186,6 +191,7 @@ private:
     void SyncScrollBars();
     void UpdateExtent();
     void KeyPressed(std::string key);
+    void Blink();
     char32_t Decode(std::string_view bytes) const;
     quint32 Glyph(char32_t ch, int face) const;  // face: fsBold and fsItalic bits
 
@@ -203,6 +209,12 @@ private:
     QElapsedTimer lastPaint_;
     bool mouseSelecting_ = false;
     int wheelRest_ = 0;  // wheel angle not yet a whole notch
+    QTimer* blink_ = nullptr;
+    bool caretShown_ = true;
+    bool caretMoved_ = false;
+    TTextPos lastCaret_;
+    QString preedit_;
+    int preeditCursor_ = 0;
     mutable QHash<quint32, char32_t> decoded_;
     mutable std::array<QHash<char32_t, quint32>, 4> glyphs_;
 };

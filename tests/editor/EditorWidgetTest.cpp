@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QScrollBar>
@@ -175,6 +176,42 @@ TEST_F(EditorWidget, WheelEventsGoToTheOwnerFirst)
         EXPECT_EQ(downs, c.downs) << c.deltas.size();
         EXPECT_EQ(editor.TopRow(), c.rows) << c.deltas.size();
     }
+}
+
+TEST_F(EditorWidget, CaretBlinksAndAMovedCaretShows)
+{
+    const int saved = QApplication::cursorFlashTime();
+    QApplication::setCursorFlashTime(40);
+    editor.clearFocus();
+    editor.setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(editor.hasFocus());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !editor.CaretShown(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return editor.CaretShown(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !editor.CaretShown(); }, 2000));
+    QTest::keyClick(&editor, Qt::Key_A);
+    EXPECT_TRUE(editor.CaretShown());
+    editor.clearFocus();
+    QApplication::processEvents();
+    EXPECT_TRUE(editor.CaretShown());
+    QApplication::setCursorFlashTime(saved);
+}
+
+TEST_F(EditorWidget, InputMethodTextShowsAtTheCaretUntilCommitted)
+{
+    editor.SetText("ab");
+    editor.SetCaret(0, 1);
+    QInputMethodEvent preedit(QString::fromUtf8("\xe3\x81\x82"), {});
+    QApplication::sendEvent(&editor, &preedit);
+    EXPECT_EQ(editor.PreeditText(), QString::fromUtf8("\xe3\x81\x82"));
+    EXPECT_EQ(editor.Text(), "ab");
+    const QRect at = editor.inputMethodQuery(Qt::ImCursorRectangle).toRect();
+    EXPECT_EQ(at.x(), editor.viewport()->x() + editor.LeftAreaWidth() + editor.CellWidth());
+    QInputMethodEvent commit;
+    commit.setCommitString(QString::fromUtf8("\xe3\x81\x82"));
+    QApplication::sendEvent(&editor, &commit);
+    EXPECT_TRUE(editor.PreeditText().isEmpty());
+    EXPECT_EQ(editor.Text(), "a\x82\xa0" "b");
 }
 
 TEST_F(EditorWidget, ScrollBarMovesTheTopRow)
