@@ -128,11 +128,12 @@ CopyDataResult SendCopyDataFrame(const std::string& socketPath, std::uint32_t dw
                                  std::optional<std::chrono::milliseconds> timeout)
 {
     using Clock = std::chrono::steady_clock;
-    const auto deadline = timeout ? std::optional(Clock::now() + *timeout) : std::nullopt;
+    const bool limited = timeout.has_value();
+    const Clock::time_point deadline = Clock::now() + timeout.value_or(std::chrono::milliseconds(0));
     // Milliseconds poll may wait: -1 for no limit, 0 once the time is up.
     const auto remaining = [&]() -> int {
-        if (!deadline) return -1;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+        if (!limited) return -1;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         return int(std::clamp<long long>(left, 0, 1 << 30));
     };
     sockaddr_un address{};
@@ -146,7 +147,7 @@ CopyDataResult SendCopyDataFrame(const std::string& socketPath, std::uint32_t dw
         ~Closer() { ::close(fd); }
     } closer{fd};
     // A window busy with a box may leave its listen queue full: connecting then waits, within the time-out.
-    if (deadline) {
+    if (limited) {
         const int ms = std::max(remaining(), 1);
         const timeval limit{ms / 1000, (ms % 1000) * 1000};
         ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
