@@ -102,13 +102,14 @@ void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)
         // Asking for no more than the queue holds returns at once.
         const std::int32_t n = port.Read(chunk, std::min<std::int32_t>(255, remaining));
         if (n < 1) break;
+        // What was read belongs to the port whatever became of the sheet meanwhile.
+        port.RingBuf().Put(chunk, n);
+        if (port.LogBin() && port.LogRcv() && writeLog_) writeLog_(port, std::string_view(chunk, size_t(n)));
         const Target current = find_(port);
         if (current.pane != &pane) {
             append->Discard();
             return;
         }
-        port.RingBuf().Put(chunk, n);
-        if (port.LogBin() && port.LogRcv() && writeLog_) writeLog_(port, std::string_view(chunk, size_t(n)));
         int length = n;
         if (ctrlCode_) {
             if (chunk[0] == 8) {

@@ -15,28 +15,6 @@ TEST_F(WindowTest, ACommandIsEchoedAndSentWithTheLineEnding)
     EXPECT_TRUE(form->InpCmdCbx->currentText().isEmpty());
 }
 
-TEST_F(WindowTest, AnAtSignSuppressesTheEchoOnce)
-{
-    PortSettings();
-    Start();
-    Type("@ATZ");
-    EXPECT_EQ(pty.readExactly(4), "ATZ\r");
-    EXPECT_EQ(PaneText(), "");
-    EXPECT_TRUE(form->Echo());
-    Type("ATI");
-    EXPECT_EQ(pty.readExactly(4), "ATI\r");
-    EXPECT_EQ(PaneText(), "ATI\r\n");
-}
-
-TEST_F(WindowTest, AnEmptyCommandSendsOnlyTheLineEnding)
-{
-    PortSettings();
-    Start();
-    Type("");
-    EXPECT_EQ(pty.readExactly(1), "\r");
-    EXPECT_TRUE(form->History().Items().empty());
-}
-
 TEST_F(WindowTest, HistoryKeepsTwentyDistinctCommandsMostRecentFirstAndIsSaved)
 {
     PortSettings();
@@ -56,33 +34,6 @@ TEST_F(WindowTest, HistoryKeepsTwentyDistinctCommandsMostRecentFirstAndIsSaved)
     form->ExecCommand(0, "FROMSCRIPT", false);
     EXPECT_EQ(form->History().Items().front(), "AT+19");
     EXPECT_TRUE(PaneShows("FROMSCRIPT\r\n"));
-}
-
-TEST_F(WindowTest, AMissingMacroFileIsReportedAndEchoIsKept)
-{
-    PortSettings();
-    Start();
-    Type("@!nothere.lua");
-    ASSERT_EQ(dialogs.messages.size(), 1u);
-    EXPECT_EQ(dialogs.messages[0].text, "nothere.lua が見つかりません。");
-    EXPECT_EQ(dialogs.messages[0].caption, "ファイルエラー");
-    EXPECT_TRUE(form->Echo());
-    EXPECT_EQ(PaneText(), "");
-    Type("!!gone.lua");
-    EXPECT_TRUE(dialogs.Shown("gone.lua が見つかりません。"));
-    EXPECT_EQ(pty.readAvailable(std::chrono::milliseconds(50)), "");
-}
-
-TEST_F(WindowTest, ASheetWithoutAPortSaysSo)
-{
-    PortSettings();
-    Start();
-    form->FileCloseComActExecute();
-    EXPECT_EQ(form->SheetPort(0), nullptr);
-    EXPECT_EQ(form->windowTitle().toStdString(), "(無題)");
-    Type("ATZ");
-    EXPECT_TRUE(dialogs.Shown("通信ポートが開いていません"));
-    EXPECT_EQ(PaneText(), "ATZ\r\n");
 }
 
 TEST_F(WindowTest, EnterAndEscapeInTheCommandBox)

@@ -1,5 +1,11 @@
 #include "WindowFixture.h"
 
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
 using namespace pek;
 using namespace pek::test;
 
@@ -15,18 +21,6 @@ TEST_F(WindowTest, AFailingLogClosesAndIsReportedWithoutEndingTheProgram)
     ASSERT_TRUE(WaitUntil([&] { return !dialogs.messages.empty(); }));
     EXPECT_EQ(form->LogButtonImage(), 24);
     EXPECT_TRUE(PaneShows("data that cannot be logged\r\n"));
-}
-
-TEST_F(WindowTest, ASettingThePortRefusesKeepsItsValueAndTheOthersStillApply)
-{
-    PortSettings("ComBufLenTrans=0\r\nComBitRate=5\r\nComTimeTyp=1\r\nComCrTypTrans=2\r\n");
-    Start();
-    const TCommXEx* port = form->SheetPort(0);
-    EXPECT_EQ(port->BufLenTrans(), 2048);
-    EXPECT_EQ(port->BitRate(), 19200);
-    EXPECT_EQ(port->TimeTyp(), 1);
-    EXPECT_EQ(port->CrTypTrans(), ctCrLf);
-    EXPECT_TRUE(port->IsOpen());
 }
 
 TEST_F(WindowTest, CommandStringsFromOtherProgramsKeepTheirBytes)
@@ -66,4 +60,64 @@ TEST_F(WindowTest, AMessageOnTheActiveSheetIsLoggedWhenMessagesAre)
     form->ShowMessageOnActiveSheet("note\r\n");
     EXPECT_EQ(PaneText(), "note\r\n");
     EXPECT_EQ(ReadFileBytes(log), "note\r\n");
+}
+
+TEST_F(WindowTest, ASettingsFileThatCannotBeWrittenIsReportedOnce)
+{
+    form = std::make_unique<TPekForm>("/proc/pek-cannot-write-here.ini");  // not even root may create it
+    form->LoadSheets();
+    const size_t before = dialogs.messages.size();
+    for (const char* command : {"ATZ", "ATI", "ATX"}) Type(command);
+    int settingsErrors = 0;
+    for (size_t i = before; i < dialogs.messages.size(); ++i)
+        if (dialogs.messages[i].text != "通信ポートが開いていません") ++settingsErrors;
+    EXPECT_EQ(settingsErrors, 1);
+    EXPECT_EQ(form->History().Items().size(), 3u) << "the window keeps working";
+}
+
+TEST_F(WindowTest, ClosingWritesTheSettingsFileOnceAndWhole)
+{
+    PortSettings();
+    Start();
+    form->FileOpenComActExecute();
+    form->FileOpenComActExecute();
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.path().c_str(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
+    form->close();
+    int writes = 0;
+    alignas(inotify_event) char buffer[8192];
+    for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;)
+        for (char* p = buffer; p < buffer + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len) {
+            const auto* event = reinterpret_cast<inotify_event*>(p);
+            if (event->len && std::string(event->name) == "pek.ini") ++writes;
+        }
+    close(watch);
+    EXPECT_EQ(writes, 1);
+    const ProfileFile ini(iniPath());
+    for (const char* section : {"No0", "No1", "No2"}) EXPECT_TRUE(ini.ValueExists(section, "ComPortNo")) << section;
+}
+
+TEST_F(WindowTest, ALoadRequestForAFifoIsRefusedInsteadOfHangingTheWindow)
+{
+    PortSettings();
+    Start();
+    const std::string fifo = dir.file("fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(form->HandleCopyData(2, fifo + '\0'));
+    ASSERT_FALSE(dialogs.messages.empty());
+    EXPECT_NE(dialogs.messages.back().text.find("fifo"), std::string::npos);
+}
+
+TEST_F(WindowTest, APortMissingAtStartOpensWhenItsAdapterIsPluggedIn)
+{
+    const std::string adapter = dir.file("adapter").string();
+    WriteFileBytes(iniPath(), "[Ports]\r\nCOM1=" + adapter + "\r\n[No0]\r\nComPortOpen=1\r\nComPortNo=1\r\n");
+    Start();
+    EXPECT_FALSE(dialogs.messages.empty()) << "the failed open is reported";
+    EXPECT_FALSE(form->SheetPort(0)->IsOpen());
+    std::filesystem::create_symlink(pty.slavePath(), adapter);
+    ASSERT_TRUE(WaitUntil([&] { return form->SheetPort(0)->IsOpen(); }));
+    Receive("hello\r\n");
+    EXPECT_TRUE(PaneShows("hello\r\n"));
 }

@@ -60,38 +60,6 @@ TEST_F(LogTest, TextModeHoldsWhatThePaneShowsWithStamps)
     EXPECT_TRUE(std::regex_match(Log(), std::regex("(\\d+\\| [^\r]+\r\n){4}"))) << Log();
 }
 
-TEST_F(LogTest, BinaryModeWritesRawChunksAndSentCommandsWithCarriageReturn)
-{
-    PortSettings();
-    Start();
-    OpenLog(true, true, false, true);
-    Receive(std::string("A\0B\x1b" "C\r\n", 7));
-    Type("ATZ");
-    EXPECT_EQ(Log(), std::string("A\0B\x1b" "C\r\n", 7) + "ATZ\r");
-    EXPECT_EQ(PaneText(), "ABC\r\nATZ\r\n");
-}
-
-TEST_F(LogTest, BinaryWithoutReceiveLogsOnlyCommands)
-{
-    PortSettings();
-    Start();
-    OpenLog(false, true, true, true);
-    Receive("ignored\r\n");
-    Type("ATI");
-    EXPECT_EQ(Log(), "ATI\r");
-}
-
-TEST_F(LogTest, WithoutEchoCommandsAreNotInATextLog)
-{
-    PortSettings();
-    Start();
-    form->SetEcho(false);
-    OpenLog(true, true, true, false);
-    Type("ATZ");
-    EXPECT_EQ(pty.readExactly(4), "ATZ\r");
-    EXPECT_EQ(Log(), "");
-}
-
 TEST_F(LogTest, TheLogCommandDoesNothingOnASheetWithoutAPort)
 {
     PortSettings();

@@ -6,76 +6,6 @@
 using namespace pek;
 using namespace pek::test;
 
-TEST_F(WindowTest, TickStampsStartEveryShownLine)
-{
-    PortSettings("ComTimeTyp=1\r\n");
-    Start();
-    Receive("abc\r\ndef");
-    ASSERT_TRUE(PaneShows("def"));
-    EXPECT_TRUE(std::regex_match(PaneText(), std::regex("[0-9]+\\| abc\r\n[0-9]+\\| def"))) << PaneText();
-}
-
-TEST_F(WindowTest, ALineBreakAtAChunkEndWaitsForTheNextLineToStamp)
-{
-    PortSettings("ComTimeTyp=2\r\n");
-    Start();
-    Receive("one\r\n");
-    EXPECT_TRUE(std::regex_match(PaneText(), std::regex("[0-9]{2}_[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}\\| one\r\n")))
-        << PaneText();
-    Receive("two");
-    EXPECT_TRUE(std::regex_match(PaneText(), std::regex("(\\d\\d_\\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\| (one\r\n|two)){2}")))
-        << PaneText();
-}
-
-TEST_F(WindowTest, ControlCodesAreProcessedButStoredAsReceived)
-{
-    PortSettings();
-    Start();
-    Receive("AB\bC\x07\x1b" "D\r\n");
-    EXPECT_EQ(PaneText(), "ACD\r\n");
-    Receive("xyz");
-    Receive("\b");
-    EXPECT_EQ(PaneText(), "ACD\r\nxy");
-    std::int32_t from = 0;
-    EXPECT_EQ(form->SheetPort(0)->RingBuf().Get(from, 100), "AB\bC\x07\x1b" "D\r\nxyz\b");
-}
-
-TEST_F(WindowTest, ABackspaceRemovesAWholeDoubleByteCharacter)
-{
-    PortSettings();
-    Start();
-    Receive("a\x82\xA0");
-    Receive("\b");
-    EXPECT_EQ(PaneText(), "a");
-}
-
-TEST_F(WindowTest, WithoutControlCodeProcessingEveryByteIsShown)
-{
-    PortSettings();
-    Start();
-    form->SetCtrlCode(false);
-    Receive("A\x07" "B\bC");
-    EXPECT_EQ(PaneText(), "A\x07" "B\bC");
-}
-
-TEST_F(WindowTest, ADoubleByteCharacterSplitAcrossChunksIsShownOnce)
-{
-    PortSettings();
-    Start();
-    Receive("x\x82");
-    EXPECT_EQ(PaneText(), "x");
-    Receive("\xA0y");
-    EXPECT_EQ(PaneText(), "x\x82\xA0y");
-}
-
-TEST_F(WindowTest, LineErrorsShowInOrderFramingOverrunParity)
-{
-    PortSettings();
-    Start();
-    form->CommX1Error(*form->SheetPort(0), 8 | 4 | 2);
-    EXPECT_EQ(PaneText(), Sjis("フレーミングエラー\r\nバッファオーバーラン\r\nパリティエラー\r\n"));
-}
-
 TEST_F(WindowTest, AFloodArrivesCompleteAndInOrder)
 {
     PortSettings();
@@ -139,13 +69,4 @@ TEST_F(WindowTest, AVanishedPortReopensWhenItsDeviceIsBack)
     EXPECT_TRUE(port->IsOpen());
     Type("AT");
     EXPECT_EQ(replugged.readExactly(3), "AT\r");
-}
-
-TEST_F(WindowTest, ACrLfSplitBetweenChunksGetsNoStampInside)
-{
-    PortSettings("ComTimeTyp=1\r\n");
-    Start();
-    Receive("abc\r");
-    Receive("\ndef\r\n");
-    EXPECT_TRUE(std::regex_match(PaneText(), std::regex("\\d+\\| abc\r\n\\d+\\| def\r\n"))) << PaneText();
 }
