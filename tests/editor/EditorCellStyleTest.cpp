@@ -88,18 +88,6 @@ TEST(EditorCellStyle, WhiteSpaceMarksShowWhenVisible)
     EXPECT_EQ(s.markColor, kPink);
 }
 
-TEST(EditorCellStyle, RowBackgroundsInRuleOrderWithEvenLinesLast)
-{
-    TEditorExMarks x = TEditorProps().ExMarks;
-    x.EvenLine.Visible = true;
-    EXPECT_EQ(RowBackground(x, 0, false, 0), clNone);
-    EXPECT_EQ(RowBackground(x, 0, false, 1), x.EvenLine.Color);
-    EXPECT_EQ(RowBackground(x, (1 << 10) | (1 << 12), false, 1), x.Img0Line.Color);
-    EXPECT_EQ(RowBackground(x, 1 << 3, false, 1), x.DigitLine.Color);
-    x.CurrentLine.Visible = true;
-    EXPECT_EQ(RowBackground(x, 1 << 3, true, 1), x.CurrentLine.Color);
-}
-
 TEST(EditorCellStyle, BracketAtTheCaretFindsItsPartner)
 {
     TEditorModel m;

@@ -283,6 +283,13 @@ TEST_F(EditorWidget, RowBackgroundsFollowTheRuleOrder)
     editor.SetRowMarks(2, 4096);
     EXPECT_EQ(editor.RowBackground(2), 0x000005u);  // any image mark
     EXPECT_EQ(editor.RowBackground(0), clNone);
+    x.EvenLine = {0x000006, clNone, 0, true};  // the last rule: every second line
+    editor.SetExMarks(x);
+    EXPECT_EQ(editor.RowBackground(0), clNone);
+    EXPECT_EQ(editor.RowBackground(1), 0x000002u);
+    EXPECT_EQ(editor.RowBackground(2), 0x000005u);
+    editor.SetRowMarks(1, 0);
+    EXPECT_EQ(editor.RowBackground(1), 0x000006u);
 }
 
 TEST_F(EditorWidget, DroppedTextIsInsertedWhereItFalls)
