@@ -794,15 +794,21 @@ void TEditorLines::RemoveRowMark(long long row, int mark)
 
 void TEditorLines::MoveMarks(const TLinesChange& change)
 {
-    const long long delta = change.newEnd.line - change.oldEnd.line;
-    auto it = marks_.lower_bound({change.from.line + 1, 0});
-    if (it == marks_.end() || (delta == 0 && change.oldEnd.line == change.from.line)) return;
-    std::vector<std::pair<std::pair<long long, long long>, uint16_t>> moved;
+    // Marks after the start of the edit follow their text; a mark inside removed text goes to where
+    // the edit starts, unless it stood on a line that went away. A mark at the very start stays.
+    const long long lineDelta = change.newEnd.line - change.oldEnd.line;
+    auto it = marks_.upper_bound({change.from.line, change.from.byte});
+    std::vector<std::pair<MarkKey, uint16_t>> moved;
     while (it != marks_.end()) {
-        if (it->first.first > change.oldEnd.line) moved.push_back({{it->first.first + delta, it->first.second}, it->second});
+        const auto [line, byte] = it->first;
+        if (line > change.oldEnd.line && lineDelta == 0) break;  // nothing further changes
+        if (line > change.oldEnd.line) moved.push_back({{line + lineDelta, byte}, it->second});
+        else if (line == change.oldEnd.line && byte >= change.oldEnd.byte)
+            moved.push_back({{change.newEnd.line, byte - change.oldEnd.byte + change.newEnd.byte}, it->second});
+        else if (line == change.from.line) moved.push_back({{change.from.line, change.from.byte}, it->second});
         it = marks_.erase(it);
     }
-    for (const auto& [key, value] : moved) marks_[key] = value;
+    for (const auto& [key, value] : moved) marks_[key] |= value;
 }
 
 size_t TEditorLines::MemoryUsage() const

@@ -261,6 +261,15 @@ TEST(EditorLines, MarksMoveWithTheirLines)
     EXPECT_EQ(t.RowMarks(2), 0);
     t.Replace({0, 0}, {1, 1}, "");  // removes the first line break
     EXPECT_EQ(t.RowMarks(2), 1024);
+    // A mark on a continuation row moves with its text along the line, and onto a joined line.
+    t.SetText(std::string(100, 'a') + "\r\nb");
+    t.SetLayout({true, 40, 8});
+    t.AddRowMark(1, 11);  // the row from byte 40
+    t.Replace({0, 0}, {0, 0}, std::string(40, 'x'));
+    EXPECT_EQ(t.RowMarks(1), 0);
+    EXPECT_EQ(t.RowMarks(2), 1 << 11);
+    t.Replace({0, 0}, {0, 0}, "\r\n");
+    EXPECT_EQ(t.RowMarks(3), 1 << 11);
 }
 
 TEST(EditorLines, UndoAndRedoRestoreTheText)
