@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 
 #include <exception>
 
@@ -45,6 +46,23 @@ void TMacroCore::OnMain(const std::function<void(TerminalHost&)>& fn)
         Qt::BlockingQueuedConnection);
     if (failure) std::rethrow_exception(failure);
     if (!ran) throw Exception("STOP");
+}
+
+void TMacroCore::Post(std::function<void(TerminalHost&)> fn)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr) return;
+    const auto run = [weak = weak_from_this(), fn = std::move(fn)] {
+        const auto core = weak.lock();
+        if (!core || core->window_ == nullptr) return;
+        try {
+            fn(*core->window_);
+        } catch (const std::exception&) {
+            // Nobody waits for a posted call: its failure has no one to go to.
+        }
+    };
+    if (QThread::currentThread() == app->thread()) run();
+    else QMetaObject::invokeMethod(app, run, Qt::QueuedConnection);
 }
 
 std::vector<TMacroEntry> TMacroCore::RunningMacros() const
@@ -141,21 +159,23 @@ bool TMacroCore::WaitIdle(int waitMs)
 {
     QElapsedTimer timer;
     timer.start();
-    const bool onMain = OnMainThread();
+    if (!OnMainThread()) {
+        std::unique_lock lock(workerMutex_);
+        return workersDone_.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return workers_ == 0; });
+    }
+    // A worker may be blocked on a call to this thread: keep serving them while waiting. A worker
+    // that ends posts a wake-up, and the timer bounds the wait.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.callOnTimeout([] {});
+    deadline.start(waitMs);
     for (;;) {
         {
-            std::unique_lock lock(workerMutex_);
+            std::lock_guard lock(workerMutex_);
             if (workers_ == 0) return true;
-            if (timer.elapsed() >= waitMs) return false;
-            if (!onMain) {
-                workersDone_.wait_for(lock, std::chrono::milliseconds(waitMs - timer.elapsed()));
-                continue;
-            }
         }
-        // A worker may be blocked on a call to this thread: keep serving them while waiting.
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::unique_lock lock(workerMutex_);
-        workersDone_.wait_for(lock, std::chrono::milliseconds(1));
+        if (timer.elapsed() >= waitMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
 
@@ -167,9 +187,13 @@ void TMacroCore::WorkerStarted()
 
 void TMacroCore::WorkerEnded()
 {
-    std::lock_guard lock(workerMutex_);
-    --workers_;
-    workersDone_.notify_all();
+    {
+        std::lock_guard lock(workerMutex_);
+        --workers_;
+        workersDone_.notify_all();
+    }
+    // Wakes a main thread that waits for the workers in its event loop.
+    if (QCoreApplication* app = QCoreApplication::instance()) QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
 }
 
 int TMacroCore::Workers() const

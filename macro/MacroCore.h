@@ -33,6 +33,9 @@ public:
     // window is gone.
     void OnMain(const std::function<void(TerminalHost&)>& fn);
     static bool OnMainThread();
+    // Queues fn for the main thread without waiting; calls made later through OnMain or Post
+    // run after it. Dropped once the window is gone. Direct when called on the main thread.
+    void Post(std::function<void(TerminalHost&)> fn);
 
     std::vector<TMacroEntry> RunningMacros() const;
     bool Empty() const;

@@ -9,6 +9,7 @@
 #include "serial/CommXEx.h"
 #include "terminal/TerminalHost.h"
 
+#include <algorithm>
 #include <new>
 
 namespace pek {
@@ -39,6 +40,56 @@ TCommXEx& TScriptContext::Port(int sheet)
     if (port == nullptr) throw Exception(Sjis("シート ") + std::to_string(sheet) + Sjis(" にはポートがありません"));
     ports_.emplace_back(sheet, port);
     return *port;
+}
+
+namespace {
+
+// Shown and logged by the options of the sheet it is shown on: that is the log it goes to.
+void ShowOnSheet(TerminalHost& window, int sheet, std::string_view text)
+{
+    if (window.SheetPane(sheet) == nullptr) return;  // the sheet went away meanwhile
+    const TCommXEx* port = window.SheetPort(sheet);
+    window.ShowText(sheet, text, port != nullptr && port->LogMsg());
+}
+
+}  // namespace
+
+void TScriptContext::Show(int sheet, std::string text)
+{
+    const bool known = std::find(shownSheets_.begin(), shownSheets_.end(), sheet) != shownSheets_.end();
+    if (!known || TMacroCore::OnMainThread()) {
+        Core->OnMain([&](TerminalHost& window) {
+            if (window.SheetPane(sheet) == nullptr)
+                throw Exception(Sjis("シート ") + std::to_string(sheet) + Sjis(" はありません"));
+            ShowOnSheet(window, sheet, text);
+        });
+        if (!known) shownSheets_.push_back(sheet);
+        return;
+    }
+    bool post = false;
+    std::size_t backlog = 0;
+    {
+        std::lock_guard lock(output_->mutex);
+        output_->bytes += text.size();
+        backlog = output_->bytes;
+        if (!output_->pending.empty() && output_->pending.back().first == sheet) output_->pending.back().second += text;
+        else output_->pending.emplace_back(sheet, std::move(text));
+        post = !output_->posted;
+        output_->posted = true;
+    }
+    if (post) {
+        Core->Post([queue = output_](TerminalHost& window) {
+            std::vector<std::pair<int, std::string>> batch;
+            {
+                std::lock_guard lock(queue->mutex);
+                batch.swap(queue->pending);
+                queue->bytes = 0;
+                queue->posted = false;
+            }
+            for (const auto& [s, t] : batch) ShowOnSheet(window, s, t);
+        });
+    }
+    if (backlog > MaxPendingOutput) Core->OnMain([](TerminalHost&) {});  // runs after the batch
 }
 
 TScriptContext& SetScriptContext(lua_State* L, std::shared_ptr<TMacroCore> core, TMacroThread* run)

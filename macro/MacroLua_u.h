@@ -29,8 +29,24 @@ public:
     // main thread once per sheet and run; raises Exception when the sheet is missing or has no port.
     TCommXEx& Port(int sheet);
 
+    // Script output for the sheet's pane. The first output to a sheet is shown before this
+    // returns (a missing sheet raises Exception); later output is queued and shown on the main
+    // thread in batches, before any later main-thread call of the run. A backlog of more than
+    // MaxPendingOutput bytes makes the caller wait until it is shown.
+    void Show(int sheet, std::string text);
+    static constexpr std::size_t MaxPendingOutput = 256 * 1024;
+
 private:
+    struct OutputQueue {
+        std::mutex mutex;
+        std::vector<std::pair<int, std::string>> pending;
+        std::size_t bytes = 0;
+        bool posted = false;
+    };
+
     std::vector<std::pair<int, TCommXEx*>> ports_;
+    std::vector<int> shownSheets_;
+    std::shared_ptr<OutputQueue> output_ = std::make_shared<OutputQueue>();
 };
 
 // Installs the context into the state; returns it.

@@ -69,12 +69,7 @@ int WriteArguments(lua_State* L, int first, int sheet)
         for (char& c : text)
             if (c == '\b') c = '\t';
         ScriptGuard(L, [&] {
-            ScriptContext(L).Core->OnMain([&](TerminalHost& window) {
-                if (window.SheetPane(sheet) == nullptr) throw Exception(NoSheetText(sheet));
-                // Logged by the options of the sheet it is shown on: that is the log it goes to.
-                const TCommXEx* port = window.SheetPort(sheet);
-                window.ShowText(sheet, text, port != nullptr && port->LogMsg());
-            });
+            ScriptContext(L).Show(sheet, std::move(text));
             return 0;
         });
     }

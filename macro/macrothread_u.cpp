@@ -130,6 +130,10 @@ void TMacroThread::Execute()
             ShowError(e.what(), fileName_);
         }
     }
+    try {
+        core_->OnMain([](TerminalHost&) {});  // the run's queued output is shown before it leaves the list
+    } catch (const std::exception&) {
+    }
     core_->Remove(entryId_);
     {
         std::lock_guard lock(stateMutex_);

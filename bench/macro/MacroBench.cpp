@@ -1,0 +1,275 @@
+// Macro engine figures: io.write round trip from a thread run and how soon 10,000 lines are in
+// the pane; ring-buffer polls without new data (and that they never go through the main thread);
+// receive throughput while a script polls RingBufSrch with Wait(1), against the same flood
+// without it; stop and forced-stop latency.
+//
+// The window is a small stand-in: one sheet, an offscreen pane, a port on a pseudo-terminal whose
+// receive handler stores into the ring buffer and appends to the pane in chunks of 255 bytes.
+//
+//   QT_QPA_PLATFORM=offscreen bench_macro [flood MB]
+#include "bench/common/BenchSupport.h"
+#include "editor/EditorEx.h"
+#include "macro/MacroCore.h"
+#include "macro/MacroHost.h"
+#include "platform/Profile.h"
+#include "serial/CommXEx.h"
+#include "terminal/TerminalHost.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWidget>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using pek::bench::Clock;
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Median(std::vector<double> v)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Runs the event loop as the program does (sleeping when idle) until pred holds.
+bool RunUntil(const std::function<bool()>& pred, int timeoutMs = 60000)
+{
+    if (pred()) return true;
+    QEventLoop loop;
+    QTimer check;
+    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool ok = true;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (pred()) loop.quit();
+        else if (Clock::now() > end) {
+            ok = false;
+            loop.quit();
+        }
+    });
+    check.start(1);
+    loop.exec();
+    return ok;
+}
+
+class BenchWindow : public pek::TerminalHost {
+public:
+    explicit BenchWindow(const std::string& iniPath) : ini_(iniPath)
+    {
+        pane_.resize(800, 600);
+        pane_.show();
+        const std::string path = pty_.path;
+        port_.SetPortResolver([path](int) { return path; });
+        port_.SetFlowCtrl(pek::cfcNone);
+        port_.SetBufLenReceive(65536);
+        port_.OnReceive = [this](pek::TCustomCommX&, std::int32_t size) {
+            for (std::int32_t left = size; left > 0;) {
+                char buffer[255];
+                const std::int32_t n = port_.Read(buffer, std::min<std::int32_t>(left, 255));
+                if (n <= 0) break;
+                port_.RingBuf().Put(buffer, n);
+                pane_.AppendText(std::string_view(buffer, std::size_t(n)));
+                received += std::uint64_t(n);
+                left -= n;
+            }
+        };
+        port_.Open();
+    }
+    ~BenchWindow() override { port_.Close(); }
+
+    int ActiveSheet() const override { return 0; }
+    int SheetCount() const override { return 1; }
+    pek::TEditorEx* SheetPane(int sheet) const override
+    {
+        ++mainCalls;
+        return sheet == 0 ? const_cast<pek::TEditorEx*>(&pane_) : nullptr;
+    }
+    pek::TCommXEx* SheetPort(int sheet) const override
+    {
+        ++mainCalls;
+        return sheet == 0 ? const_cast<pek::TCommXEx*>(&port_) : nullptr;
+    }
+    void ShowText(int, std::string_view text, bool) override
+    {
+        pane_.AppendText(text, true);
+        shown.push_back(Clock::now());
+    }
+    void ExecCommand(int, std::string text, bool) override { port_.SendLine(text); }
+    pek::ProfileFile& Ini() override { return ini_; }
+    QAction* Action(std::string_view) const override { return nullptr; }
+    QWidget* DialogParent() override { return &pane_; }
+    void SetMacroRunner(MacroRunner) override {}
+    void OnActiveSheetChanged(std::function<void(int)>) override {}
+    void OnCommandDone(std::function<void()>) override {}
+    void OnClosing(std::function<void()>) override {}
+
+    int DeviceFd() const { return pty_.master; }
+    pek::TEditorEx& Pane() { return pane_; }
+
+    std::vector<Clock::time_point> shown;
+    mutable std::atomic<long> mainCalls{0};
+    std::uint64_t received = 0;
+
+private:
+    pek::bench::Pty pty_;
+    pek::ProfileFile ini_;
+    pek::TEditorEx pane_;
+    pek::TCommXEx port_;
+};
+
+std::string WriteScript(const QTemporaryDir& dir, const std::string& name, const std::string& text)
+{
+    const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
+    std::ofstream(path, std::ios::binary) << text;
+    return path;
+}
+
+// The device floods `bytes` bytes; returns MB/s as the window takes them in.
+double Flood(BenchWindow& window, std::uint64_t bytes)
+{
+    std::string block(4096, 0);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = char('A' + i % 26);
+    for (std::size_t i = 64; i < block.size(); i += 64) block[i] = '\n';
+    const std::uint64_t start = window.received;
+    const auto t0 = Clock::now();
+    std::thread device([&] {
+        for (std::uint64_t sent = 0; sent < bytes;) {
+            const std::size_t n = std::size_t(std::min<std::uint64_t>(block.size(), bytes - sent));
+            const ssize_t w = ::write(window.DeviceFd(), block.data(), n);
+            if (w <= 0) break;
+            sent += std::uint64_t(w);
+        }
+    });
+    RunUntil([&] { return window.received - start >= bytes; });
+    const auto t1 = Clock::now();
+    device.join();
+    window.Pane().SetText("");
+    return pek::bench::MBps(bytes, t1 - t0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    const std::uint64_t floodMB = argc > 1 ? std::uint64_t(std::atoll(argv[1])) : 8;
+    QTemporaryDir dir;
+    BenchWindow window(dir.filePath("pek.ini").toStdString());
+    auto host = pek::AttachMacroHost(window);
+
+    // io.write from a thread run: the time per call as the script sees it, and how soon the
+    // lines of a 10,000-line script are all in the (shown) pane.
+    {
+        const std::string timed = WriteScript(dir, "timed.lua", R"(
+local N = 100000
+local t0 = GetTime() for i = 1, N do io.write('line ', i, '\r\n') end
+local t1 = GetTime()
+io.write(string.format('#%.3f', (t1 - t0) * 1000 / N)))");
+        host->Run(0, timed);
+        host->WaitIdle(120000);
+        const std::string text = window.Pane().Text();
+        const double perCall = std::atof(text.c_str() + text.rfind('#') + 1);
+        window.Pane().SetText("");
+
+        const std::string path = WriteScript(dir, "write.lua", "for i = 1, 10000 do io.write('line ', i, '\\r\\n') end");
+        window.shown.clear();
+        const auto t0 = Clock::now();
+        host->Run(0, path);
+        RunUntil([&] { return window.Pane().LineCount() > 10000; });
+        QApplication::processEvents();  // the paint
+        const auto visible = Clock::now();
+        host->WaitIdle(10000);
+        std::printf("io.write from a thread run: %.2f us per call (mean of 100,000); 10,000 lines in the pane %.0f ms "
+                    "after the run was started (%zu appends to the pane for them)\n",
+                    perCall, Ms(visible - t0), window.shown.size());
+        window.Pane().SetText("");
+    }
+
+    // Polls without new data.
+    {
+        const std::string path = WriteScript(dir, "poll.lua", R"(
+local p = RingBufPos()
+local N = 2000000
+local t0 = GetTime() for i = 1, N do RingBufDataSize(p) end
+local t1 = GetTime() for i = 1, N do RingBufSrch(p, 'NEVER') end
+local t2 = GetTime() for i = 1, N do GetTime() end
+local t3 = GetTime()
+io.write(string.format('%.3f %.3f %.3f', (t1 - t0) * 1000 / N, (t2 - t1) * 1000 / N, (t3 - t2) * 1000 / N)))");
+        window.Pane().SetText("");
+        const long before = window.mainCalls.load();
+        host->Run(0, path);
+        host->WaitIdle(120000);
+        const long calls = window.mainCalls.load() - before;
+        float dataSize = 0, srch = 0, getTime = 0;
+        std::sscanf(window.Pane().Text().c_str(), "%f %f %f", &dataSize, &srch, &getTime);
+        std::printf("RingBufDataSize %.3f us, RingBufSrch %.3f us per poll (GetTime, the plainest script call: %.3f us);"
+                    " window calls in the whole run (4,000,000 polls): %ld\n",
+                    dataSize, srch, getTime, calls);
+        window.Pane().SetText("");
+    }
+
+    // Receive flood with and without a polling script, alternating, best of five.
+    {
+        const std::string path = WriteScript(dir, "srch.lua", R"(
+local p = RingBufPos()
+while true do local f f, p = RingBufSrch(p, 'NEVER') Wait(1) end)");
+        const std::uint64_t bytes = floodMB * 1000000;
+        double plain = 0, polled = 0;
+        for (int round = 0; round < 5; ++round) {
+            plain = std::max(plain, Flood(window, bytes));
+            const std::uint64_t id = host->Run(0, path);
+            polled = std::max(polled, Flood(window, bytes));
+            host->Stop(id);
+            host->WaitIdle(10000);
+        }
+        std::printf("receive flood %llu MB: %.1f MB/s alone, %.1f MB/s while a script polls RingBufSrch with Wait(1) (%.1f%%)\n",
+                    static_cast<unsigned long long>(floodMB), plain, polled, 100.0 * (polled - plain) / plain);
+    }
+
+    // Stop and forced-stop latency: from the button's call to the worker's end.
+    {
+        const std::string waitPath = WriteScript(dir, "wait.lua", "io.write('w') Wait(100000)");
+        const std::string busyPath = WriteScript(dir, "busy.lua", "io.write('b') while true do pcall(function() while true do end end) end");
+        std::vector<double> stop, forced;
+        for (int i = 0; i < 20; ++i) {
+            window.shown.clear();
+            std::uint64_t id = host->Run(0, waitPath);
+            RunUntil([&] { return !window.shown.empty(); });
+            auto t0 = Clock::now();
+            host->Stop(id);
+            host->WaitIdle(10000);
+            stop.push_back(Ms(Clock::now() - t0));
+
+            window.shown.clear();
+            id = host->Run(0, busyPath);
+            RunUntil([&] { return !window.shown.empty(); });
+            t0 = Clock::now();
+            host->ForcedStop(id);
+            host->WaitIdle(10000);
+            forced.push_back(Ms(Clock::now() - t0));
+        }
+        std::printf("stop during Wait(100000): median %.2f ms, worst %.2f ms; forced stop of a pcall-swallowing busy loop: "
+                    "median %.2f ms, worst %.2f ms (20 each)\n",
+                    Median(stop), *std::max_element(stop.begin(), stop.end()), Median(forced),
+                    *std::max_element(forced.begin(), forced.end()));
+    }
+    host.reset();
+    return 0;
+}
