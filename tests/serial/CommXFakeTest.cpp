@@ -1,4 +1,4 @@
-#include "EventLoop.h"
+#include "support/EventLoop.h"
 #include "platform/CodePage.h"
 #include "serial/CommX.h"
 #include "support/FakeComPort.h"

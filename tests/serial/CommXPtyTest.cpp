@@ -1,4 +1,4 @@
-#include "EventLoop.h"
+#include "support/EventLoop.h"
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
 #include "serial/CommXEx.h"

@@ -1,4 +1,4 @@
-#include "EventLoop.h"
+#include "support/EventLoop.h"
 #include "serial/CommX.h"
 
 #include <gtest/gtest.h>

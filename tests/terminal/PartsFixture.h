@@ -3,29 +3,14 @@
 // parts. The device's bytes reach the parts through the engine's own reports.
 #include "editor/EditorModel.h"
 #include "serial/CommXEx.h"
+#include "support/EventLoop.h"
 #include "support/FakeComPort.h"
 
-#include <QCoreApplication>
-
-#include <chrono>
 #include <memory>
 #include <regex>
 #include <string>
-#include <thread>
 
 namespace pek::test {
-
-template <class Predicate>
-bool ServeUntil(Predicate done, std::chrono::milliseconds deadline = std::chrono::seconds(5))
-{
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 struct FakePortBench {
     std::shared_ptr<FakeComDevice> device = std::make_shared<FakeComDevice>();
