@@ -606,25 +606,37 @@ bool TEditorModel::PrepareMatcher()
     return matcherOk_;
 }
 
-std::string_view TEditorModel::SearchText(long long line, std::string& window) const
+std::vector<TEditorModel::TTextMatch> TEditorModel::MatchesStartingIn(long long first, long long count) const
 {
+    std::vector<TTextMatch> out;
+    const long long lineCount = lines_->LineCount();
+    count = std::min(count, lineCount - first);
+    if (first < 0 || count <= 0) return out;
     const int span = matcher_->SpanLines();
-    if (span == 0) return lines_->LineView(line);
-    // The line and the ones a match may run into, joined as the text is (CR LF).
-    const long long last = std::min(lines_->LineCount() - 1, line + span);
-    window.assign(lines_->LineView(line));
-    for (long long l = line + 1; l <= last; ++l) {
-        window += "\r\n";
+    if (span == 0) {
+        for (long long l = first; l < first + count; ++l) {
+            for (const TLineMatch& m : matcher_->Matches(lines_->LineView(l))) out.push_back({{l, m.start}, m.length});
+        }
+        return out;
+    }
+    // The lines and the ones a match may run into, joined as the text is (CR LF), searched in one
+    // run: a long text is copied about once, not once per line.
+    const long long last = std::min(lineCount - 1, first + count - 1 + span);
+    std::string window;
+    std::vector<size_t> starts;
+    for (long long l = first; l <= last; ++l) {
+        if (l > first) window += "\r\n";
+        starts.push_back(window.size());
         window.append(lines_->LineView(l));
     }
-    return window;
-}
-
-std::vector<TLineMatch> TEditorModel::MatchesStartingIn(long long line)
-{
-    std::string window;
-    const std::string_view text = SearchText(line, window);
-    return matcher_->Matches(text, matcher_->SpanLines() == 0 ? std::string_view::npos : size_t(lines_->LineLength(line)));
+    const size_t lastStart = starts[size_t(count - 1)] + size_t(lines_->LineLength(first + count - 1));
+    for (const TLineMatch& m : matcher_->Matches(window, lastStart)) {
+        const size_t k = size_t(std::upper_bound(starts.begin(), starts.end(), size_t(m.start)) - starts.begin()) - 1;
+        const long long byte = m.start - static_cast<long long>(starts[k]);
+        if (byte > lines_->LineLength(first + static_cast<long long>(k))) continue;  // between CR and LF
+        out.push_back({{first + static_cast<long long>(k), byte}, m.length});
+    }
+    return out;
 }
 
 const std::vector<TLineMatch>& TEditorModel::MatchesInLine(long long line)
@@ -635,13 +647,12 @@ const std::vector<TLineMatch>& TEditorModel::MatchesInLine(long long line)
     if (it != matchCache_.end()) return it->second;
     constexpr size_t kCachedLines = 1024;  // far more than a screen shows
     if (matchCache_.size() >= kCachedLines) matchCache_.clear();
-    std::vector<TLineMatch> matches = MatchesStartingIn(line);
     // A match that runs on into the next lines is marked as far as this line goes.
+    std::vector<TLineMatch> matches;
     const long long length = lines_->LineLength(line);
-    std::erase_if(matches, [&](TLineMatch& m) {
-        m.length = std::min(m.length, length - m.start);
-        return m.length <= 0;
-    });
+    for (const TTextMatch& m : MatchesStartingIn(line, 1)) {
+        if (m.pos.byte < length) matches.push_back({m.pos.byte, std::min(m.length, length - m.pos.byte)});
+    }
     return matchCache_.emplace(line, std::move(matches)).first->second;
 }
 
@@ -701,14 +712,18 @@ bool TEditorModel::Search(bool forward)
     if (!PrepareMatcher()) return false;
     const auto [selA, selZ] = OrderedSelection();
     const long long lineCount = lines_->LineCount();
+    constexpr long long kChunk = 256;  // lines searched at a time
+    const auto take = [&](const TTextMatch& m) {
+        hitPos_ = m.pos;
+        hitLength_ = m.length;
+    };
     if (forward) {
         TTextPos from = Selected() ? selZ : caret_;
         if (!Selected() && hitLength_ > 0 && hitPos_ == caret_) ++from.byte;  // step off the shown hit
-        for (long long l = from.line; l < lineCount; ++l) {
-            for (const auto& m : MatchesStartingIn(l)) {
-                if (l == from.line && m.start < from.byte) continue;
-                hitPos_ = {l, m.start};
-                hitLength_ = m.length;
+        for (long long l = from.line; l < lineCount; l += kChunk) {
+            for (const TTextMatch& m : MatchesStartingIn(l, kChunk)) {
+                if (m.pos < from) continue;
+                take(m);
                 goto found;
             }
         }
@@ -716,12 +731,12 @@ bool TEditorModel::Search(bool forward)
     }
     {
         const TTextPos from = Selected() ? selA : caret_;
-        for (long long l = from.line; l >= 0; --l) {
-            const auto matches = MatchesStartingIn(l);
+        for (long long end = from.line; end >= 0; end -= kChunk) {
+            const long long first = std::max(0LL, end - kChunk + 1);
+            const auto matches = MatchesStartingIn(first, end - first + 1);
             for (auto it = matches.rbegin(); it != matches.rend(); ++it) {
-                if (l == from.line && it->start >= from.byte) continue;
-                hitPos_ = {l, it->start};
-                hitLength_ = it->length;
+                if (it->pos >= from) continue;
+                take(*it);
                 goto found;
             }
         }

@@ -196,8 +196,12 @@ private:
     std::vector<std::pair<TTextPos, TTextPos>> BoxRanges() const;
     std::pair<TTextPos, TTextPos> WordRange(TTextPos pos) const;
     bool PrepareMatcher();
-    std::string_view SearchText(long long line, std::string& window) const;
-    std::vector<TLineMatch> MatchesStartingIn(long long line);
+    struct TTextMatch {
+        TTextPos pos;
+        long long length = 0;  // line breaks count two bytes
+    };
+    // Matches that start in lines [first, first + count); they may run on into later lines.
+    std::vector<TTextMatch> MatchesStartingIn(long long first, long long count) const;
 
     std::shared_ptr<TEditorLines> lines_;
     int subscription_ = 0;
