@@ -52,6 +52,15 @@ bool TMacroHost::ForcedStop(std::uint64_t id) { return core_->ForcedStop(id); }
 bool TMacroHost::StopAll(int waitMs) { return core_->StopAll(waitMs); }
 bool TMacroHost::WaitIdle(int waitMs) { return core_->WaitIdle(waitMs); }
 
+void TMacroHost::OnDebuggerState(lua_State* L)
+{
+    SetScriptContext(L, core_, nullptr);
+    RegisterFunctions(L);
+    int sheet = 0;
+    core_->OnMain([&](TerminalHost& window) { sheet = window.ActiveSheet(); });
+    SetGlobalInteger(L, "_PekNo", sheet);
+}
+
 void TMacroHost::WindowClosing()
 {
     stopForm_->hide();

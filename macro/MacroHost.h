@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+struct lua_State;
+
 namespace pek {
 
 class TerminalHost;
@@ -31,6 +33,9 @@ public:
     bool StopAll(int waitMs);
     bool WaitIdle(int waitMs);
     TStopMacroForm& StopMacroForm() { return *stopForm_; }
+    // For a debugged run's state (main thread): the script functions and `_PekNo` = the active
+    // sheet; no `_LuaThread`, and stops are the debugger's own.
+    void OnDebuggerState(lua_State* L);
 
     // How long the window's closing waits for runs to end, before and after forcing them.
     static constexpr int CloseWaitMs = 2000;

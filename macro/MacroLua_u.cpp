@@ -26,6 +26,9 @@ int ContextGc(lua_State* L)
 
 }  // namespace
 
+std::string NoSheetText(int sheet) { return Sjis("シート ") + std::to_string(sheet) + Sjis(" はありません"); }
+std::string NoPortText(int sheet) { return Sjis("シート ") + std::to_string(sheet) + Sjis(" にはポートがありません"); }
+
 TCommXEx& TScriptContext::Port(int sheet)
 {
     for (const auto& [s, port] : ports_)
@@ -36,8 +39,8 @@ TCommXEx& TScriptContext::Port(int sheet)
         exists = sheet >= 0 && sheet < window.SheetCount();
         port = exists ? window.SheetPort(sheet) : nullptr;
     });
-    if (!exists) throw Exception(Sjis("シート ") + std::to_string(sheet) + Sjis(" はありません"));
-    if (port == nullptr) throw Exception(Sjis("シート ") + std::to_string(sheet) + Sjis(" にはポートがありません"));
+    if (!exists) throw Exception(NoSheetText(sheet));
+    if (port == nullptr) throw Exception(NoPortText(sheet));
     ports_.emplace_back(sheet, port);
     return *port;
 }
@@ -59,8 +62,7 @@ void TScriptContext::Show(int sheet, std::string text)
     const bool known = std::find(shownSheets_.begin(), shownSheets_.end(), sheet) != shownSheets_.end();
     if (!known || TMacroCore::OnMainThread()) {
         Core->OnMain([&](TerminalHost& window) {
-            if (window.SheetPane(sheet) == nullptr)
-                throw Exception(Sjis("シート ") + std::to_string(sheet) + Sjis(" はありません"));
+            if (window.SheetPane(sheet) == nullptr) throw Exception(NoSheetText(sheet));
             ShowOnSheet(window, sheet, text);
         });
         if (!known) shownSheets_.push_back(sheet);

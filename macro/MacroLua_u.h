@@ -54,6 +54,9 @@ TScriptContext& SetScriptContext(lua_State* L, std::shared_ptr<TMacroCore> core,
 TScriptContext& ScriptContext(lua_State* L);
 
 void RegisterFunctions(lua_State* L);
+// The script errors for a sheet number that names no sheet, and for a sheet without port.
+std::string NoSheetText(int sheet);
+std::string NoPortText(int sheet);
 // Raises "STOP" when the calling run has been asked to stop.
 void CheckStop(lua_State* L);
 [[noreturn]] void ArgError(lua_State* L, const char* name);

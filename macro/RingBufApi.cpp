@@ -118,8 +118,8 @@ int ScriptRingBufClear(lua_State* L)
         // On the main thread, where the receive handling stores into the buffer: the clear is
         // ordered with the arrivals instead of racing them.
         ScriptContext(L).Core->OnMain([&](TerminalHost& window) {
-            TCommXEx* port = sheet >= 0 && sheet < window.SheetCount() ? window.SheetPort(sheet) : nullptr;
-            if (port == nullptr) throw Exception(Sjis("シート ") + std::to_string(sheet) + Sjis(" にはポートがありません"));
+            TCommXEx* port = window.SheetPort(sheet);
+            if (port == nullptr) throw Exception(sheet >= 0 && sheet < window.SheetCount() ? NoPortText(sheet) : NoSheetText(sheet));
             port->RingBuf().Clear();
         });
         return 0;

@@ -36,8 +36,6 @@ std::string TerminalText(lua_State* L, int index)
     return s == nullptr ? std::string() : std::string(s, strnlen(s, len));
 }
 
-std::string NoSheetText(int sheet) { return Sjis("シート ") + std::to_string(sheet) + Sjis(" はありません"); }
-
 std::string LocalStamp()
 {
     const std::time_t now = std::time(nullptr);

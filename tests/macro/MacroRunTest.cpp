@@ -1,4 +1,5 @@
 #include "MacroFixture.h"
+#include "lua/LuaUtils.h"
 #include "macro/StopMacro_u.h"
 
 #include <QListWidget>
@@ -115,6 +116,20 @@ TEST_F(MacroTest, LockIsClearedOnlyWhenNoRunIsListed)
     host->Stop(holder);
     ASSERT_TRUE(Finish());
     EXPECT_EQ(window.PaneText(0), "truefalse");
+}
+
+// A state run on the main thread (as the debugger runs one): every call is made directly.
+TEST_F(MacroTest, StateOnTheMainThreadCallsDirectly)
+{
+    std::unique_ptr<lua_State, void (*)(lua_State*)> L(luaL_newstate(), lua_close);
+    LuaInitState(L.get());
+    window.active = 1;
+    host->OnDebuggerState(L.get());
+    LuaLoadBuffer(L.get(), "io.write('dbg', _PekNo) io.write('!') Wait(1) Trans('t') RingBufPos()", "d");
+    EXPECT_THROW(LuaPCall(L.get(), 0, 0), ELuaException);  // sheet 1 has no port
+    EXPECT_EQ(window.PaneText(1), "dbg\t1!");
+    ASSERT_EQ(window.commands.size(), 1u);
+    EXPECT_EQ(window.commands[0].sheet, 1);
 }
 
 TEST_F(MacroTest, StopWindowActsOnTheSelectedRunAndClosingStopsAll)
