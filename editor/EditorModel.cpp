@@ -647,11 +647,19 @@ const std::vector<TLineMatch>& TEditorModel::MatchesInLine(long long line)
     if (it != matchCache_.end()) return it->second;
     constexpr size_t kCachedLines = 1024;  // far more than a screen shows
     if (matchCache_.size() >= kCachedLines) matchCache_.clear();
-    // A match that runs on into the next lines is marked as far as this line goes.
+    // The parts of this line covered by matches, including ones that start in the lines above.
     std::vector<TLineMatch> matches;
     const long long length = lines_->LineLength(line);
-    for (const TTextMatch& m : MatchesStartingIn(line, 1)) {
-        if (m.pos.byte < length) matches.push_back({m.pos.byte, std::min(m.length, length - m.pos.byte)});
+    const long long first = std::max(0LL, line - matcher_->SpanLines());
+    for (const TTextMatch& m : MatchesStartingIn(first, line - first + 1)) {
+        TTextPos at = m.pos;
+        long long rest = m.length;
+        while (at.line < line && at.byte + rest > lines_->LineLength(at.line)) {
+            rest -= lines_->LineLength(at.line) - at.byte + 2;
+            at = {at.line + 1, 0};
+        }
+        if (at.line != line || at.byte >= length || rest <= 0) continue;
+        matches.push_back({at.byte, std::min(rest, length - at.byte)});
     }
     return matchCache_.emplace(line, std::move(matches)).first->second;
 }

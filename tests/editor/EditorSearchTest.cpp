@@ -179,6 +179,17 @@ TEST(EditorSearch, FindStringsWithLineBreaksMatchAcrossLines)
         while (m.FindPrev() && back.size() < 10) back.push_back(m.HitPos());
         EXPECT_EQ(std::vector<TTextPos>(back.rbegin(), back.rend()), c.hits) << c.find;
     }
+    // Find marks cover every line a match runs through.
+    TEditorModel m;
+    m.SetText(text);
+    m.SetFindString("2 OK\\r\\nOK\\r\\n\\r\\nX");
+    m.SetExSearchOptions(soEscSeq);
+    const std::vector<std::vector<std::pair<long long, long long>>> marked = {{}, {}, {{2, 4}}, {{0, 2}}, {}, {{0, 1}}};
+    for (long long line = 0; line < 6; ++line) {
+        std::vector<std::pair<long long, long long>> got;
+        for (const TLineMatch& x : m.MatchesInLine(line)) got.push_back({x.start, x.length});
+        EXPECT_EQ(got, marked[size_t(line)]) << line;
+    }
     if (haveRegex) onig::Unload();
 }
 
