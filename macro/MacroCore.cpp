@@ -196,12 +196,6 @@ void TMacroCore::WorkerEnded()
     if (QCoreApplication* app = QCoreApplication::instance()) QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
 }
 
-int TMacroCore::Workers() const
-{
-    std::lock_guard lock(workerMutex_);
-    return workers_;
-}
-
 void TMacroCore::Close()
 {
     closed_ = true;

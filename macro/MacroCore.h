@@ -58,7 +58,6 @@ public:
     // Worker bookkeeping: a worker counts from its start to the end of its thread.
     void WorkerStarted();
     void WorkerEnded();
-    int Workers() const;
 
     // Main thread: the window is going away; later OnMain calls fail with "STOP".
     void Close();

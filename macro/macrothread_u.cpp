@@ -141,9 +141,7 @@ void TMacroThread::Execute()
     }
     lua_sethook(L, nullptr, 0, 0);  // finalizers run at close must not meet a forced stop's hook
     lua_close(L);
-    finished_ = true;
-    auto core = core_;
-    core->WorkerEnded();
+    core_->WorkerEnded();
 }
 
 }  // namespace pek

@@ -34,7 +34,6 @@ public:
     // and keeps raising it so a pcall cannot swallow it.
     void ForceStop();
     bool Forced() const { return forced_.load(std::memory_order_relaxed); }
-    bool Finished() const { return finished_; }
 
     // Sleeps up to ms milliseconds; false when a stop request ended the sleep.
     bool Sleep(std::int64_t ms);
@@ -52,7 +51,6 @@ private:
 
     std::atomic<bool> terminated_{false};
     std::atomic<bool> forced_{false};
-    std::atomic<bool> finished_{false};
     std::mutex sleepMutex_;
     std::condition_variable wake_;
 };
