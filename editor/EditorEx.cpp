@@ -402,11 +402,12 @@ uint32_t TEditor::RowBackground(long long, long long) const { return clNone; }
 
 void TEditor::PaintOverlay(QPainter&) {}
 
-void TEditor::paintEvent(QPaintEvent*)
+void TEditor::paintEvent(QPaintEvent* event)
 {
     lastPaint_.start();
     QPainter painter(viewport());
     const QRect area = viewport()->rect();
+    const QRect dirty = event->rect();  // a blinking caret repaints only its own cell
     painter.fillRect(area, ToQColor(props_.Color));
     const TEditorLines& lines = model_->Lines();
     const TWrapLayout& layout = lines.Layout();
@@ -481,6 +482,7 @@ void TEditor::paintEvent(QPaintEvent*)
                 if (row < topRow) continue;
                 if (row >= topRow + rowsShown) break;
                 const int y = top + int(row - topRow) * cellH_;
+                if (y + cellH_ <= dirty.top() || y > dirty.bottom()) continue;
                 const uint32_t rowBg = RowBackground(row, caretRow);
                 if (rowBg != clNone) painter.fillRect(QRect(left, y, area.width() - left, cellH_), ToQColor(rowBg));
                 int col = 0;
@@ -800,21 +802,26 @@ void TEditor::focusOutEvent(QFocusEvent* event)
     viewport()->update();
 }
 
+QRect TEditor::CaretRect() const
+{
+    const int top = props_.Ruler ? cellH_ : 0;
+    const long long row = std::clamp<long long>(model_->Row() - model_->TopRow(), -1, viewport()->height() / cellH_ + 1);
+    return {LeftAreaWidth() + (model_->Col() - model_->TopCol()) * cellW_, top + int(row) * cellH_, 2, cellH_};
+}
+
 void TEditor::Blink()
 {
     // A caret that has just moved stays on for a whole period, so it can be followed.
     caretShown_ = caretMoved_ || !caretShown_;
     caretMoved_ = false;
-    viewport()->update();
+    viewport()->update(CaretRect().adjusted(0, 0, cellW_, 0));  // wide enough for the overwrite caret
 }
 
 QVariant TEditor::inputMethodQuery(Qt::InputMethodQuery query) const
 {
     if (query == Qt::ImCursorRectangle) {
-        const int top = props_.Ruler ? cellH_ : 0;
-        const int x = LeftAreaWidth() + (model_->Col() - model_->TopCol()) * cellW_;
-        const int y = top + int(model_->Row() - model_->TopRow()) * cellH_;
-        return QRect(viewport()->mapTo(this, QPoint(x, y)), QSize(2, cellH_));
+        const QRect caret = CaretRect();
+        return QRect(viewport()->mapTo(this, caret.topLeft()), caret.size());
     }
     if (query == Qt::ImFont) return qfont_;
     return QAbstractScrollArea::inputMethodQuery(query);

@@ -192,6 +192,7 @@ private:
     void UpdateExtent();
     void KeyPressed(std::string key);
     void Blink();
+    QRect CaretRect() const;  // in viewport coordinates
     char32_t Decode(std::string_view bytes) const;
     quint32 Glyph(char32_t ch, int face) const;  // face: fsBold and fsItalic bits
 
