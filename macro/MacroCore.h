@@ -55,6 +55,10 @@ public:
 
     std::atomic<bool>& LockFlag() { return lockFlag_; }
 
+    // Sheets may have been added, closed or renumbered: runs look their ports up again.
+    void SheetsChanged() { sheetsGeneration_.fetch_add(1, std::memory_order_release); }
+    std::uint64_t SheetsGeneration() const { return sheetsGeneration_.load(std::memory_order_acquire); }
+
     // Worker bookkeeping: a worker counts from its start to the end of its thread.
     void WorkerStarted();
     void WorkerEnded();
@@ -75,6 +79,7 @@ private:
     std::vector<TMacroEntry> list_;
     std::uint64_t nextId_ = 1;
     std::atomic<bool> lockFlag_{false};
+    std::atomic<std::uint64_t> sheetsGeneration_{0};
     mutable std::mutex workerMutex_;
     std::condition_variable workersDone_;
     int workers_ = 0;

@@ -86,6 +86,8 @@ std::unique_ptr<TMacroHost> AttachMacroHost(TerminalHost& window)
         if (h.StopMacroForm().isVisible()) h.StopMacroForm().UpdateBtnClick();
     }));
     window.OnClosing(with([](TMacroHost& h) { h.WindowClosing(); }));
+    // Closing a sheet before the active one renumbers it; runs must not keep a stale port.
+    window.OnActiveSheetChanged(with([](TMacroHost& h, int) { h.core_->SheetsChanged(); }));
     if (QAction* action = window.Action("ViewStopMcrAct")) {
         TStopMacroForm* form = &host->StopMacroForm();
         QObject::connect(action, &QAction::triggered, form, [form] {

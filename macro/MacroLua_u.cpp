@@ -29,8 +29,18 @@ int ContextGc(lua_State* L)
 std::string NoSheetText(int sheet) { return Sjis("シート ") + std::to_string(sheet) + Sjis(" はありません"); }
 std::string NoPortText(int sheet) { return Sjis("シート ") + std::to_string(sheet) + Sjis(" にはポートがありません"); }
 
+void TScriptContext::Revalidate()
+{
+    const std::uint64_t now = Core->SheetsGeneration();
+    if (now == generation_) return;
+    generation_ = now;
+    ports_.clear();
+    shownSheets_.clear();
+}
+
 TCommXEx& TScriptContext::Port(int sheet)
 {
+    Revalidate();
     for (const auto& [s, port] : ports_)
         if (s == sheet) return *port;
     TCommXEx* port = nullptr;
@@ -40,6 +50,7 @@ TCommXEx& TScriptContext::Port(int sheet)
         port = exists ? window.SheetPort(sheet) : nullptr;
     });
     if (!exists) throw Exception(NoSheetText(sheet));
+
     if (port == nullptr) throw Exception(NoPortText(sheet));
     ports_.emplace_back(sheet, port);
     return *port;
@@ -59,6 +70,7 @@ void ShowOnSheet(TerminalHost& window, int sheet, std::string_view text)
 
 void TScriptContext::Show(int sheet, std::string text)
 {
+    Revalidate();
     const bool known = std::find(shownSheets_.begin(), shownSheets_.end(), sheet) != shownSheets_.end();
     if (!known || TMacroCore::OnMainThread()) {
         Core->OnMain([&](TerminalHost& window) {

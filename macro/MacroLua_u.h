@@ -44,6 +44,10 @@ private:
         bool posted = false;
     };
 
+    // Forgets the lookups when the window's sheets have changed since they were made.
+    void Revalidate();
+
+    std::uint64_t generation_ = 0;
     std::vector<std::pair<int, TCommXEx*>> ports_;
     std::vector<int> shownSheets_;
     std::shared_ptr<OutputQueue> output_ = std::make_shared<OutputQueue>();
