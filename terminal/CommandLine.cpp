@@ -50,13 +50,10 @@ void CommandProcessor::ExecCommand(int sheet, std::string text, bool fromUser)
             window_.message(Cp932ToUtf8(fileName) + " が見つかりません。", "ファイルエラー", MB_OK);
             return;
         }
-        if (!runMacro_) {
+        if (!window_.runMacro || !window_.runMacro(sheet, fileName, forceThreadRun))
             window_.message("マクロを実行できません: " + Cp932ToUtf8(fileName) +
                                 "\r\nマクロエンジンはこの版にはまだありません。",
                             "Pek", MB_OK | MB_ICONWARNING);
-            return;
-        }
-        runMacro_(sheet, fileName, forceThreadRun);
         return;
     }
     if (!sendable) {

@@ -32,12 +32,12 @@ struct CommandWindow {
     // The history changed by a command the user entered.
     std::function<void(const CommandHistory& history)> historyChanged;
     std::function<void(TCommXEx& port, std::string_view text)> writeLog;
+    // Starts a macro ("!!" forces a thread run); false when no macro engine is attached.
+    std::function<bool(int sheet, const std::string& fileName, bool forceThreadRun)> runMacro;
 };
 
 class CommandProcessor {
 public:
-    using MacroRunner = std::function<void(int sheet, const std::string& fileName, bool forceThreadRun)>;
-
     explicit CommandProcessor(CommandWindow window);
     ~CommandProcessor();
 
@@ -45,7 +45,6 @@ public:
     void SetEcho(bool on) { echo_ = on; }
     CommandHistory& History() { return history_; }
     const CommandHistory& History() const { return history_; }
-    void SetMacroRunner(MacroRunner runner) { runMacro_ = std::move(runner); }
 
     // Sending may serve events while it waits for room; the processor may be destroyed meanwhile,
     // which this call survives.
@@ -53,7 +52,6 @@ public:
 
 private:
     CommandWindow window_;
-    MacroRunner runMacro_;
     CommandHistory history_;
     bool echo_ = true;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

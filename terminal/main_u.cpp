@@ -13,6 +13,7 @@
 #include "terminal/PaneFiles.h"
 #include "terminal/PortWatch.h"
 #include "terminal/SheetSettings.h"
+#include "terminal/WindowGroup.h"
 #include "terminal/WindowPanels.h"
 
 #include <QAction>
@@ -32,15 +33,16 @@
 namespace pek {
 
 TPekForm::TPekForm(std::string iniPath, QWidget* parent)
-    : QMainWindow(parent), iniPath_(std::move(iniPath)), ini_(std::make_unique<ProfileFile>(iniPath_)), actions_(this),
+    : QMainWindow(parent), group_(std::make_shared<WindowGroup>(std::move(iniPath))), actions_(this),
       commands_(CommandWindowOfThis()), receive_(ReceiveTargets(), [this](TCommXEx& p, std::string_view t) { WriteLog(p, t); })
 {
+    group_->SetMain(*this);
     FormCreate();
-    portWatch_ = new PortWatch(PortsFromSettings(iniPath_), this);
+    portWatch_ = new PortWatch(PortsFromSettings(IniPath()), this);
 }
 
-TPekForm::TPekForm(TPekForm& main, int windowNumber, const Sheet& source)
-    : QMainWindow(nullptr), iniPath_(main.iniPath_), main_(&main), windowNumber_(windowNumber), actions_(this),
+TPekForm::TPekForm(std::shared_ptr<WindowGroup> group, int windowNumber, const Sheet& source)
+    : QMainWindow(nullptr), group_(std::move(group)), windowNumber_(windowNumber), actions_(this),
       commands_(CommandWindowOfThis()), receive_(ReceiveTargets(), [this](TCommXEx& p, std::string_view t) { WriteLog(p, t); })
 {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -65,8 +67,8 @@ TPekForm::~TPekForm()
             port->OnDisconnect = nullptr;
             port->Close();
         }
-    for (const auto& shadow : shadows_)
-        if (shadow) delete shadow.data();
+    if (!IsShadow())
+        for (TPekForm* shadow : group_->Shadows()) delete shadow;
 }
 
 void TPekForm::FormCreate()
@@ -154,7 +156,7 @@ void TPekForm::FormCreate()
 std::shared_ptr<TCommXEx> TPekForm::NewPort()
 {
     auto port = std::make_shared<TCommXEx>();
-    port->SetPortResolver(PortsFromSettings(iniPath_));
+    port->SetPortResolver(PortsFromSettings(IniPath()));
     port->SetBitRate(19200);
     port->SetFlowCtrl(cfcNone);
     port->OnReceive = [this](TCustomCommX& sender, std::int32_t size) { CommX1Receive(sender, size); };
@@ -279,15 +281,18 @@ void TPekForm::SaveHighlight(int index)
 
 void TPekForm::UpdateCaptions()
 {
-    for (TPekForm* window : MainWindow().GroupWindows()) {
-        const Sheet* sheet = window->sheets_.At(window->ActiveSheet());
-        if (!sheet) continue;
-        const auto port = sheet->Port();
-        const SheetCaption caption = CaptionOf(sheet->fileName, port ? std::optional<int>(port->PortNo()) : std::nullopt);
-        window->setWindowTitle(Cp932ToQString(caption.window));
-        window->PageControl1->setTabText(window->ActiveSheet(), Cp932ToQString(caption.tab).replace('&', "&&"));
-        if (window->copyData_) window->copyData_->SetCaption(window->windowTitle().toStdString());
-    }
+    for (TPekForm* window : group_->Windows()) window->RefreshCaption();
+}
+
+void TPekForm::RefreshCaption()
+{
+    const Sheet* sheet = sheets_.At(ActiveSheet());
+    if (!sheet) return;
+    const auto port = sheet->Port();
+    const SheetCaption caption = CaptionOf(sheet->fileName, port ? std::optional<int>(port->PortNo()) : std::nullopt);
+    setWindowTitle(Cp932ToQString(caption.window));
+    PageControl1->setTabText(ActiveSheet(), Cp932ToQString(caption.tab).replace('&', "&&"));
+    if (copyData_) copyData_->SetCaption(windowTitle().toStdString());
 }
 
 void TPekForm::FileCloseComActExecute()
@@ -326,28 +331,22 @@ TPekForm* TPekForm::ViewOtherWinActExecute()
 {
     const Sheet* sheet = sheets_.At(ActiveSheet());
     if (!sheet) return nullptr;
-    // The new window shows this window's active sheet; the main window keeps the list of shadows.
-    TPekForm& main = MainWindow();
-    auto* shadow = new TPekForm(main, main.nextShadowNumber_++, *sheet);
-    main.shadows_.emplace_back(shadow);
+    // The new window shows this window's active sheet; it belongs to the main window's group.
+    auto* shadow = new TPekForm(group_, group_->NextShadowNumber(), *sheet);
+    group_->AddShadow(*shadow);
     UpdateCaptions();
     shadow->show();
     return shadow;
 }
 
-std::vector<TPekForm*> TPekForm::GroupWindows()
-{
-    std::vector<TPekForm*> windows{this};
-    for (TPekForm* shadow : ShadowWindows()) windows.push_back(shadow);
-    return windows;
-}
-
 std::vector<TPekForm*> TPekForm::ShadowWindows() const
 {
-    std::vector<TPekForm*> windows;
-    for (const auto& shadow : shadows_)
-        if (shadow) windows.push_back(shadow.data());
-    return windows;
+    return IsShadow() ? std::vector<TPekForm*>{} : group_->Shadows();
+}
+
+const std::string& TPekForm::IniPath() const
+{
+    return group_->IniPath();
 }
 
 int TPekForm::ActiveSheet() const
@@ -379,7 +378,7 @@ TEditorEx* TPekForm::ActivePane() const
 
 ProfileFile& TPekForm::Ini()
 {
-    return *MainWindow().ini_;
+    return group_->Ini();
 }
 
 bool TPekForm::PanesReadOnly() const
@@ -407,8 +406,7 @@ void TPekForm::RefreshLogButton()
 
 void TPekForm::SetMacroRunner(MacroRunner runner)
 {
-    commands_.SetMacroRunner(runner);
-    for (TPekForm* shadow : ShadowWindows()) shadow->commands_.SetMacroRunner(runner);
+    group_->SetMacroRunner(std::move(runner));
 }
 
 void TPekForm::OnActiveSheetChanged(std::function<void(int)> handler)
@@ -418,7 +416,7 @@ void TPekForm::OnActiveSheetChanged(std::function<void(int)> handler)
 
 void TPekForm::OnCommandDone(std::function<void()> handler)
 {
-    commandDoneHandlers_.push_back(std::move(handler));
+    group_->OnCommandDone(std::move(handler));
 }
 
 void TPekForm::OnClosing(std::function<void()> handler)

@@ -29,6 +29,7 @@ namespace pek {
 
 class CopyDataServer;
 class PortWatch;
+class WindowGroup;
 class ProfileFile;
 class TCustomCommX;
 class TEditorExProp;
@@ -94,14 +95,14 @@ public:
     void SetActiveSheet(int sheet);
     const std::string& SheetFileName(int sheet) const { return sheets_.At(sheet)->fileName; }
     TEditorEx& Template() const { return *MainEd; }
-    bool IsShadow() const { return main_ != nullptr; }
+    bool IsShadow() const { return windowNumber_ != 0; }
     bool Echo() const { return commands_.Echo(); }
     void SetEcho(bool on) { commands_.SetEcho(on); }
     bool CtrlCode() const { return receive_.CtrlCode(); }
     void SetCtrlCode(bool on) { receive_.SetCtrlCode(on); }
     bool PanesReadOnly() const;
     const CommandHistory& History() const { return commands_.History(); }
-    const std::string& IniPath() const { return iniPath_; }
+    const std::string& IniPath() const;
     const CopyDataServer* CopyData() const { return copyData_; }
     std::vector<TPekForm*> ShadowWindows() const;
 
@@ -131,12 +132,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // A shadow window of main, showing a sheet of source.
-    TPekForm(TPekForm& main, int windowNumber, const Sheet& source);
+    // A shadow window in the group, showing a sheet of source.
+    TPekForm(std::shared_ptr<WindowGroup> group, int windowNumber, const Sheet& source);
+    // The window's own caption, from its active sheet.
+    void RefreshCaption();
 
     CommandWindow CommandWindowOfThis();
     ReceiveDisplay::FindTarget ReceiveTargets();
-    std::vector<TPekForm*> GroupWindows();  // of a main window: itself and its shadows
     void FormCreate();
     void FormClose();
     void AttachOwnActions();
@@ -153,7 +155,6 @@ private:
     void WriteLog(TCommXEx& port, std::string_view text);
     void SetStayOnTop(bool onTop);
     TEditorEx* ActivePane() const;
-    TPekForm& MainWindow() { return main_ ? *main_ : *this; }
     std::shared_ptr<TCommXEx> NewPort();
     int ShowMessage(const std::string& utf8Text, const std::string& utf8Caption, unsigned flags);
     void ShowError(const std::exception& error);
@@ -161,23 +162,17 @@ private:
     void ReportSettingsError(const std::exception& error);
     std::optional<std::string> ChooseFile(bool save, FileDialogRequest request);
 
-    std::string iniPath_;
-    std::unique_ptr<ProfileFile> ini_;  // the main window's; shadows use it through MainWindow()
-    TPekForm* main_ = nullptr;          // null for the main window itself
-    int windowNumber_ = 0;
+    std::shared_ptr<WindowGroup> group_;
+    int windowNumber_ = 0;  // 0 for the main window
     SheetList sheets_;
     WindowActions actions_;
     CommandProcessor commands_;
     ReceiveDisplay receive_;
     PortWatch* portWatch_ = nullptr;
-    std::vector<QPointer<TPekForm>> shadows_;
-    int nextShadowNumber_ = 1;
     bool autoColOff_ = false;
     bool closing_ = false;
-    bool settingsErrorShown_ = false;
     int logImage_ = 24;
     std::vector<std::function<void(int)>> activeSheetHandlers_;
-    std::vector<std::function<void()>> commandDoneHandlers_;
     std::vector<std::function<void()>> closingHandlers_;
     TEditorEx* MainEd = nullptr;
     std::unique_ptr<TEditorExProp> EditorExProp1;

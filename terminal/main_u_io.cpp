@@ -12,6 +12,7 @@
 #include "terminal/PaneFiles.h"
 #include "terminal/PortWatch.h"
 #include "terminal/SheetSettings.h"
+#include "terminal/WindowGroup.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -35,7 +36,10 @@ CommandWindow TPekForm::CommandWindowOfThis()
             ShowHistory();
             SaveHistory(history);
         },
-        [this](TCommXEx& port, std::string_view text) { WriteLog(port, text); }};
+        [this](TCommXEx& port, std::string_view text) { WriteLog(port, text); },
+        [this](int sheet, const std::string& fileName, bool forceThreadRun) {
+            return group_->RunMacro(sheet, fileName, forceThreadRun);
+        }};
 }
 
 ReceiveDisplay::FindTarget TPekForm::ReceiveTargets()
@@ -83,10 +87,11 @@ void TPekForm::AttachOwnActions()
 void TPekForm::SetStayOnTop(bool onTop)
 {
     // In a shadow window too, the main window is the one that stays on top.
-    TPekForm& main = MainWindow();
-    for (TPekForm* window : main.GroupWindows()) window->ViewStayOnTopAct->setChecked(onTop);
-    main.setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-    main.show();
+    TPekForm* main = group_->Main();
+    for (TPekForm* window : group_->Windows()) window->ViewStayOnTopAct->setChecked(onTop);
+    if (!main) return;
+    main->setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+    main->show();
 }
 
 // ---- receive display ----------------------------------------------------------------------
@@ -166,7 +171,7 @@ void TPekForm::ExecCommand(int sheet, std::string text, bool fromUser)
     const QPointer<TPekForm> self(this);
     commands_.ExecCommand(sheet, std::move(text), fromUser);
     if (!self) return;
-    for (const auto& handler : MainWindow().commandDoneHandlers_) handler();
+    group_->CommandDone();
 }
 
 void TPekForm::RunRunCmdActExecute()
@@ -191,7 +196,7 @@ void TPekForm::SaveHistory(const CommandHistory& history)
 {
     try {
         Ini().WriteString(EnvSection(), "InpCmd", ToCommaText(history.Items()));
-        MainWindow().settingsErrorShown_ = false;
+        group_->SettingsWritten();
     } catch (const std::exception& error) {
         ReportSettingsError(error);
     }
@@ -199,10 +204,7 @@ void TPekForm::SaveHistory(const CommandHistory& history)
 
 void TPekForm::ReportSettingsError(const std::exception& error)
 {
-    bool& shown = MainWindow().settingsErrorShown_;
-    if (shown) return;
-    shown = true;
-    ShowError(error);
+    if (group_->FirstSettingsError()) ShowError(error);
 }
 
 bool TPekForm::eventFilter(QObject* watched, QEvent* event)

@@ -19,6 +19,7 @@ struct RecordingWindow {
     std::string log;
     std::vector<std::pair<std::string, bool>> macros;  // file, thread run
     std::vector<std::string> existingFiles{"exists.lua"};
+    bool engineAttached = false;
 
     CommandProcessor processor{CommandWindow{
         [this](int) { return hasPort ? bench.port : nullptr; },
@@ -26,7 +27,11 @@ struct RecordingWindow {
         [this](const std::string& text, const std::string&, unsigned) { messages.push_back(text); },
         [this](const std::string& name) { return std::find(existingFiles.begin(), existingFiles.end(), name) != existingFiles.end(); },
         [this](const CommandHistory& history) { savedHistories.push_back(history.Items()); },
-        [this](TCommXEx&, std::string_view text) { log += text; }}};
+        [this](TCommXEx&, std::string_view text) { log += text; },
+        [this](int, const std::string& file, bool thread) {
+            if (engineAttached) macros.emplace_back(file, thread);
+            return engineAttached;
+        }}};
 
     void Run(const std::string& text, bool fromUser = true) { processor.ExecCommand(0, text, fromUser); }
 };
@@ -77,7 +82,7 @@ TEST(CommandLine, MacroCommandsGoToTheRunnerWhenTheFileExists)
     EXPECT_TRUE(w.processor.Echo());
     w.Run("!exists.lua");  // no macro engine attached
     EXPECT_EQ(w.messages.size(), 2u);
-    w.processor.SetMacroRunner([&](int, const std::string& file, bool thread) { w.macros.emplace_back(file, thread); });
+    w.engineAttached = true;
     w.Run("!exists.lua");
     w.Run("!!exists.lua");
     EXPECT_EQ(w.macros, (std::vector<std::pair<std::string, bool>>{{"exists.lua", false}, {"exists.lua", true}}));
