@@ -80,6 +80,14 @@ bool MayMatchLineBreak(std::string_view pattern)
 }
 
 constexpr int kRegexSpanLines = 16;  // line breaks a regular-expression match may cross
+
+// A character of searched text: a lead byte left unpaired at a line end stays alone before the CR
+// that joins the next line, as it does in the line itself.
+int SearchCharBytes(std::string_view s, size_t i)
+{
+    const int len = CharBytes(s, i);
+    return len == 2 && (s[i + 1] == '\r' || s[i + 1] == '\n') ? 1 : len;
+}
 }  // namespace
 
 std::string UnescapeFindString(std::string_view s)
@@ -157,7 +165,7 @@ std::vector<TLineMatch> TLineMatcher::Matches(std::string_view line, size_t last
         bool hit = true;
         size_t last = i;  // start of the candidate's last character
         for (size_t k = 0; k < n && hit;) {
-            const int len = CharBytes(line, i + k);
+            const int len = SearchCharBytes(line, i + k);
             last = i + k;
             if (len == 2 && !matchCase) {
                 const unsigned char lead = static_cast<unsigned char>(line[i + k]);
@@ -182,7 +190,7 @@ std::vector<TLineMatch> TLineMatcher::Matches(std::string_view line, size_t last
             i += n;
         } else {
             before = i;
-            i += size_t(CharBytes(line, i));
+            i += size_t(SearchCharBytes(line, i));
         }
     }
     return out;

@@ -153,11 +153,12 @@ TEST(EditorSearch, FindStringsWithLineBreaksMatchAcrossLines)
         {"OK\\r\\nAT", soEscSeq, false, {{1, 1}}, "OK\r\nAT"},
         {"ok\\nat", soEscSeq, false, {{1, 1}}, "OK\r\nAT"},
         {"K\\r\\n\\r\\nX", soEscSeq, false, {{3, 1}}, "K\r\n\r\nX"},
+        {"\\r\\n\x81", soEscSeq, false, {{6, 2}}, "\r\n\x81"},  // after a lead byte left unpaired
         {"OK\\r?\\nAT", soRegexp, true, {{1, 1}}, "OK\r\nAT"},
         {"[0-9]\\s+\\w", soRegexp, true, {{0, 2}, {2, 2}}, "1\r\nx"},
-        {"[A-Z]+", soRegexp | soMatchCase, true, {{1, 1}, {2, 0}, {2, 4}, {3, 0}, {5, 0}}, "OK"},
+        {"[A-Z]+", soRegexp | soMatchCase, true, {{1, 1}, {2, 0}, {2, 4}, {3, 0}, {5, 0}, {6, 0}}, "OK"},
     };
-    const std::string text = "x 1\r\nxOK\r\nAT2 OK\r\nOK\r\n\r\nX";
+    const std::string text = "x 1\r\nxOK\r\nAT2 OK\r\nOK\r\n\r\nX\r\nZ\x81\r\n\x81";
     const bool haveRegex = onig::Load();
     for (const Case& c : cases) {
         if (c.regex && !haveRegex) continue;
