@@ -1,4 +1,5 @@
 // pek: the terminal program.
+#include "macro/MacroHost.h"
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
 #include "platform/Signals.h"
@@ -8,8 +9,6 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QPointer>
-
-#include <clocale>
 
 #include <cstdio>
 #include <cstdlib>
@@ -50,7 +49,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName("Pek");
     // Qt takes the user's locale; numbers in scripts and files are always written with a point.
-    std::setlocale(LC_NUMERIC, "C");
+    pek::UseCNumericLocale();
     const std::string iniPath = SettingsPath(argc, argv);
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--list-ports") == 0) return ListPorts(iniPath);
@@ -65,6 +64,8 @@ int main(int argc, char** argv)
     }
     auto* form = new pek::TPekForm(iniPath);
     form->setAttribute(Qt::WA_DeleteOnClose);
+    // The features, each attached to the window through its interface.
+    const std::unique_ptr<pek::TMacroHost> macroHost = pek::AttachMacroHost(*form);
     // Logout, kill or Ctrl+C close the window as the user would: sheets, ports and geometry are saved.
     const QPointer<pek::TPekForm> mainWindow(form);
     pek::TerminationSignals terminationSignals([&mainWindow](int) {
