@@ -70,8 +70,10 @@ private:
         fileRequests.push_back(request);
         if (onFileDialog) onFileDialog(request);
         if (fileAnswers.empty()) return std::nullopt;
-        auto answer = fileAnswers.front();
+        const bool chosen = fileAnswers.front().has_value();
+        const QString answer = chosen ? *fileAnswers.front() : QString();
         fileAnswers.pop_front();
+        if (!chosen) return std::nullopt;
         return answer;
     }
 };
