@@ -1,6 +1,7 @@
 #pragma once
 // Shared by the harnesses: reading a fuzzer's bytes as a series of choices, and a check that fails
 // the same way under libFuzzer and in the corpus replay.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -40,7 +41,8 @@ public:
     }
     std::string Bytes(size_t limit)
     {
-        const size_t n = std::min<size_t>(Number(std::uint32_t(limit)), bytes_.size());
+        const size_t wanted = Number(std::uint32_t(limit));  // before the size: it consumes bytes
+        const size_t n = std::min(wanted, bytes_.size());
         std::string out(bytes_.substr(0, n));
         bytes_.remove_prefix(n);
         return out;
