@@ -477,7 +477,21 @@ std::size_t LuaOutputWrite(const char* text, std::size_t size, std::size_t count
     return size * count;
 }
 
-int LuaPrint(lua_State* L)
+namespace {
+
+// No C++ exception (from a sink, or an allocation) may cross into Lua: it becomes a Lua error.
+int Guard(lua_State* L, int (*body)(lua_State*))
+{
+    std::string message;
+    try {
+        return body(L);
+    } catch (const std::exception& e) {
+        message = e.what();
+    }
+    return luaL_error(L, "%s", message.c_str());
+}
+
+int PrintBody(lua_State* L)
 {
     const int n = lua_gettop(L);
     lua_getglobal(L, "tostring");
@@ -496,7 +510,7 @@ int LuaPrint(lua_State* L)
     return 0;
 }
 
-int LuaIoWrite(lua_State* L)
+int IoWriteBody(lua_State* L)
 {
     const int n = lua_gettop(L);
     for (int i = 1; i <= n; ++i) {
@@ -512,5 +526,10 @@ int LuaIoWrite(lua_State* L)
     lua_pushboolean(L, 1);
     return 1;
 }
+
+}  // namespace
+
+int LuaPrint(lua_State* L) { return Guard(L, PrintBody); }
+int LuaIoWrite(lua_State* L) { return Guard(L, IoWriteBody); }
 
 }  // namespace pek

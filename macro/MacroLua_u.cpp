@@ -165,31 +165,43 @@ int ScriptSheet(lua_State* L)
     return sheet < INT32_MIN ? INT32_MIN : sheet > INT32_MAX ? INT32_MAX : int(sheet);
 }
 
+namespace {
+
+// Every script function behind one more edge: whatever C++ exception is left (an allocation
+// failure, say) becomes a Lua error instead of crossing into Lua.
+template <lua_CFunction F>
+int Guarded(lua_State* L)
+{
+    return ScriptGuard(L, [L] { return F(L); });
+}
+
+}  // namespace
+
 void RegisterFunctions(lua_State* L)
 {
     static const std::pair<const char*, lua_CFunction> functions[] = {
-        {"io.write", ScriptWrite},
-        {"io.writeEx", ScriptWriteEx},
-        {"printf", ScriptWrite},
-        {"printfEx", ScriptWriteEx},
-        {"Trans", ScriptTrans},
-        {"LogStart", ScriptLogStart},
-        {"LogEnd", ScriptLogEnd},
-        {"Wait", ScriptWait},
-        {"GetTime", ScriptGetTime},
-        {"GetTimeStr", ScriptGetTimeStr},
-        {"UrlEncode", ScriptUrlEncode},
-        {"UrlDecode", ScriptUrlDecode},
-        {"CharCount", ScriptCharCount},
-        {"ProcessMessages", ScriptProcessMessages},
-        {"Lock", ScriptLock},
-        {"RingBufPos", ScriptRingBufPos},
-        {"RingBufGet", ScriptRingBufGet},
-        {"RingBufGetUntil", ScriptRingBufGet},
-        {"RingBufGetAll", ScriptRingBufGetAll},
-        {"RingBufDataSize", ScriptRingBufDataSize},
-        {"RingBufSrch", ScriptRingBufSrch},
-        {"RingBufClear", ScriptRingBufClear},
+        {"io.write", Guarded<ScriptWrite>},
+        {"io.writeEx", Guarded<ScriptWriteEx>},
+        {"printf", Guarded<ScriptWrite>},
+        {"printfEx", Guarded<ScriptWriteEx>},
+        {"Trans", Guarded<ScriptTrans>},
+        {"LogStart", Guarded<ScriptLogStart>},
+        {"LogEnd", Guarded<ScriptLogEnd>},
+        {"Wait", Guarded<ScriptWait>},
+        {"GetTime", Guarded<ScriptGetTime>},
+        {"GetTimeStr", Guarded<ScriptGetTimeStr>},
+        {"UrlEncode", Guarded<ScriptUrlEncode>},
+        {"UrlDecode", Guarded<ScriptUrlDecode>},
+        {"CharCount", Guarded<ScriptCharCount>},
+        {"ProcessMessages", Guarded<ScriptProcessMessages>},
+        {"Lock", Guarded<ScriptLock>},
+        {"RingBufPos", Guarded<ScriptRingBufPos>},
+        {"RingBufGet", Guarded<ScriptRingBufGet>},
+        {"RingBufGetUntil", Guarded<ScriptRingBufGet>},
+        {"RingBufGetAll", Guarded<ScriptRingBufGetAll>},
+        {"RingBufDataSize", Guarded<ScriptRingBufDataSize>},
+        {"RingBufSrch", Guarded<ScriptRingBufSrch>},
+        {"RingBufClear", Guarded<ScriptRingBufClear>},
     };
     for (const auto& [name, fn] : functions) LuaRegisterFunction(L, name, fn);
 }

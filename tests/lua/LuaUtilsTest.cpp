@@ -125,6 +125,13 @@ TEST_F(LuaUtilsTest, PrintAndWriteGoThroughTheSink)
     EXPECT_EQ(out, "a\b1\nx2.50.33333333333333");
     EXPECT_THROW(Run("io.write('y', {})"), ELuaException);
     EXPECT_EQ(out.substr(out.size() - 1), "y");
+    SetLuaOutputSink([](const char*, std::size_t, std::size_t) { throw Exception("sink failed"); });
+    try {
+        Run("print('z')");
+        FAIL();
+    } catch (const ELuaException& e) {
+        EXPECT_EQ(e.Msg, " sink failed");  // a Lua error with the message, not an exception across Lua
+    }
     SetLuaOutputSink(nullptr);
     EXPECT_EQ(LuaOutputWrite("abc", 1, 3), 3u);
 }
