@@ -43,11 +43,11 @@ TCommXEx& TScriptContext::Port(int sheet)
     Revalidate();
     for (const auto& [s, port] : ports_)
         if (s == sheet) return *port;
-    TCommXEx* port = nullptr;
+    std::shared_ptr<TCommXEx> port;
     bool exists = false;
     Core->OnMain([&](TerminalHost& window) {
         exists = sheet >= 0 && sheet < window.SheetCount();
-        port = exists ? window.SheetPort(sheet) : nullptr;
+        if (exists) port = window.SheetPortShared(sheet);
     });
     if (!exists) throw Exception(NoSheetText(sheet));
 

@@ -48,7 +48,7 @@ private:
     void Revalidate();
 
     std::uint64_t generation_ = 0;
-    std::vector<std::pair<int, TCommXEx*>> ports_;
+    std::vector<std::pair<int, std::shared_ptr<TCommXEx>>> ports_;  // kept alive while the run uses them
     std::vector<int> shownSheets_;
     std::shared_ptr<OutputQueue> output_ = std::make_shared<OutputQueue>();
 };

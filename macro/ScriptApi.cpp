@@ -126,6 +126,11 @@ int ScriptLogStart(lua_State* L)
         ScriptContext(L).Core->OnMain([&](TerminalHost& window) {
             TCommXEx* port = window.SheetPort(window.ActiveSheet());
             if (port == nullptr) return;
+            // The log buttons follow the log, whether or not this open succeeds.
+            struct Refresh {
+                TerminalHost& window;
+                ~Refresh() { window.LogStateChanged(); }
+            } refresh{window};
             if (port->LogOpened()) port->LogClose();
             port->LogOpen(name, rcv, trs, msg, bin);
         });
@@ -141,6 +146,7 @@ int ScriptLogEnd(lua_State* L)
         ScriptContext(L).Core->OnMain([&](TerminalHost& window) {
             TCommXEx* port = window.SheetPort(window.ActiveSheet());
             if (port != nullptr && port->LogOpened()) port->LogClose();
+            window.LogStateChanged();
         });
         return 0;
     });

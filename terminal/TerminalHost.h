@@ -3,6 +3,7 @@
 // window. The composition root (app/) hands this interface to each feature; terminal/ knows none of
 // them. Every call is made on the main thread.
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -26,6 +27,12 @@ public:
     virtual TEditorEx* SheetPane(int sheet) const = 0;
     // The sheet's port object; null when the sheet has none or the number names no sheet.
     virtual TCommXEx* SheetPort(int sheet) const = 0;
+    // The same, shared: a worker thread that keeps using a port holds it this way, so closing the
+    // sheet meanwhile closes the port but does not free it under the worker.
+    virtual std::shared_ptr<TCommXEx> SheetPortShared(int sheet) const = 0;
+    // A log was opened or closed other than through the window's log command: the log buttons of
+    // every window show it.
+    virtual void LogStateChanged() = 0;
 
     // Appends text (CP932) to the sheet's pane with its time stamps, logging it when log is set and
     // the sheet's port has a log open; scrolls to the end.

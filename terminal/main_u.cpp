@@ -175,6 +175,17 @@ TCommXEx* TPekForm::SheetPort(int sheet) const
     return s ? s->Port().get() : nullptr;
 }
 
+std::shared_ptr<TCommXEx> TPekForm::SheetPortShared(int sheet) const
+{
+    const Sheet* s = sheets_.At(sheet);
+    return s ? s->Port() : nullptr;
+}
+
+void TPekForm::LogStateChanged()
+{
+    for (TPekForm* window : group_->Windows()) window->RefreshLogButton();
+}
+
 TEditorEx* TPekForm::SheetPane(int sheet) const
 {
     const Sheet* s = sheets_.At(sheet);

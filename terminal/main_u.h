@@ -69,7 +69,9 @@ public:
 
     // Logging.
     void FileLogActExecute();
-    int LogButtonImage() const { return logImage_; }  // 24 closed, 25 open
+    // The log button's image for the active sheet: 24 closed, 25 open.
+    void RefreshLogButton();
+    int LogButtonImage() const { return logImage_; }
 
     // Window commands.
     void FileOpenActExecute();
@@ -84,6 +86,8 @@ public:
     int SheetCount() const override { return sheets_.Count(); }
     TEditorEx* SheetPane(int sheet) const override;
     TCommXEx* SheetPort(int sheet) const override;
+    std::shared_ptr<TCommXEx> SheetPortShared(int sheet) const override;
+    void LogStateChanged() override;
     ProfileFile& Ini() override;
     QAction* Action(std::string_view name) const override { return actions_.Find(name); }
     QWidget* DialogParent() override { return this; }
@@ -143,7 +147,6 @@ private:
     void FormClose();
     void AttachOwnActions();
     void PageControl1Change();
-    void RefreshLogButton();
     void AttachPaneHandlers(TEditorEx& pane);
     bool InpCmdCbxKeyDown(QKeyEvent& key);
     void EdKeyDown(int& key, Qt::KeyboardModifiers shift);

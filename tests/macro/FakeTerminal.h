@@ -56,7 +56,7 @@ public:
     struct Sheet {
         std::unique_ptr<TEditorEx> pane;
         std::unique_ptr<PtyPair> device;  // the other end of the port
-        std::unique_ptr<TCommXEx> port;
+        std::shared_ptr<TCommXEx> port;
     };
     struct Command {
         int sheet;
@@ -74,7 +74,7 @@ public:
             sheet.pane = std::make_unique<TEditorEx>();
             if (i < ports) {
                 sheet.device = std::make_unique<PtyPair>();
-                sheet.port = std::make_unique<TCommXEx>();
+                sheet.port = std::make_shared<TCommXEx>();
                 const std::string path = sheet.device->slavePath();
                 sheet.port->SetPortResolver([path](int) { return path; });
                 sheet.port->SetPortNo(i + 1);
@@ -105,6 +105,8 @@ public:
     int SheetCount() const override { return int(sheets_.size()); }
     TEditorEx* SheetPane(int sheet) const override { return Valid(sheet) ? sheets_[sheet].pane.get() : nullptr; }
     TCommXEx* SheetPort(int sheet) const override { return Valid(sheet) ? sheets_[sheet].port.get() : nullptr; }
+    std::shared_ptr<TCommXEx> SheetPortShared(int sheet) const override { return Valid(sheet) ? sheets_[sheet].port : nullptr; }
+    void LogStateChanged() override { ++logStateChanges; }
     void ShowText(int sheet, std::string_view text, bool log) override
     {
         if (!Valid(sheet)) return;
@@ -143,6 +145,7 @@ public:
     const TempDir& Dir() const { return dir_; }
 
     int active = 0;
+    int logStateChanges = 0;
     std::vector<Command> commands;
 
 private:

@@ -140,6 +140,7 @@ TEST_F(MacroTest, LogsOfTheActiveSheetAndOutputLoggedWhereShown)
     EXPECT_EQ(ReadFileBytes(a), "three");  // created anew by the second start
     EXPECT_EQ(ReadFileBytes(b), "");       // messages not logged
     EXPECT_EQ(window.PaneText(0), "onetwothreefour");
+    EXPECT_EQ(window.logStateChanges, 5) << "the log buttons follow every LogStart and LogEnd";
 
     TCommXEx& port = *window.SheetPort(0);
     port.LogOpen(b, true, true, true, false);
