@@ -9,7 +9,7 @@
 //
 //   QT_QPA_PLATFORM=offscreen bench_terminal_flood [MB] [--only own|bin|devsim] [--keep]
 #include "bench/common/BenchSupport.h"
-#include "platform/Profile.h"
+#include "bench/terminal/TerminalBench.h"
 #include "serial/CommXEx.h"
 #include "terminal/main_u.h"
 #include "editor/EditorEx.h"
@@ -45,6 +45,7 @@
 namespace {
 
 using pek::bench::Clock;
+using pek::bench::MakeStream;
 using pek::bench::MBps;
 using pek::bench::Pty;
 using pek::bench::Sum;
@@ -60,42 +61,6 @@ double ThreadCpuMs()
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
-
-// CR LF lines of 10..140 bytes: ASCII and Shift-JIS pairs (lead 0x81..0x9F / 0xE0..0xEF, trail
-// 0x40..0xFC without 0x7F), including trail bytes that are themselves lead bytes and 0x5C.
-// No other control codes, so the receive display keeps every byte.
-std::string MakeStream(std::uint64_t size, std::uint64_t* lines)
-{
-    std::string s;
-    s.reserve(size + 256);
-    std::uint32_t x = 2463534242u;
-    const auto next = [&x] {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        return x;
-    };
-    *lines = 0;
-    while (s.size() < size) {
-        const std::size_t length = 10 + next() % 131;
-        const std::size_t end = s.size() + length;
-        while (s.size() < end) {
-            const std::uint32_t r = next();
-            if (r % 4 == 0) {
-                const std::uint32_t lead = r % 3 ? 0x81 + (r >> 8) % 31 : 0xE0 + (r >> 8) % 16;
-                std::uint32_t trail = 0x40 + (r >> 16) % 189;
-                if (trail >= 0x7F) ++trail;
-                s += char(lead);
-                s += char(trail);
-            } else {
-                s += char(' ' + (r >> 8) % 95);
-            }
-        }
-        s += "\r\n";
-        ++*lines;
-    }
-    return s;
 }
 
 void WriteAll(int fd, std::string_view data, const std::atomic<bool>& stop)
@@ -290,14 +255,7 @@ Flood RunWindow(Source source, bool binaryLog, bool keep, const std::string& dat
         QObject::connect(&process, &QProcess::readyReadStandardError,
                          [&] { devsimReport += process.readAllStandardError().toStdString(); });
     }
-    {
-        pek::ProfileFile profile(ini);
-        profile.WriteString("Ports", "COM1", devicePath);
-        profile.WriteInteger("No0", "ComPortOpen", 1);
-        profile.WriteInteger("No0", "ComPortNo", 1);
-        profile.WriteInteger("No0", "ComTimeTyp", 1);
-        profile.WriteInteger("No0", "ComFlowCtrl", 5);
-    }
+    pek::bench::WriteSheetProfile(ini, devicePath, 1);
 
     pek::TPekForm form(ini);
     form.resize(1000, 700);

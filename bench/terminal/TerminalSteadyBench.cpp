@@ -1,0 +1,493 @@
+// A device talking at a steady rate to the terminal window: what the window costs per second of
+// received data. Another process (this program started with --feed) owns a pseudo-terminal and
+// writes CR LF lines to it at the rate, in pieces every piece-ms; the window opens the other end as
+// its port, with time stamps off and on. The figures: CPU time of this process (every thread:
+// the window and the port's receive thread) as a share of one core while the data comes, the main
+// thread's share, the pane's repaints per second and the painted share of the pane, and, on a real
+// display, the X server's CPU time meanwhile. Afterwards the pane must hold every byte sent.
+//
+// With --xterm the same feeder drives picocom inside an 80x40 xterm on the same display, for
+// comparison (CPU of xterm and picocom together, and of the X server).
+//
+//   bench_terminal_steady [--seconds S] [--rates 10,100,1000] [--stamps off|on|both] [--piece-ms M]
+//                         [--preload MB] [--real] [--xterm] [--idle S]
+//   (--real and --xterm need a display, e.g. under xvfb-run -a; otherwise the window is offscreen)
+#include "bench/common/BenchSupport.h"
+#include "bench/terminal/TerminalBench.h"
+#include "editor/EditorEx.h"
+#include "serial/CommXEx.h"
+#include "terminal/main_u.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEvent>
+#include <QEventLoop>
+#include <QPaintEvent>
+#include <QProcess>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using pek::bench::Clock;
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// ---- the feeder process -------------------------------------------------------------------------
+
+// Writes the stream for rate bytes per second (in pieces every pieceMs), paced against the clock
+// so a late piece is made up by the next.
+std::uint64_t Feed(int master, const std::string& data, double rate, int pieceMs)
+{
+    timespec next{};
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    const auto start = Clock::now();
+    std::uint64_t sent = 0;
+    while (sent < data.size()) {
+        next.tv_nsec += long(pieceMs) * 1'000'000L;
+        while (next.tv_nsec >= 1'000'000'000L) {
+            next.tv_nsec -= 1'000'000'000L;
+            ++next.tv_sec;
+        }
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+        const auto due = std::min<std::uint64_t>(data.size(), std::uint64_t(rate * Seconds(Clock::now() - start)));
+        while (sent < due) {
+            const ssize_t w = ::write(master, data.data() + sent, due - sent);
+            if (w < 0) {
+                if (errno == EINTR) continue;
+                if (errno != EAGAIN) return sent;
+                pollfd p{master, POLLOUT, 0};
+                poll(&p, 1, 100);
+                continue;
+            }
+            sent += std::uint64_t(w);
+        }
+    }
+    return sent;
+}
+
+// Prints the port path, then on "go RATE SECONDS PIECEMS" feeds and answers "fed BYTES". Keeps
+// the pseudo-terminal until its input ends, so the reader is not cut off before it has read all.
+int FeederMain()
+{
+    pek::bench::Pty pty;
+    std::printf("%s\n", pty.path.c_str());
+    std::fflush(stdout);
+    std::string command;
+    while (std::getline(std::cin, command)) {
+        std::istringstream in(command);
+        std::string word;
+        double rate = 0, seconds = 0;
+        int pieceMs = 1;
+        in >> word >> rate >> seconds >> pieceMs;
+        if (word != "go" || rate <= 0) continue;
+        std::uint64_t lines = 0;
+        const std::string data = pek::bench::MakeStream(std::uint64_t(rate * seconds), &lines);
+        const std::uint64_t sent = Feed(pty.master, data, rate, std::max(1, pieceMs));
+        std::printf("fed %llu\n", static_cast<unsigned long long>(sent));
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+// ---- CPU time -----------------------------------------------------------------------------------
+
+double ProcessCpuS()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double ThreadCpuS()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// Fields of /proc/PID/stat after the command name: state is [0], ppid [1], utime [11], stime [12].
+std::vector<std::string> StatFields(long pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    const auto close = line.rfind(')');
+    std::vector<std::string> fields;
+    if (close == std::string::npos) return fields;
+    std::istringstream rest(line.substr(close + 2));
+    for (std::string f; rest >> f;) fields.push_back(f);
+    return fields;
+}
+
+std::string Comm(long pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(in, name);
+    return name;
+}
+
+double OtherProcessCpuS(long pid)
+{
+    const std::vector<std::string> f = StatFields(pid);
+    if (f.size() < 13) return 0;
+    return double(std::stoll(f[11]) + std::stoll(f[12])) / double(sysconf(_SC_CLK_TCK));
+}
+
+// Processes named name, optionally only children of parent.
+std::vector<long> FindProcesses(const std::string& name, long parent = 0)
+{
+    std::vector<long> found;
+    const QStringList entries = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& e : entries) {
+        bool number = false;
+        const long pid = e.toLong(&number);
+        if (!number || Comm(pid) != name) continue;
+        if (parent != 0) {
+            const std::vector<std::string> f = StatFields(pid);
+            if (f.size() < 2 || std::stol(f[1]) != parent) continue;
+        }
+        found.push_back(pid);
+    }
+    return found;
+}
+
+// The X server of this display, when it is an Xvfb on this machine.
+long FindXServer()
+{
+    const QString display = qEnvironmentVariable("DISPLAY");
+    if (display.isEmpty()) return 0;
+    for (const long pid : FindProcesses("Xvfb")) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline");
+        std::string args((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::replace(args.begin(), args.end(), '\0', ' ');
+        if ((args + " ").find(display.toStdString() + " ") != std::string::npos) return pid;
+    }
+    return 0;
+}
+
+// ---- one run ------------------------------------------------------------------------------------
+
+struct Feeder {
+    QProcess process;
+    std::string path;
+    bool Start()
+    {
+        process.start(QCoreApplication::applicationFilePath(), {"--feed"});
+        if (!process.waitForStarted(5000) || !process.waitForReadyRead(5000)) return false;
+        path = process.readLine().trimmed().toStdString();
+        return !path.empty();
+    }
+    void Go(double rate, double seconds, int pieceMs)
+    {
+        process.write(QStringLiteral("go %1 %2 %3\n").arg(rate).arg(seconds).arg(pieceMs).toUtf8());
+    }
+    // Serves events until the feeder has sent everything; its byte count, or nothing on failure.
+    std::optional<std::uint64_t> WaitFed(double timeoutS)
+    {
+        std::optional<std::uint64_t> fed;
+        QEventLoop loop;
+        const auto read = [&] {
+            while (process.canReadLine()) {
+                const QByteArray line = process.readLine().trimmed();
+                if (line.startsWith("fed ")) fed = line.mid(4).toULongLong();
+            }
+            if (fed) loop.quit();
+        };
+        const auto connection = QObject::connect(&process, &QProcess::readyReadStandardOutput, read);
+        QTimer::singleShot(int(timeoutS * 1000), &loop, &QEventLoop::quit);
+        read();
+        if (!fed) loop.exec();
+        QObject::disconnect(connection);
+        return fed;
+    }
+    ~Feeder()
+    {
+        process.closeWriteChannel();
+        if (!process.waitForFinished(5000)) process.kill();
+    }
+};
+
+// Serves events for ms, sleeping while there are none.
+void Settle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Counts the pane's paint events and the share of the pane they cover.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    double covered = 0;  // in whole panes
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            const auto* w = static_cast<QWidget*>(watched);
+            const double area = double(w->width()) * w->height();
+            double painted = 0;
+            for (const QRect& r : static_cast<QPaintEvent*>(event)->region()) painted += double(r.width()) * r.height();
+            ++paints;
+            if (area > 0) covered += painted / area;
+        }
+        return false;
+    }
+};
+
+struct Result {
+    std::string failure;
+    double seconds = 0;
+    double cpu = 0;         // share of one core, every thread of the measured processes
+    double mainThread = 0;  // share of one core
+    double paintsPerS = 0;
+    double paneShare = 0;   // painted share of the pane per paint
+    double barPaintsPerS = 0;
+    double server = -1;     // X server's share of one core; -1 without one
+    bool intact = false;
+    std::string check;
+};
+
+Result RunPek(double rate, bool stamps, double seconds, int pieceMs, std::uint64_t preloadBytes, long server, double idleS,
+             Result* idle)
+{
+    Result r;
+    Feeder feeder;
+    if (!feeder.Start()) {
+        r.failure = "the feeder did not start";
+        return r;
+    }
+    QTemporaryDir dir;
+    const std::string ini = dir.filePath("steady.ini").toStdString();
+    pek::bench::WriteSheetProfile(ini, feeder.path, stamps ? 1 : 0);
+    pek::TPekForm form(ini);
+    form.resize(1000, 700);
+    form.show();
+    form.LoadSheets();
+    pek::TCommXEx* port = form.SheetCount() > 0 ? form.SheetPort(0) : nullptr;
+    pek::TEditorEx* pane = form.SheetCount() > 0 ? form.SheetPane(0) : nullptr;
+    if (!port || !port->IsOpen() || !pane) {
+        r.failure = "the sheet's port did not open " + feeder.path;
+        return r;
+    }
+    // The user has clicked into the pane: its caret blinks.
+    form.activateWindow();
+    pane->setFocus();
+    if (preloadBytes > 0) {
+        // A pane that has been receiving for a while already.
+        std::uint64_t lines = 0;
+        pane->Model().AppendText(pek::bench::MakeStream(preloadBytes, &lines), true);
+        pane->Model().ScrollToEnd();
+    }
+    PaintCounter counter, bars;
+    pane->viewport()->installEventFilter(&counter);
+    pane->verticalScrollBar()->installEventFilter(&bars);
+    pane->horizontalScrollBar()->installEventFilter(&bars);
+    Settle(500);
+
+    const auto measure = [&](Result& m, const auto& during) {
+        counter.paints = 0;
+        counter.covered = 0;
+        bars.paints = 0;
+        const double cpu0 = ProcessCpuS(), main0 = ThreadCpuS(), server0 = server ? OtherProcessCpuS(server) : 0;
+        const auto t0 = Clock::now();
+        during();
+        m.seconds = Seconds(Clock::now() - t0);
+        m.cpu = (ProcessCpuS() - cpu0) / m.seconds;
+        m.mainThread = (ThreadCpuS() - main0) / m.seconds;
+        m.server = server ? (OtherProcessCpuS(server) - server0) / m.seconds : -1;
+        m.paintsPerS = counter.paints / m.seconds;
+        m.paneShare = counter.paints ? counter.covered / counter.paints : 0;
+        m.barPaintsPerS = bars.paints / m.seconds;
+    };
+    if (idle) measure(*idle, [&] { Settle(int(idleS * 1000)); });
+
+    std::optional<std::uint64_t> fed;
+    measure(r, [&] {
+        feeder.Go(rate, seconds, pieceMs);
+        fed = feeder.WaitFed(seconds * 3 + 30);
+    });
+    if (!fed) {
+        r.failure = "the feeder did not finish";
+        return r;
+    }
+    Settle(300);
+    std::uint64_t lines = 0;
+    std::string sent = pek::bench::MakeStream(std::uint64_t(rate * seconds), &lines);
+    const std::uint64_t fedSize = sent.size();
+    if (preloadBytes > 0) {
+        std::uint64_t preloaded = 0;
+        sent = pek::bench::MakeStream(preloadBytes, &preloaded) + sent;
+        lines += preloaded;
+    }
+    const pek::TEditorModel& model = pane->Model();
+    const long long paneLines = model.Lines().LineCount();
+    if (*fed != fedSize) {
+        r.check = "the feeder sent " + std::to_string(*fed) + " of " + std::to_string(fedSize) + " bytes";
+    } else if (stamps) {
+        r.intact = paneLines == static_cast<long long>(lines) + 1 && model.Lines().TextLength() > static_cast<long long>(sent.size());
+        r.check = std::to_string(paneLines) + " lines for " + std::to_string(lines);
+    } else {
+        r.intact = model.Text() == sent;
+        r.check = r.intact ? "pane text equals what was sent" : "PANE TEXT DIFFERS from what was sent";
+    }
+    return r;
+}
+
+Result RunXterm(double rate, double seconds, int pieceMs, long server)
+{
+    Result r;
+    Feeder feeder;
+    if (!feeder.Start()) {
+        r.failure = "the feeder did not start";
+        return r;
+    }
+    QProcess xterm;
+    xterm.start("xterm", {"-geometry", "80x40", "-e", "picocom", "-q", "-b", "115200", QString::fromStdString(feeder.path)});
+    if (!xterm.waitForStarted(5000)) {
+        r.failure = "xterm did not start";
+        return r;
+    }
+    const long xtermPid = long(xterm.processId());
+    std::vector<long> picocom;
+    for (int i = 0; i < 50 && picocom.empty(); ++i) {
+        Settle(100);
+        picocom = FindProcesses("picocom", xtermPid);
+    }
+    if (picocom.empty()) {
+        r.failure = "picocom did not start inside xterm";
+        return r;
+    }
+    Settle(1000);
+    const auto cpuOf = [&] { return OtherProcessCpuS(xtermPid) + OtherProcessCpuS(picocom.front()); };
+    const double cpu0 = cpuOf(), server0 = server ? OtherProcessCpuS(server) : 0;
+    const auto t0 = Clock::now();
+    feeder.Go(rate, seconds, pieceMs);
+    const std::optional<std::uint64_t> fed = feeder.WaitFed(seconds * 3 + 30);
+    r.seconds = Seconds(Clock::now() - t0);
+    r.cpu = (cpuOf() - cpu0) / r.seconds;
+    r.server = server ? (OtherProcessCpuS(server) - server0) / r.seconds : -1;
+    r.mainThread = -1;
+    r.intact = fed.has_value();
+    r.check = fed ? "fed " + std::to_string(*fed) + " bytes (what xterm shows is not checked)" : "the feeder did not finish";
+    xterm.terminate();
+    if (!xterm.waitForFinished(3000)) xterm.kill();
+    return r;
+}
+
+void PrintRow(const char* what, double rate, const Result& r)
+{
+    if (!r.failure.empty()) {
+        std::printf("  %-26s %6.0f KB/s  did not run: %s\n", what, rate / 1e3, r.failure.c_str());
+        return;
+    }
+    std::printf("  %-26s %6.0f KB/s  %6.1f %%", what, rate / 1e3, r.cpu * 100);
+    if (r.mainThread >= 0)
+        std::printf("  main %5.1f %%  %5.1f paints/s (%3.0f %% of the pane), scroll bars %5.1f/s", r.mainThread * 100, r.paintsPerS,
+                    r.paneShare * 100, r.barPaintsPerS);
+    else std::printf("  %71s", "");
+    if (r.server >= 0) std::printf("  X server %5.1f %%", r.server * 100);
+    std::printf("  %s\n", r.check.c_str());
+    std::fflush(stdout);
+}
+
+std::vector<double> ParseRates(const std::string& s)
+{
+    std::vector<double> rates;
+    std::istringstream in(s);
+    for (std::string item; std::getline(in, item, ',');)
+        if (const double kb = std::atof(item.c_str()); kb > 0) rates.push_back(kb * 1e3);
+    return rates;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && std::strcmp(argv[1], "--feed") == 0) return FeederMain();
+
+    double seconds = 10;
+    double idleS = 3;
+    int pieceMs = 1;
+    std::uint64_t preloadMB = 0;
+    std::string rates = "10,100,1000";
+    std::string stamps = "both";
+    bool real = false;
+    bool xterm = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool more = i + 1 < argc;
+        if (arg == "--seconds" && more) seconds = std::atof(argv[++i]);
+        else if (arg == "--idle" && more) idleS = std::atof(argv[++i]);
+        else if (arg == "--piece-ms" && more) pieceMs = std::atoi(argv[++i]);
+        else if (arg == "--preload" && more) preloadMB = std::strtoull(argv[++i], nullptr, 10);
+        else if (arg == "--rates" && more) rates = argv[++i];
+        else if (arg == "--stamps" && more) stamps = argv[++i];
+        else if (arg == "--real") real = true;
+        else if (arg == "--xterm") xterm = true;
+        else {
+            std::printf("usage: bench_terminal_steady [--seconds S] [--rates 10,100,1000] [--stamps off|on|both] "
+                        "[--piece-ms M] [--preload MB] [--real] [--xterm] [--idle S]\n");
+            return arg == "--help" ? 0 : 2;
+        }
+    }
+    if (!real) qputenv("QT_QPA_PLATFORM", "offscreen");
+    else if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+        std::printf("--real needs a display (run under xvfb-run -a)\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    const long server = real || xterm ? FindXServer() : 0;
+
+    std::printf("steady receive, %.0f s per rate, pieces every %d ms, %s window (%s)%s%s\n", seconds, pieceMs,
+                real ? "real" : "offscreen", qPrintable(QGuiApplication::platformName()),
+                server ? ", X server CPU from /proc" : "",
+                preloadMB ? qPrintable(QStringLiteral(", the pane holding %1 MB already").arg(preloadMB)) : "");
+    std::printf("  CPU: this process, every thread, as a share of one core while the data comes\n");
+    bool ok = true;
+    bool idleShown = false;
+    for (const bool on : {false, true}) {
+        if ((on && stamps == "off") || (!on && stamps == "on")) continue;
+        std::printf("\nPek, time stamps %s:\n", on ? "on" : "off");
+        for (const double rate : ParseRates(rates)) {
+            Result idle;
+            const Result r = RunPek(rate, on, seconds, pieceMs, preloadMB * 1'000'000ull, server, idleS, idleShown || idleS <= 0 ? nullptr : &idle);
+            if (!idleShown && idleS > 0 && r.failure.empty()) {
+                std::printf("  %-26s %11s  %6.1f %%  main %5.1f %%  %5.1f paints/s", "idle, port open, focused", "",
+                            idle.cpu * 100, idle.mainThread * 100, idle.paintsPerS);
+                if (idle.server >= 0) std::printf("                       X server %5.1f %%", idle.server * 100);
+                std::printf("\n");
+                idleShown = true;
+            }
+            PrintRow(on ? "Pek, stamps on" : "Pek, stamps off", rate, r);
+            ok = ok && r.failure.empty() && r.intact;
+        }
+    }
+    if (xterm) {
+        std::printf("\npicocom inside xterm 80x40 (CPU of both processes):\n");
+        for (const double rate : ParseRates(rates)) PrintRow("xterm + picocom", rate, RunXterm(rate, seconds, pieceMs, server));
+    }
+    return ok ? 0 : 1;
+}
