@@ -13,6 +13,9 @@
 #include <QPainter>
 #include <QTimer>
 #include <QScrollBar>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -38,6 +41,46 @@ public:
     void SetText(const std::string& cp932) override { QGuiApplication::clipboard()->setText(Cp932ToQString(cp932)); }
 };
 
+// A scroll bar that repaints only when what it shows changes: a pane receiving text moves its
+// range and value with every refresh while the thumb mostly stays on the same pixels.
+class TQuietScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        const Look look{style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                        minimum() < maximum(), value() > minimum(), value() < maximum()};
+        if (change == SliderOrientationChange || look != look_) QScrollBar::sliderChange(change);
+        look_ = look;
+    }
+
+private:
+    struct Look {
+        QRect slider;
+        bool range = false, up = false, down = false;  // the arrows look disabled at the ends
+        bool operator==(const Look&) const = default;
+    };
+    Look look_;
+};
+
+// Qt hands a fill of more than about a hundred scanlines under a clip to worker threads, and
+// waking them costs more than the fill: bands of a few rows stay on this thread.
+void FillInBands(QPainter& painter, const QRegion& region, const QRect& within, const QColor& color)
+{
+    constexpr int kBand = 64;
+    for (const QRect& r : region) {
+        const QRect c = r & within;
+        for (int y = c.top(); y <= c.bottom(); y += kBand)
+            painter.fillRect(QRect(c.left(), y, c.width(), std::min(kBand, c.bottom() + 1 - y)), color);
+    }
+}
+
+constexpr qint64 kFrameMs = 16;  // a screen refresh: painting more often only takes time from reading
+
 // The pane font "Terminal" is a Windows bitmap font; a CJK monospace font draws the same grid.
 QString FamilyFor(const std::string& name)
 {
@@ -56,10 +99,17 @@ TEditor::TEditor(QWidget* parent)
     model_->OnChange = [this] { ModelChanged(); };
     blink_ = new QTimer(this);  // owned by this control
     connect(blink_, &QTimer::timeout, this, [this] { Blink(); });
+    frame_ = new QTimer(this);  // owned by this control
+    frame_->setSingleShot(true);
+    connect(frame_, &QTimer::timeout, this, [this] { Refresh(); });
+    setVerticalScrollBar(new TQuietScrollBar(Qt::Vertical));  // owned by this control
+    setHorizontalScrollBar(new TQuietScrollBar(Qt::Horizontal));
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setAutoFillBackground(false);
+    // Every paint fills what it paints; the pixels can then be scrolled rather than painted again.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     SetProperties(TEditorProps{});
 }
 
@@ -289,26 +339,99 @@ void TEditor::ModelChanged()
         caretShown_ = true;
         caretMoved_ = true;
     }
-    // The scroll bars follow once per pass of the event loop: a flood of appends must not queue
-    // an event per chunk.
-    if (syncPending_) return;  // the repaint asked for below has not happened yet
+    changed_ = true;
+    // Scroll bars and pixels follow at most once a frame: a flood of appends must not queue an
+    // event per chunk, nor paint more often than a screen shows.
+    if (syncPending_) return;
     syncPending_ = true;
     QMetaObject::invokeMethod(this, [this] {
         syncPending_ = false;
-        SyncScrollBars();
+        ScheduleRefresh();
     }, Qt::QueuedConnection);
-    // A flood changes the text hundreds of times a second; painting more often than a screen
-    // refreshes only takes time from reading. The last change is always painted.
-    constexpr qint64 frameMs = 16;
-    if (!lastPaint_.isValid() || lastPaint_.elapsed() >= frameMs) {
-        viewport()->update();
-    } else if (!paintPending_) {
-        paintPending_ = true;
-        QTimer::singleShot(int(frameMs - lastPaint_.elapsed()), this, [this] {
-            paintPending_ = false;
-            viewport()->update();
-        });
+}
+
+void TEditor::ScheduleRefresh()
+{
+    if (frame_->isActive()) return;
+    const qint64 since = lastRefresh_.isValid() ? lastRefresh_.elapsed() : kFrameMs;
+    if (since >= kFrameMs) Refresh();
+    else frame_->start(int(kFrameMs - since));
+}
+
+TEditor::TShown TEditor::Shown() const
+{
+    TShown s;
+    s.valid = true;
+    s.topRow = model_->TopRow();
+    s.topCol = model_->TopCol();
+    s.left = LeftAreaWidth();
+    s.size = viewport()->size();
+    s.caretRow = model_->Row();
+    s.caret = model_->CaretPos();
+    s.anchor = model_->AnchorPos();
+    s.mode = model_->SelectionMode();
+    if (model_->Selected() && s.mode == TSelectionMode::smBox) {
+        const TEditorModel::TBoxRect box = model_->BoxRect();
+        s.boxFirstRow = box.firstRow;
+        s.boxLastRow = box.lastRow;
+        s.boxFirstCol = box.firstCol;
+        s.boxEndCol = box.endCol;
     }
+    s.hitPos = model_->HitPos();
+    s.hitLength = model_->HitSelLength();
+    s.find = model_->FindString();
+    s.options = model_->ExSearchOptions();
+    s.paren = props_.ExMarks.ParenMark.Visible ? model_->MatchingBrackets() : std::pair{TTextPos{-1, 0}, TTextPos{-1, 0}};
+    return s;
+}
+
+// Whether only the rows, the caret and the bracket marks can differ between a and b.
+bool TEditor::SameView(const TShown& a, const TShown& b)
+{
+    const bool selection = a.anchor != a.caret || b.anchor != b.caret;
+    if (selection && (a.anchor != b.anchor || a.caret != b.caret || a.mode != b.mode || a.boxFirstRow != b.boxFirstRow ||
+                      a.boxLastRow != b.boxLastRow || a.boxFirstCol != b.boxFirstCol || a.boxEndCol != b.boxEndCol))
+        return false;
+    return a.valid && b.valid && a.topCol == b.topCol && a.left == b.left && a.size == b.size && a.hitPos == b.hitPos &&
+           a.hitLength == b.hitLength && a.find == b.find && a.options == b.options;
+}
+
+void TEditor::Refresh()
+{
+    frame_->stop();
+    lastRefresh_.start();
+    changed_ = false;
+    SyncScrollBars();
+    const long long changedLine = model_->FirstChangedLine();
+    model_->ClearChangedLines();
+    const TShown now = Shown();
+    const TShown was = std::exchange(shown_, now);
+    const int top = props_.Ruler ? cellH_ : 0;
+    const QRect text(0, top, viewport()->width(), viewport()->height() - top);
+    const long long rowsShown = text.height() / cellH_ + 1;
+    const long long shift = now.topRow - was.topRow;
+    if (!SameView(was, now) || shift <= -rowsShown || shift >= rowsShown) {
+        viewport()->repaint();
+        return;
+    }
+    // The rows that stay in view keep their pixels; the rows whose text changed, those that
+    // scrolled into view and those the caret or a bracket mark left or went to are painted.
+    if (shift != 0) viewport()->scroll(0, int(-shift * cellH_), text);
+    QRegion dirty;
+    const auto rows = [&](long long first, long long end) {
+        first = std::max(first, now.topRow);
+        end = std::min(end, now.topRow + rowsShown);
+        if (first < end) dirty += QRect(0, top + int(first - now.topRow) * cellH_, text.width(), int(end - first) * cellH_);
+    };
+    if (shift > 0) rows(now.topRow + rowsShown - shift - 1, now.topRow + rowsShown);
+    if (shift < 0) rows(now.topRow, now.topRow - shift + 1);
+    const TEditorLines& lines = model_->Lines();
+    if (changedLine < lines.LineCount()) rows(lines.FirstRowOfLine(changedLine), now.topRow + rowsShown);
+    for (const long long row : {was.caretRow, now.caretRow}) rows(row, row + 1);
+    for (const auto& marks : {was.paren, now.paren})
+        for (const TTextPos& at : {marks.first, marks.second})
+            if (at.line >= 0 && at.line < lines.LineCount()) rows(lines.RowOfPos(at), lines.RowOfPos(at) + 1);
+    if (!dirty.isEmpty()) viewport()->repaint(dirty);
 }
 
 void TEditor::SyncScrollBars()
@@ -317,11 +440,14 @@ void TEditor::SyncScrollBars()
     syncing_ = true;
     const long long rows = model_->Lines().RowCount();
     QScrollBar* v = verticalScrollBar();
+    QScrollBar* h = horizontalScrollBar();
+    // The bars' signals only tell the area what it set itself: the policies are always on or always
+    // off, and a range change would relayout and repaint both bars on every refresh.
+    const QSignalBlocker quietV(v), quietH(h);
     v->setRange(0, int(std::min<long long>(INT_MAX, std::max<long long>(0, rows - 1))));
     v->setPageStep(int(std::min<long long>(INT_MAX, model_->RowCount())));
     v->setValue(int(std::min<long long>(INT_MAX, model_->TopRow())));
     const int width = model_->WordWrap() ? model_->WrapByte() : std::max(maxCols_, model_->Col() + 1);
-    QScrollBar* h = horizontalScrollBar();
     h->setRange(0, std::max(0, width - model_->ColCount() + 1));
     h->setPageStep(model_->ColCount());
     h->setValue(model_->TopCol());
@@ -404,11 +530,15 @@ void TEditor::PaintOverlay(QPainter&) {}
 
 void TEditor::paintEvent(QPaintEvent* event)
 {
-    lastPaint_.start();
-    QPainter painter(viewport());
     const QRect area = viewport()->rect();
-    const QRect dirty = event->rect();  // a blinking caret repaints only its own cell
-    painter.fillRect(area, ToQColor(props_.Color));
+    const QRegion& dirty = event->region();  // a blinking caret repaints only its own cell
+    if (changed_ || model_->Lines().Updating() || model_->FirstChangedLine() < model_->Lines().LineCount()) {
+        // Painted as the text is now, not as the last refresh left it: the next refresh cannot go
+        // by the pixels there.
+        shown_.valid = false;
+    }
+    QPainter painter(viewport());
+    FillInBands(painter, dirty, area, ToQColor(props_.Color));
     const TEditorLines& lines = model_->Lines();
     const TWrapLayout& layout = lines.Layout();
     const int left = LeftAreaWidth();
@@ -482,7 +612,7 @@ void TEditor::paintEvent(QPaintEvent* event)
                 if (row < topRow) continue;
                 if (row >= topRow + rowsShown) break;
                 const int y = top + int(row - topRow) * cellH_;
-                if (y + cellH_ <= dirty.top() || y > dirty.bottom()) continue;
+                if (!dirty.intersects(QRect(0, y, area.width(), cellH_))) continue;
                 const uint32_t rowBg = RowBackground(row, caretRow);
                 if (rowBg != clNone) painter.fillRect(QRect(left, y, area.width() - left, cellH_), ToQColor(rowBg));
                 int col = 0;
@@ -632,7 +762,7 @@ void TEditor::paintEvent(QPaintEvent* event)
 
     // Left area: mark images and line numbers.
     if (props_.Leftbar || props_.Imagebar) {
-        painter.fillRect(QRect(0, top, left - 2, area.height()), ToQColor(props_.Color).lighter(150));
+        FillInBands(painter, dirty, QRect(0, top, left - 2, area.height()), ToQColor(props_.Color).lighter(150));
         painter.setFont(qfont_);
         painter.setPen(ToQColor(textColor));
         for (long long r = topRow; r < std::min(topRow + rowsShown, lines.RowCount()); ++r) {
@@ -814,6 +944,7 @@ void TEditor::Blink()
     // A caret that has just moved stays on for a whole period, so it can be followed.
     caretShown_ = caretMoved_ || !caretShown_;
     caretMoved_ = false;
+    if (changed_) return;  // the coming refresh paints the caret's row
     viewport()->update(CaretRect().adjusted(0, 0, cellW_, 0));  // wide enough for the overwrite caret
 }
 
@@ -941,15 +1072,19 @@ uint32_t TEditorEx::RowBackground(long long row, long long caretRow) const
 void TEditorEx::PaintOverlay(QPainter& painter)
 {
     if (props_.VerticalLines.empty()) return;
-    QPen pen(QColor(128, 128, 128));
-    pen.setStyle(Qt::DotLine);
-    painter.setPen(pen);
+    painter.setPen(QColor(128, 128, 128));
     const int left = LeftAreaWidth();
+    // Dotted every third pixel counted from the top of the text, so rows scrolled as pixels
+    // match rows painted afresh.
+    const int height = viewport()->height();
+    const int phase = int((TopRow() % 3) * (CellHeight() % 3) % 3);
+    QVector<QPoint> dots;
     for (const int c : props_.VerticalLines) {
         if (c < TopCol() || c - TopCol() > ColCount() + 1) continue;
         const int x = left + (c - TopCol()) * CellWidth();
-        painter.drawLine(x, 0, x, viewport()->height());
+        for (int y = (3 - phase) % 3; y < height; y += 3) dots.push_back({x, y});
     }
+    painter.drawPoints(dots.data(), int(dots.size()));
 }
 
 }  // namespace pek

@@ -9,12 +9,14 @@
 #include <QHash>
 #include <QPoint>
 #include <QRawFont>
+#include <QSize>
 
 #include <array>
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "editor/EditorModel.h"
@@ -188,6 +190,8 @@ private:
     void ApplyFont();
     void ApplyModelProperties(const TEditorProps& props);
     void ModelChanged();
+    void ScheduleRefresh();
+    void Refresh();
     void SyncScrollBars();
     void UpdateExtent();
     void KeyPressed(std::string key);
@@ -206,8 +210,31 @@ private:
     int maxCols_ = 0;
     bool syncing_ = false;
     bool syncPending_ = false;
-    bool paintPending_ = false;  // a throttled repaint is scheduled
-    QElapsedTimer lastPaint_;
+    // What the pane shows once painted: a refresh compares it with the model to scroll the pixels
+    // already there and repaint only the rows that changed.
+    struct TShown {
+        bool valid = false;
+        long long topRow = 0;
+        int topCol = 0;
+        int left = 0;
+        QSize size;
+        long long caretRow = 0;
+        TTextPos caret, anchor;
+        TSelectionMode mode = TSelectionMode::smNormal;
+        long long boxFirstRow = 0, boxLastRow = 0;
+        int boxFirstCol = 0, boxEndCol = 0;
+        TTextPos hitPos;
+        long long hitLength = 0;
+        std::string find;
+        TSearchOptions options = 0;
+        std::pair<TTextPos, TTextPos> paren;
+    };
+    TShown Shown() const;
+    static bool SameView(const TShown& a, const TShown& b);
+    TShown shown_;
+    bool changed_ = false;         // the model changed since the last refresh
+    QTimer* frame_ = nullptr;      // the next refresh, when the last one was less than a frame ago
+    QElapsedTimer lastRefresh_;
     bool mouseSelecting_ = false;
     int wheelRest_ = 0;  // wheel angle not yet a whole notch
     QTimer* blink_ = nullptr;

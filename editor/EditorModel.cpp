@@ -56,6 +56,7 @@ void TEditorModel::AttachLines(std::shared_ptr<TEditorLines> lines)
     hitLength_ = 0;
     statesValid_ = 0;
     matchCache_.clear();
+    firstChanged_ = 0;
     Changed();
 }
 
@@ -74,6 +75,8 @@ TTextPos TEditorModel::AdjustPos(TTextPos pos, const TLinesChange& change) const
 
 void TEditorModel::OnLinesChanged(const TLinesChange& change)
 {
+    if (change.kind != TLinesChange::UpdateEnded)
+        firstChanged_ = std::min(firstChanged_, change.kind == TLinesChange::Edit ? change.from.line : 0);
     switch (change.kind) {
     case TLinesChange::Edit:
         caret_ = AdjustPos(caret_, change);
@@ -776,6 +779,7 @@ void TEditorModel::SetHighlightRules(const THighlightRules& rules)
     highlighter_.SetRules(rules);
     statesValid_ = 0;
     lineStates_.clear();
+    firstChanged_ = 0;
     Changed();
 }
 

@@ -44,6 +44,10 @@ public:
 
     // Called after any change that needs a repaint (deferred while the lines are being updated).
     std::function<void()> OnChange;
+    // The first line whose text, rows, marks or highlighting changed since the last
+    // ClearChangedLines(), LineCount() or more when none did: a view repaints from there on.
+    long long FirstChangedLine() const { return firstChanged_; }
+    void ClearChangedLines() { firstChanged_ = kNoChangedLine; }
 
     // Text conveniences.
     std::string Text() const { return lines_->Text(); }
@@ -203,8 +207,10 @@ private:
     // Matches that start in lines [first, first + count); they may run on into later lines.
     std::vector<TTextMatch> MatchesStartingIn(long long first, long long count) const;
 
+    static constexpr long long kNoChangedLine = 0x7FFFFFFFFFFFFFFFLL;
     std::shared_ptr<TEditorLines> lines_;
     int subscription_ = 0;
+    long long firstChanged_ = 0;
     TTextPos caret_, anchor_;
     int preferredCol_ = -1;
     int caretColWish_ = 0, anchorColWish_ = 0;  // box selection columns, which may lie past a line end

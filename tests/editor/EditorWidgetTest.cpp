@@ -8,7 +8,10 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
+#include <QScreen>
 #include <QWheelEvent>
+
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -154,8 +157,7 @@ TEST_F(EditorWidget, WheelEventsGoToTheOwnerFirst)
     handle = false;
     wheel(-120);
     EXPECT_EQ(editor.TopRow(), QApplication::wheelScrollLines());
-    QApplication::processEvents();
-    EXPECT_EQ(editor.verticalScrollBar()->value(), QApplication::wheelScrollLines());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return editor.verticalScrollBar()->value() == QApplication::wheelScrollLines(); }, 1000));
     wheel(120);
     EXPECT_EQ(ups, 1);
     EXPECT_EQ(editor.TopRow(), 0);
@@ -219,12 +221,47 @@ TEST_F(EditorWidget, ScrollBarMovesTheTopRow)
     std::string text;
     for (int i = 0; i < 100; ++i) text += "x\r\n";
     editor.SetText(text);
-    QApplication::processEvents();  // the bars follow the text once per pass of the event loop
+    // The bars follow the text at the next refresh.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return editor.verticalScrollBar()->maximum() == 100; }, 1000));
     editor.verticalScrollBar()->setValue(40);
     EXPECT_EQ(editor.TopRow(), 40);
     editor.SetTopRow(10);
-    QApplication::processEvents();
-    EXPECT_EQ(editor.verticalScrollBar()->value(), 10);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return editor.verticalScrollBar()->value() == 10; }, 1000));
+}
+
+TEST_F(EditorWidget, TextAddedInSmallPiecesIsOnScreenAfterARefresh)
+{
+    // What the screen holds after the pane scrolled its pixels and repainted some rows must be
+    // what a paint of the whole pane gives, one refresh after any change.
+    const int flash = QApplication::cursorFlashTime();
+    QApplication::setCursorFlashTime(0);  // a caret that stays on, so both show it
+    editor.clearFocus();
+    editor.setFocus();
+    editor.SetLeftbar(true);
+    editor.SetVerticalLines({12});
+    const auto onScreen = [&] {
+        const QRect v = editor.viewport()->geometry();
+        return editor.screen()->grabWindow(editor.winId(), v.x(), v.y(), v.width(), v.height()).toImage().convertToFormat(QImage::Format_RGB32);
+    };
+    const std::vector<std::string> pieces = {"ab", "c\r", "\n", "x(y)z\r\n", "\x82\xa0\x82", "\xa2 ", "long line " + std::string(90, 'w'), "\r\n\r\n", "]"};
+    std::mt19937 random(17);
+    for (int round = 0; round < 40; ++round) {
+        for (int step = 0; step < 1 + int(random() % 12); ++step) {
+            const std::string& piece = pieces[random() % pieces.size()];
+            switch (random() % 8) {
+            case 0: editor.SetTopRow(long(random() % uint32_t(editor.Model().Lines().RowCount()))); break;
+            case 1: editor.SetCaret(long(random() % uint32_t(editor.Model().Lines().RowCount())), int(random() % 6)); break;
+            case 2: editor.AppendText(piece); break;  // the caret stays where it is
+            default:
+                editor.AppendText(piece, true);
+                editor.ScrollToEnd();
+            }
+        }
+        QTest::qWait(20);
+        QApplication::processEvents();
+        ASSERT_TRUE(onScreen() == editor.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32)) << "round " << round;
+    }
+    QApplication::setCursorFlashTime(flash);
 }
 
 TEST_F(EditorWidget, PaintsTextSelectionAndMarkedRows)
