@@ -47,15 +47,22 @@ class TQuietScrollBar : public QScrollBar {
 public:
     using QScrollBar::QScrollBar;
 
+    // Range, page and value at once: the thumb is judged where it ends up, not on the way.
+    void Set(int maximum, int pageStep, int value)
+    {
+        setting_ = true;
+        setRange(0, maximum);
+        setPageStep(pageStep);
+        setValue(value);
+        setting_ = false;
+        if (LookChanged()) update();
+    }
+
 protected:
     void sliderChange(SliderChange change) override
     {
-        QStyleOptionSlider option;
-        initStyleOption(&option);
-        const Look look{style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
-                        minimum() < maximum(), value() > minimum(), value() < maximum()};
-        if (change == SliderOrientationChange || look != look_) QScrollBar::sliderChange(change);
-        look_ = look;
+        if (setting_) return;
+        if (LookChanged() || change == SliderOrientationChange) QScrollBar::sliderChange(change);
     }
 
 private:
@@ -64,8 +71,25 @@ private:
         bool range = false, up = false, down = false;  // the arrows look disabled at the ends
         bool operator==(const Look&) const = default;
     };
+    bool LookChanged()
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        const Look look{style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                        minimum() < maximum(), value() > minimum(), value() < maximum()};
+        return std::exchange(look_, look) != look;
+    }
     Look look_;
+    bool setting_ = false;
 };
+
+void SetScrollBar(QScrollBar* bar, int maximum, int pageStep, int value)
+{
+    if (auto* quiet = dynamic_cast<TQuietScrollBar*>(bar)) return quiet->Set(maximum, pageStep, value);
+    bar->setRange(0, maximum);
+    bar->setPageStep(pageStep);
+    bar->setValue(value);
+}
 
 // Qt hands a fill of more than about a hundred scanlines under a clip to worker threads, and
 // waking them costs more than the fill: bands of a few rows stay on this thread.
@@ -444,13 +468,10 @@ void TEditor::SyncScrollBars()
     // The bars' signals only tell the area what it set itself: the policies are always on or always
     // off, and a range change would relayout and repaint both bars on every refresh.
     const QSignalBlocker quietV(v), quietH(h);
-    v->setRange(0, int(std::min<long long>(INT_MAX, std::max<long long>(0, rows - 1))));
-    v->setPageStep(int(std::min<long long>(INT_MAX, model_->RowCount())));
-    v->setValue(int(std::min<long long>(INT_MAX, model_->TopRow())));
+    SetScrollBar(v, int(std::min<long long>(INT_MAX, std::max<long long>(0, rows - 1))), int(std::min<long long>(INT_MAX, model_->RowCount())),
+                 int(std::min<long long>(INT_MAX, model_->TopRow())));
     const int width = model_->WordWrap() ? model_->WrapByte() : std::max(maxCols_, model_->Col() + 1);
-    h->setRange(0, std::max(0, width - model_->ColCount() + 1));
-    h->setPageStep(model_->ColCount());
-    h->setValue(model_->TopCol());
+    SetScrollBar(h, std::max(0, width - model_->ColCount() + 1), model_->ColCount(), model_->TopCol());
     syncing_ = false;
 }
 
