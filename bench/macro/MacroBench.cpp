@@ -99,6 +99,13 @@ public:
         ++mainCalls;
         return sheet == 0 ? const_cast<pek::TCommXEx*>(&port_) : nullptr;
     }
+    std::shared_ptr<pek::TCommXEx> SheetPortShared(int sheet) const override
+    {
+        // The bench's port outlives every run: a view without ownership.
+        pek::TCommXEx* port = SheetPort(sheet);
+        return port ? std::shared_ptr<pek::TCommXEx>(std::shared_ptr<void>(), port) : nullptr;
+    }
+    void LogStateChanged() override {}
     void ShowText(int, std::string_view text, bool) override
     {
         pane_.AppendText(text, true);
