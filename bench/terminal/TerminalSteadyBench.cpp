@@ -193,11 +193,12 @@ long FindXServer()
 struct Feeder {
     QProcess process;
     std::string path;
-    bool Start()
+    template <typename R>
+    bool Start(R& result)
     {
         process.start(QCoreApplication::applicationFilePath(), {"--feed"});
-        if (!process.waitForStarted(5000) || !process.waitForReadyRead(5000)) return false;
-        path = process.readLine().trimmed().toStdString();
+        if (process.waitForStarted(5000) && process.waitForReadyRead(5000)) path = process.readLine().trimmed().toStdString();
+        if (path.empty()) result.failure = "the feeder did not start";
         return !path.empty();
     }
     void Go(double rate, double seconds, int pieceMs)
@@ -275,10 +276,7 @@ Result RunPek(double rate, bool stamps, double seconds, int pieceMs, std::uint64
 {
     Result r;
     Feeder feeder;
-    if (!feeder.Start()) {
-        r.failure = "the feeder did not start";
-        return r;
-    }
+    if (!feeder.Start(r)) return r;
     QTemporaryDir dir;
     const std::string ini = dir.filePath("steady.ini").toStdString();
     pek::bench::WriteSheetProfile(ini, feeder.path, stamps ? 1 : 0);
@@ -360,10 +358,7 @@ Result RunXterm(double rate, double seconds, int pieceMs, long server)
 {
     Result r;
     Feeder feeder;
-    if (!feeder.Start()) {
-        r.failure = "the feeder did not start";
-        return r;
-    }
+    if (!feeder.Start(r)) return r;
     QProcess xterm;
     xterm.start("xterm", {"-geometry", "80x40", "-e", "picocom", "-q", "-b", "115200", QString::fromStdString(feeder.path)});
     if (!xterm.waitForStarted(5000)) {
