@@ -8,9 +8,9 @@
 
 namespace pek {
 
-const std::vector<ActionSpec>& WindowActionTable()
+const std::vector<ActionEntry>& WindowActionTable()
 {
-    static const std::vector<ActionSpec> table{
+    static const std::vector<ActionEntry> table{
         {"FileOpenComAct", "新しくポートを開く(&N)...", "", "ファイル(&F)", false, false},
         {"FileOpenAct", "ファイルを開く(&O)...", "Ctrl+O", "ファイル(&F)", true, false},
         {"FileCloseToNewAct", "ファイルを閉じて初期化(&C)", "", "ファイル(&F)", false, false},
@@ -50,11 +50,11 @@ const std::vector<ActionSpec>& WindowActionTable()
 
 WindowActions::WindowActions(QObject* owner) : owner_(owner)
 {
-    for (const ActionSpec& spec : WindowActionTable()) {
-        auto* action = new QAction(Ui(spec.caption), owner_);
-        action->setObjectName(spec.name);
-        if (*spec.shortcut) action->setShortcut(QKeySequence(spec.shortcut));
-        action->setCheckable(spec.checkable);
+    for (const ActionEntry& entry : WindowActionTable()) {
+        auto* action = new QAction(Ui(entry.caption), owner_);
+        action->setObjectName(entry.name);
+        if (*entry.shortcut) action->setShortcut(QKeySequence(entry.shortcut));
+        action->setCheckable(entry.checkable);
         action->setEnabled(false);
         actions_.push_back(action);
     }
@@ -82,11 +82,11 @@ void WindowActions::FillMenuBar(QMenuBar& bar) const
     const char* current = nullptr;
     const auto& table = WindowActionTable();
     for (size_t i = 0; i < table.size(); ++i) {
-        const ActionSpec& spec = table[i];
-        if (!current || std::string_view(current) != spec.menu) {
-            menu = bar.addMenu(Ui(spec.menu));
-            current = spec.menu;
-        } else if (spec.separatorBefore) {
+        const ActionEntry& entry = table[i];
+        if (!current || std::string_view(current) != entry.menu) {
+            menu = bar.addMenu(Ui(entry.menu));
+            current = entry.menu;
+        } else if (entry.separatorBefore) {
             menu->addSeparator();
         }
         menu->addAction(actions_[i]);

@@ -13,7 +13,7 @@ class QMenuBar;
 
 namespace pek {
 
-struct ActionSpec {
+struct ActionEntry {
     const char* name;      // the action's fixed name, also its object name
     const char* caption;   // UTF-8
     const char* shortcut;  // empty for none
@@ -23,7 +23,7 @@ struct ActionSpec {
 };
 
 // Every action of the main window, in menu order.
-const std::vector<ActionSpec>& WindowActionTable();
+const std::vector<ActionEntry>& WindowActionTable();
 
 class WindowActions {
 public:
