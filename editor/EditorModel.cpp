@@ -83,7 +83,8 @@ void TEditorModel::OnLinesChanged(const TLinesChange& change)
         anchor_ = AdjustPos(anchor_, change);
         if (hitLength_ > 0 && change.from.line <= hitPos_.line + matcher_->SpanLines()) hitLength_ = 0;
         statesValid_ = std::min(statesValid_, change.from.line + 1);
-        std::erase_if(matchCache_, [&](const auto& entry) { return entry.first >= change.from.line; });
+        // A match may run into the edited line from the lines above it.
+        matchCache_.erase(matchCache_.lower_bound(change.from.line - matcher_->SpanLines()), matchCache_.end());
         break;
     case TLinesChange::Reset:
         caret_ = anchor_ = TTextPos{};

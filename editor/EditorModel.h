@@ -3,10 +3,10 @@
 // state and the editing operations. No widget: the Qt control is a thin view on this.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "editor/EditorLines.h"
@@ -238,7 +238,7 @@ private:
     bool matcherPrepared_ = false;  // for matcherKey_ and matcherOptions_, even when that failed
     bool matcherOk_ = false;
     std::unique_ptr<TLineMatcher> matcher_;
-    std::unordered_map<long long, std::vector<TLineMatch>> matchCache_;
+    std::map<long long, std::vector<TLineMatch>> matchCache_;  // by line, so an edit drops the lines from it on
 };
 
 }  // namespace pek

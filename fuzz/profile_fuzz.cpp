@@ -1,6 +1,7 @@
 // The settings file: whatever the file holds, every key reads, one write changes that key alone,
 // and a refused write leaves the file as it was.
 #include "FuzzSupport.h"
+#include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "platform/Profile.h"
 
@@ -76,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size)
         // the written and erased names from the others.
         for (size_t i = 0; i < s.size(); ++i) {
             const auto c = static_cast<unsigned char>(s[i]);
-            if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ++i;
+            if (pek::IsDBCSLeadByte(c)) ++i;
             else if (c >= 'A' && c <= 'Z') s[i] = char(c + 32);
         }
         return s;

@@ -5,10 +5,12 @@
 #include "macro/MacroCore.h"
 #include "macro/MacroLua_u.h"
 #include "macro/macrothread_u.h"
+#include "platform/CharClass.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "serial/CommXEx.h"
+#include "terminal/PaneFiles.h"
 #include "terminal/ReceiveText.h"
 #include "terminal/TerminalHost.h"
 
@@ -119,7 +121,7 @@ int ScriptLogStart(lua_State* L)
     if (n > 5 || (n >= 1 && !IsText(L, 1))) ArgError(L, "LogStart");
     for (int i = 2; i <= n; ++i)
         if (lua_type(L, i) != LUA_TBOOLEAN) ArgError(L, "LogStart");
-    const std::string name = n >= 1 ? TerminalText(L, 1) : "Pek" + LocalStamp() + ".log";
+    const std::string name = n >= 1 ? TerminalText(L, 1) : DefaultLogName(std::time(nullptr));
     const auto option = [&](int i, bool byDefault) { return n >= i ? lua_toboolean(L, i) != 0 : byDefault; };
     const bool rcv = option(2, true), trs = option(3, true), msg = option(4, true), bin = option(5, false);
     return ScriptGuard(L, [&] {
@@ -266,8 +268,7 @@ int ScriptCharCount(lua_State* L)
     if (lua_gettop(L) != 1 || !IsText(L, 1)) ArgError(L, "CharCount");
     const std::string s = TerminalText(L, 1);
     lua_Integer count = 0;
-    for (std::size_t i = 0; i < s.size(); ++count)
-        i += IsDBCSLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+    for (std::size_t i = 0; i < s.size(); ++count) i += CharLenAt(s, i);
     lua_pushinteger(L, count);
     return 1;
 }

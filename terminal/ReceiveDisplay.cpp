@@ -23,7 +23,8 @@ PaneAppend::PaneAppend(TEditorModel& pane, TCommXEx* port, bool log, const LogWr
 
 void PaneAppend::Add(std::string_view text)
 {
-    const std::string prefix = TimeStampPrefix(timeTyp_, timeGetTime(), std::time(nullptr));
+    // Without stamps (the usual case) no clock is read for a chunk.
+    const std::string prefix = timeTyp_ == 0 ? std::string() : TimeStampPrefix(timeTyp_, timeGetTime(), std::time(nullptr));
     stamper_.Add(text, prefix, text_);
 }
 
@@ -78,6 +79,11 @@ std::vector<std::string> LineErrorMessages(std::int32_t errorState)
 ReceiveDisplay::ReceiveDisplay(FindTarget find, LogWriter writeLog)
     : find_(std::move(find)), writeLog_(std::move(writeLog))
 {
+}
+
+void ReceiveDisplay::ShowText(TEditorModel& pane, TCommXEx* port, std::string_view text, bool log) const
+{
+    ShowTextOnPane(pane, port, text, log, writeLog_);
 }
 
 void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)

@@ -70,6 +70,10 @@ public:
     bool CtrlCode() const { return ctrlCode_; }
     void SetCtrlCode(bool on) { ctrlCode_ = on; }
 
+    // Text for a pane that did not come from its port (echo, messages, script output), stamped and
+    // logged as received text is.
+    void ShowText(TEditorModel& pane, TCommXEx* port, std::string_view text, bool log) const;
+
     // Reads what the port holds in chunks of at most 255 bytes and shows it; returns after a slice
     // of time during a flood (the port reports the rest at once), so painting and input keep up.
     void Receive(TCommXEx& port, std::int32_t receiveSize);

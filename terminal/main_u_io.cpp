@@ -133,8 +133,7 @@ void TPekForm::ShowText(int sheet, std::string_view text, bool log)
 {
     TEditorEx* pane = SheetPane(sheet);
     if (!pane) return;
-    const LogWriter writeLog = [this](TCommXEx& port, std::string_view t) { WriteLog(port, t); };
-    ShowTextOnPane(pane->Model(), SheetPort(sheet), text, log, writeLog);
+    receive_.ShowText(pane->Model(), SheetPort(sheet), text, log);
 }
 
 void TPekForm::ShowMessageOnActiveSheet(std::string_view text)

@@ -122,12 +122,6 @@ say(RingBufPos())
     EXPECT_EQ(window.PaneText(0), Crlf("0\t0\nfound\t4\n6\t6\t6\t0\tx\nwrap\t32001\t31996\tABCD\t31999\t31996\n0\n"));
 }
 
-}  // namespace
-}  // namespace pek::test
-
-namespace pek::test {
-namespace {
-
 // LogStart and LogEnd act on the active sheet; output is logged by the options of the sheet it
 // is shown on, whichever sheet is active.
 TEST_F(MacroTest, LogsOfTheActiveSheetAndOutputLoggedWhereShown)
