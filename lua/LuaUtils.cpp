@@ -479,18 +479,6 @@ std::size_t LuaOutputWrite(const char* text, std::size_t size, std::size_t count
 
 namespace {
 
-// No C++ exception (from a sink, or an allocation) may cross into Lua: it becomes a Lua error.
-int Guard(lua_State* L, int (*body)(lua_State*))
-{
-    std::string message;
-    try {
-        return body(L);
-    } catch (const std::exception& e) {
-        message = e.what();
-    }
-    return luaL_error(L, "%s", message.c_str());
-}
-
 int PrintBody(lua_State* L)
 {
     const int n = lua_gettop(L);
@@ -529,7 +517,7 @@ int IoWriteBody(lua_State* L)
 
 }  // namespace
 
-int LuaPrint(lua_State* L) { return Guard(L, PrintBody); }
-int LuaIoWrite(lua_State* L) { return Guard(L, IoWriteBody); }
+int LuaPrint(lua_State* L) { return LuaGuard(L, [L] { return PrintBody(L); }); }
+int LuaIoWrite(lua_State* L) { return LuaGuard(L, [L] { return IoWriteBody(L); }); }
 
 }  // namespace pek

@@ -31,6 +31,20 @@ inline constexpr int LuaDefaultLimit = 256;
 // and no leading zeros (1E20, 1.5E-7).
 std::string LuaFormatNumber(double value, int precision);
 
+// Runs fn and returns its result; any C++ exception it leaves becomes a Lua error with the
+// exception's message, since no C++ exception may cross into Lua.
+template <typename F>
+int LuaGuard(lua_State* L, F&& fn)
+{
+    std::string message;
+    try {
+        return fn();
+    } catch (const std::exception& e) {
+        message = e.what();
+    }
+    return luaL_error(L, "%s", message.c_str());
+}
+
 std::string LuaValueToStr(lua_State* L, int index, int limit = -1);
 std::string LuaTableToStr(lua_State* L, int index, int limit = -1);
 // One line per stack slot, from the top down to index 1.

@@ -172,7 +172,7 @@ namespace {
 template <lua_CFunction F>
 int Guarded(lua_State* L)
 {
-    return ScriptGuard(L, [L] { return F(L); });
+    return LuaGuard(L, [L] { return F(L); });
 }
 
 }  // namespace

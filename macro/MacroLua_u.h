@@ -71,19 +71,6 @@ lua_Integer GetGlobalInteger(lua_State* L, const char* name);
 // The run's sheet: `_PekNo` at the moment of the call.
 int ScriptSheet(lua_State* L);
 
-// Raises a Lua error with the message of any C++ exception of fn: no exception may cross into Lua.
-template <typename F>
-int ScriptGuard(lua_State* L, F&& fn)
-{
-    std::string message;
-    try {
-        return fn();
-    } catch (const std::exception& e) {
-        message = e.what();
-    }
-    return luaL_error(L, "%s", message.c_str());
-}
-
 // Starts runs. Thread runs only for now: a debugged run needs the debugger.
 class TMacroLua {
 public:

@@ -27,7 +27,7 @@ template <typename F>
 int WithBuffer(lua_State* L, F&& fn)
 {
     TRingBuf* buf = nullptr;
-    ScriptGuard(L, [&] {
+    LuaGuard(L, [&] {
         buf = &ScriptContext(L).Port(ScriptSheet(L)).RingBuf();
         return 0;
     });
@@ -114,7 +114,7 @@ int ScriptRingBufClear(lua_State* L)
     CheckStop(L);
     if (lua_gettop(L) != 0) ArgError(L, "RingBufClear");
     const int sheet = ScriptSheet(L);
-    return ScriptGuard(L, [&] {
+    return LuaGuard(L, [&] {
         // On the main thread, where the receive handling stores into the buffer: the clear is
         // ordered with the arrivals instead of racing them.
         ScriptContext(L).Core->OnMain([&](TerminalHost& window) {

@@ -68,7 +68,7 @@ int WriteArguments(lua_State* L, int first, int sheet)
     if (!text.empty()) {
         for (char& c : text)
             if (c == '\b') c = '\t';
-        ScriptGuard(L, [&] {
+        LuaGuard(L, [&] {
             ScriptContext(L).Show(sheet, std::move(text));
             return 0;
         });
@@ -105,7 +105,7 @@ int ScriptTrans(lua_State* L)
     const lua_Integer wanted = n == 2 ? LuaToInteger(L, 1) : ScriptSheet(L);
     const int sheet = wanted < INT32_MIN || wanted > INT32_MAX ? -1 : int(wanted);
     std::string text = TerminalText(L, n);
-    return ScriptGuard(L, [&] {
+    return LuaGuard(L, [&] {
         ScriptContext(L).Core->OnMain([&](TerminalHost& window) {
             if (sheet < 0 || sheet >= window.SheetCount()) throw Exception(NoSheetText(sheet));
             window.ExecCommand(sheet, std::move(text), false);
@@ -124,7 +124,7 @@ int ScriptLogStart(lua_State* L)
     const std::string name = n >= 1 ? TerminalText(L, 1) : DefaultLogName(std::time(nullptr));
     const auto option = [&](int i, bool byDefault) { return n >= i ? lua_toboolean(L, i) != 0 : byDefault; };
     const bool rcv = option(2, true), trs = option(3, true), msg = option(4, true), bin = option(5, false);
-    return ScriptGuard(L, [&] {
+    return LuaGuard(L, [&] {
         ScriptContext(L).Core->OnMain([&](TerminalHost& window) {
             TCommXEx* port = window.SheetPort(window.ActiveSheet());
             if (port == nullptr) return;
@@ -144,7 +144,7 @@ int ScriptLogEnd(lua_State* L)
 {
     CheckStop(L);
     if (lua_gettop(L) != 0) ArgError(L, "LogEnd");
-    return ScriptGuard(L, [&] {
+    return LuaGuard(L, [&] {
         ScriptContext(L).Core->OnMain([&](TerminalHost& window) {
             TCommXEx* port = window.SheetPort(window.ActiveSheet());
             if (port != nullptr && port->LogOpened()) port->LogClose();
@@ -190,7 +190,7 @@ int ScriptGetTimeStr(lua_State* L)
     std::string text;
     if (type == 0) {
         // The time-stamp type of the active sheet's port; none without a port.
-        ScriptGuard(L, [&] {
+        LuaGuard(L, [&] {
             ScriptContext(L).Core->OnMain([&](TerminalHost& window) {
                 const TCommXEx* port = window.SheetPort(window.ActiveSheet());
                 type = port != nullptr ? port->TimeTyp() : 0;
