@@ -1,3 +1,4 @@
+// The main of tests that need a QApplication: widgets run offscreen, without a display.
 #include <QApplication>
 
 #include <gtest/gtest.h>
