@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+struct lua_State;
+
 namespace pek {
 
 class TerminalHost;
@@ -70,6 +72,12 @@ public:
     // Called (queued, main thread) after an entry left the list.
     std::function<void()> OnListChanged;
 
+    // Script functions of features outside the macro host, registered into every new script state
+    // after the host's own. Added on the main thread before the first run; read by every run.
+    using ScriptLibrary = std::function<void(lua_State*)>;
+    void AddScriptLibrary(ScriptLibrary library) { libraries_.push_back(std::move(library)); }
+    const std::vector<ScriptLibrary>& ScriptLibraries() const { return libraries_; }
+
 private:
     void NotifyListChanged();
 
@@ -83,6 +91,7 @@ private:
     mutable std::mutex workerMutex_;
     std::condition_variable workersDone_;
     int workers_ = 0;
+    std::vector<ScriptLibrary> libraries_;
 };
 
 }  // namespace pek

@@ -46,6 +46,8 @@ std::uint64_t TMacroHost::Run(int sheet, const std::string& fileName, const std:
     return id;
 }
 
+void TMacroHost::AddScriptLibrary(std::function<void(lua_State*)> library) { core_->AddScriptLibrary(std::move(library)); }
+
 std::vector<TMacroEntry> TMacroHost::RunningMacros() const { return core_->RunningMacros(); }
 bool TMacroHost::Stop(std::uint64_t id) { return core_->Stop(id); }
 bool TMacroHost::ForcedStop(std::uint64_t id) { return core_->ForcedStop(id); }

@@ -2,6 +2,7 @@
 // The macro engine attached to a terminal window: runs "!" and "!!" commands, keeps the list of
 // running macros, serves the stop-macro window, and stops every run when the window closes.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +34,12 @@ public:
     bool StopAll(int waitMs);
     bool WaitIdle(int waitMs);
     TStopMacroForm& StopMacroForm() { return *stopForm_; }
+    // A feature's script functions (dialogs, script GUI, ...): registered into every later run's
+    // state, thread runs and debugged runs alike. Main thread, before runs start.
+    void AddScriptLibrary(std::function<void(lua_State*)> library);
+    // What the feature's script functions share with the host: the way onto the main thread,
+    // the running macros.
+    const std::shared_ptr<TMacroCore>& Core() const { return core_; }
     // For a debugged run's state (main thread): the script functions and `_PekNo` = the active
     // sheet; no `_LuaThread`, and stops are the debugger's own.
     void OnDebuggerState(lua_State* L);

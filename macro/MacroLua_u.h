@@ -57,6 +57,7 @@ private:
 TScriptContext& SetScriptContext(lua_State* L, std::shared_ptr<TMacroCore> core, TMacroThread* run);
 TScriptContext& ScriptContext(lua_State* L);
 
+// The host's script functions, then those of the libraries added to the core (ScriptApi.cpp).
 void RegisterFunctions(lua_State* L);
 // The script errors for a sheet number that names no sheet, and for a sheet without port.
 std::string NoSheetText(int sheet);

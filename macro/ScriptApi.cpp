@@ -292,4 +292,47 @@ int ScriptLock(lua_State* L)
     return 1;
 }
 
+namespace {
+
+// Every script function behind one more edge: whatever C++ exception is left (an allocation
+// failure, say) becomes a Lua error instead of crossing into Lua.
+template <lua_CFunction F>
+int Guarded(lua_State* L)
+{
+    return LuaGuard(L, [L] { return F(L); });
+}
+
+}  // namespace
+
+void RegisterFunctions(lua_State* L)
+{
+    static const std::pair<const char*, lua_CFunction> functions[] = {
+        {"io.write", Guarded<ScriptWrite>},
+        {"io.writeEx", Guarded<ScriptWriteEx>},
+        {"printf", Guarded<ScriptWrite>},
+        {"printfEx", Guarded<ScriptWriteEx>},
+        {"Trans", Guarded<ScriptTrans>},
+        {"LogStart", Guarded<ScriptLogStart>},
+        {"LogEnd", Guarded<ScriptLogEnd>},
+        {"Wait", Guarded<ScriptWait>},
+        {"GetTime", Guarded<ScriptGetTime>},
+        {"GetTimeStr", Guarded<ScriptGetTimeStr>},
+        {"UrlEncode", Guarded<ScriptUrlEncode>},
+        {"UrlDecode", Guarded<ScriptUrlDecode>},
+        {"CharCount", Guarded<ScriptCharCount>},
+        {"ProcessMessages", Guarded<ScriptProcessMessages>},
+        {"Lock", Guarded<ScriptLock>},
+        {"RingBufPos", Guarded<ScriptRingBufPos>},
+        {"RingBufGet", Guarded<ScriptRingBufGet>},
+        {"RingBufGetUntil", Guarded<ScriptRingBufGet>},
+        {"RingBufGetAll", Guarded<ScriptRingBufGetAll>},
+        {"RingBufDataSize", Guarded<ScriptRingBufDataSize>},
+        {"RingBufSrch", Guarded<ScriptRingBufSrch>},
+        {"RingBufClear", Guarded<ScriptRingBufClear>},
+    };
+    for (const auto& [name, fn] : functions) LuaRegisterFunction(L, name, fn);
+    // Then those of the features outside this folder (dialogs, script GUI, ...).
+    for (const auto& library : ScriptContext(L).Core->ScriptLibraries()) library(L);
+}
+
 }  // namespace pek
