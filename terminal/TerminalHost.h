@@ -30,6 +30,9 @@ public:
     // The same, shared: a worker thread that keeps using a port holds it this way, so closing the
     // sheet meanwhile closes the port but does not free it under the worker.
     virtual std::shared_ptr<TCommXEx> SheetPortShared(int sheet) const = 0;
+    // The file name the sheets list holds for the sheet (CP932, "(無題)" without a file); empty for
+    // a number that names no sheet.
+    virtual std::string SheetFile(int sheet) const = 0;
     // A log was opened or closed other than through the window's log command: the log buttons of
     // every window show it.
     virtual void LogStateChanged() = 0;

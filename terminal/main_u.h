@@ -87,6 +87,11 @@ public:
     TEditorEx* SheetPane(int sheet) const override;
     TCommXEx* SheetPort(int sheet) const override;
     std::shared_ptr<TCommXEx> SheetPortShared(int sheet) const override;
+    std::string SheetFile(int sheet) const override
+    {
+        const Sheet* s = sheets_.At(sheet);
+        return s ? s->fileName : std::string();
+    }
     void LogStateChanged() override;
     ProfileFile& Ini() override;
     QAction* Action(std::string_view name) const override { return actions_.Find(name); }

@@ -105,6 +105,7 @@ public:
         pek::TCommXEx* port = SheetPort(sheet);
         return port ? std::shared_ptr<pek::TCommXEx>(std::shared_ptr<void>(), port) : nullptr;
     }
+    std::string SheetFile(int sheet) const override { return sheet == 0 ? std::string("bench.txt") : std::string(); }
     void LogStateChanged() override {}
     void ShowText(int, std::string_view text, bool) override
     {

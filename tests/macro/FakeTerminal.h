@@ -57,6 +57,7 @@ public:
         std::unique_ptr<TEditorEx> pane;
         std::unique_ptr<PtyPair> device;  // the other end of the port
         std::shared_ptr<TCommXEx> port;
+        std::string fileName = Sjis("(無題)");
     };
     struct Command {
         int sheet;
@@ -106,6 +107,8 @@ public:
     TEditorEx* SheetPane(int sheet) const override { return Valid(sheet) ? sheets_[sheet].pane.get() : nullptr; }
     TCommXEx* SheetPort(int sheet) const override { return Valid(sheet) ? sheets_[sheet].port.get() : nullptr; }
     std::shared_ptr<TCommXEx> SheetPortShared(int sheet) const override { return Valid(sheet) ? sheets_[sheet].port : nullptr; }
+    std::string SheetFile(int sheet) const override { return Valid(sheet) ? sheets_[sheet].fileName : std::string(); }
+    void SetSheetFile(int sheet, std::string name) { sheets_[sheet].fileName = std::move(name); }
     void LogStateChanged() override { ++logStateChanges; }
     void ShowText(int sheet, std::string_view text, bool log) override
     {
