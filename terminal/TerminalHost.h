@@ -64,6 +64,30 @@ public:
     virtual void OnCommandDone(std::function<void()> handler) = 0;
     // The main window is closing: stop what runs on its sheets before the ports close.
     virtual void OnClosing(std::function<void()> handler) = 0;
+
+    // For the settings dialog and the call-function picker.
+    // The hidden template pane: every new pane takes its properties; EditorAll stores them.
+    virtual TEditorEx* TemplatePane() const = 0;
+    struct Options {
+        bool echo = true;
+        bool ctrlCode = true;
+        bool autoColOff = false;  // new panes start without automatic horizontal scrolling
+    };
+    virtual Options WindowOptions() const = 0;
+    virtual void SetWindowOptions(const Options& options) = 0;
+    // Gives the sheet a port object when it has none (closed, with the window's handlers and a new
+    // sheet's defaults) and returns the sheet's port; null for a number that names no sheet.
+    virtual std::shared_ptr<TCommXEx> AddSheetPort(int sheet) = 0;
+    // Closes the sheet's port and drops it from the sheet; a worker holding it keeps a closed object.
+    virtual void RemoveSheetPort(int sheet) = 0;
+    // The sheet's port was set up anew (open or not): captions and log button follow it, and a port
+    // that did not open is watched for its device.
+    virtual void PortSettingsChanged(int sheet) = 0;
+    // Writes the sheet's section (port keys, file name, highlighting), EditorAll from the template
+    // pane and ReadOnly in one write. Raises pek::Exception when the file cannot be written.
+    virtual void SaveSheetSettings(int sheet) = 0;
+    // The text as if typed into the command box and run by the run-command action.
+    virtual void RunCommandLine(const std::string& text) = 0;
 };
 
 }  // namespace pek

@@ -100,6 +100,14 @@ public:
     void OnActiveSheetChanged(std::function<void(int sheet)> handler) override;
     void OnCommandDone(std::function<void()> handler) override;
     void OnClosing(std::function<void()> handler) override;
+    TEditorEx* TemplatePane() const override { return MainEd; }
+    Options WindowOptions() const override { return {Echo(), CtrlCode(), autoColOff_}; }
+    void SetWindowOptions(const Options& options) override;
+    std::shared_ptr<TCommXEx> AddSheetPort(int sheet) override;
+    void RemoveSheetPort(int sheet) override;
+    void PortSettingsChanged(int sheet) override;
+    void SaveSheetSettings(int sheet) override;
+    void RunCommandLine(const std::string& text) override;
 
     void SetActiveSheet(int sheet);
     const std::string& SheetFileName(int sheet) const { return sheets_.At(sheet)->fileName; }

@@ -10,11 +10,13 @@
 #include "platform/Profile.h"
 #include "serial/CommXEx.h"
 #include "terminal/Captions.h"
+#include "terminal/EditorAllCodec.h"
 #include "terminal/PaneFiles.h"
 #include "terminal/PortWatch.h"
 #include "terminal/SheetSettings.h"
 #include "terminal/WindowGroup.h"
 
+#include <QComboBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -206,6 +208,68 @@ TPekForm* TPekForm::ViewOtherWinActExecute()
     UpdateCaptions();
     shadow->show();
     return shadow;
+}
+
+// ---- for the settings dialog and call functions ------------------------------------------
+
+void TPekForm::SetWindowOptions(const Options& options)
+{
+    SetEcho(options.echo);
+    SetCtrlCode(options.ctrlCode);
+    autoColOff_ = options.autoColOff;
+}
+
+std::shared_ptr<TCommXEx> TPekForm::AddSheetPort(int sheet)
+{
+    Sheet* s = sheets_.At(sheet);
+    if (!s) return nullptr;
+    if (!s->port) s->port = NewPort();
+    UpdateCaptions();
+    return s->port;
+}
+
+void TPekForm::RemoveSheetPort(int sheet)
+{
+    Sheet* s = sheets_.At(sheet);
+    if (!s || !s->port) return;
+    portWatch_->Unwatch(s->port.get());
+    s->port->Close();
+    s->port.reset();
+    UpdateCaptions();
+    RefreshLogButton();
+}
+
+void TPekForm::PortSettingsChanged(int sheet)
+{
+    const Sheet* s = sheets_.At(sheet);
+    if (s && s->port) {
+        if (s->port->IsOpen())
+            portWatch_->Unwatch(s->port.get());
+        else
+            WatchPort(s->port);
+    }
+    UpdateCaptions();
+    RefreshLogButton();
+}
+
+void TPekForm::SaveSheetSettings(int sheet)
+{
+    if (!sheets_.Contains(sheet)) return;
+    ProfileBatch batch(Ini());
+    SavePortSettings(sheet);
+    EditorExProp1->Assign(*MainEd);
+    WriteEditorAll(Ini(), EnvSection(), EditorExProp1->SaveToBytes());
+    Ini().WriteBool("Editor", "ReadOnly", PanesReadOnly());
+    SaveHighlight(sheet);
+    batch.Commit();
+    UpdateCaptions();
+}
+
+void TPekForm::RunCommandLine(const std::string& text)
+{
+    // The bytes go to the command processor as they are; the box only shows them.
+    InpCmdCbx->setEditText(Cp932ToQString(text));
+    ExecCommand(ActiveSheet(), text, true);
 }
 
 }  // namespace pek

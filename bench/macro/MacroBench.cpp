@@ -120,6 +120,14 @@ public:
     void OnActiveSheetChanged(std::function<void(int)>) override {}
     void OnCommandDone(std::function<void()>) override {}
     void OnClosing(std::function<void()>) override {}
+    pek::TEditorEx* TemplatePane() const override { return nullptr; }
+    Options WindowOptions() const override { return {}; }
+    void SetWindowOptions(const Options&) override {}
+    std::shared_ptr<pek::TCommXEx> AddSheetPort(int sheet) override { return SheetPortShared(sheet); }
+    void RemoveSheetPort(int) override {}
+    void PortSettingsChanged(int) override {}
+    void SaveSheetSettings(int) override {}
+    void RunCommandLine(const std::string& text) override { ExecCommand(0, text, true); }
 
     pek::TEditorEx& Pane() { return pane_; }
 

@@ -138,6 +138,24 @@ public:
     void OnActiveSheetChanged(std::function<void(int)> handler) override { sheetChanged_.push_back(std::move(handler)); }
     void OnCommandDone(std::function<void()> handler) override { commandDone_.push_back(std::move(handler)); }
     void OnClosing(std::function<void()> handler) override { closing_.push_back(std::move(handler)); }
+    TEditorEx* TemplatePane() const override { return const_cast<TEditorEx*>(&template_); }
+    Options WindowOptions() const override { return options; }
+    void SetWindowOptions(const Options& o) override { options = o; }
+    std::shared_ptr<TCommXEx> AddSheetPort(int sheet) override
+    {
+        if (!Valid(sheet)) return nullptr;
+        if (!sheets_[sheet].port) sheets_[sheet].port = std::make_shared<TCommXEx>();
+        return sheets_[sheet].port;
+    }
+    void RemoveSheetPort(int sheet) override
+    {
+        if (!Valid(sheet) || !sheets_[sheet].port) return;
+        sheets_[sheet].port->Close();
+        sheets_[sheet].port.reset();
+    }
+    void PortSettingsChanged(int) override {}
+    void SaveSheetSettings(int sheet) override { savedSheets.push_back(sheet); }
+    void RunCommandLine(const std::string& text) override { ExecCommand(active, text, true); }
 
     void Close()
     {
@@ -150,6 +168,8 @@ public:
     int active = 0;
     int logStateChanges = 0;
     std::vector<Command> commands;
+    Options options;
+    std::vector<int> savedSheets;
 
 private:
     bool Valid(int sheet) const { return sheet >= 0 && sheet < int(sheets_.size()); }
@@ -158,6 +178,7 @@ private:
     ProfileFile ini_;
     QAction action_;
     QWidget parent_;
+    TEditorEx template_;
     std::vector<Sheet> sheets_;
     MacroRunner runner_;
     std::vector<std::function<void(int)>> sheetChanged_;
