@@ -311,7 +311,7 @@ void TPekForm::FileLogActExecute()
         request.caption = Ui("ログ");
         request.fileName = Cp932ToQString(DefaultLogName(std::time(nullptr)));
         request.defaultSuffix = "log";
-        request.filter = QtFilter(Ui("ログファイル (*.log)|*.log|全てのファイル (*.*)|*.*"));
+        request.filter = QtFilter(Ui("ログファイル (*.log)|*.log|全てのファイル (*)|*"));
         request.extraPanel = LogOptPnl;
         if (const auto name = ChooseFile(true, request)) {
             try {
@@ -349,14 +349,15 @@ FileDialogRequest FilteredRequest(const char* utf8PipeFilter)
     return request;
 }
 
-const char* const kTextFilter = "すべてのファイル(*.*)|*.*|Logファイル(*.log)|*.log";
+// "*", not "*.*": on Linux many files have no extension (Makefile, device logs) and "*.*" hides them.
+const char* const kTextFilter = "すべてのファイル(*)|*|Logファイル(*.log)|*.log";
 
 }  // namespace
 
 void TPekForm::FileOpenActExecute()
 {
     const auto name =
-        ChooseFile(false, FilteredRequest("すべてのファイル(*.*)|*.*|Logファイル(*.log)|*.log|Luaファイル(*.lua)|*.lua"));
+        ChooseFile(false, FilteredRequest("すべてのファイル(*)|*|Logファイル(*.log)|*.log|Luaファイル(*.lua)|*.lua"));
     if (!name) return;
     AddSheet(*name);
     LoadHighlight(SheetCount() - 1);
