@@ -184,11 +184,11 @@ void LuaStackToStrings(lua_State* L, std::vector<std::string>& list, int limit)
     for (int i = lua_gettop(L); i >= 1; --i) list.push_back(LuaValueToStr(L, i, limit));
 }
 
-void LuaLocalsToStrings(lua_State* L, std::vector<std::pair<std::string, std::string>>& list, int limit)
+void LuaLocalsToStrings(lua_State* L, std::vector<std::pair<std::string, std::string>>& list, int limit, int level)
 {
     list.clear();
     lua_Debug ar{};
-    if (lua_getstack(L, 0, &ar) == 0) return;
+    if (lua_getstack(L, level, &ar) == 0) return;
     for (int i = 1;; ++i) {
         const char* name = lua_getlocal(L, &ar, i);
         if (name == nullptr) break;
@@ -213,11 +213,11 @@ void LuaTableToTree(lua_State* L, int index, std::vector<LuaTreeNode>& tree, int
     FillTree(L, index, tree, visited, limit);
 }
 
-std::string LuaEvalName(lua_State* L, std::string_view name, int limit)
+std::string LuaEvalName(lua_State* L, std::string_view name, int limit, int level)
 {
     if (name.empty()) return "";
     std::vector<std::pair<std::string, std::string>> locals;
-    LuaLocalsToStrings(L, locals, limit);
+    LuaLocalsToStrings(L, locals, limit, level);
     for (const auto& [localName, value] : locals)
         if (localName == name) return value;
     const std::string global(name);
@@ -227,10 +227,10 @@ std::string LuaEvalName(lua_State* L, std::string_view name, int limit)
     return text;
 }
 
-void LuaSetValue(lua_State* L, std::string_view name, std::string_view value, int limit)
+void LuaSetValue(lua_State* L, std::string_view name, std::string_view value, int limit, int level)
 {
     std::vector<std::pair<std::string, std::string>> locals;
-    LuaLocalsToStrings(L, locals, limit);
+    LuaLocalsToStrings(L, locals, limit, level);
     bool isLocal = false;
     for (const auto& entry : locals) isLocal = isLocal || entry.first == name;
     if (!isLocal) {
@@ -240,7 +240,7 @@ void LuaSetValue(lua_State* L, std::string_view name, std::string_view value, in
         return;
     }
     lua_Debug ar{};
-    if (lua_getstack(L, 0, &ar) == 0) return;
+    if (lua_getstack(L, level, &ar) == 0) return;
     int target = 0;
     for (int i = 1;; ++i) {
         const char* localName = lua_getlocal(L, &ar, i);

@@ -49,9 +49,10 @@ std::string LuaValueToStr(lua_State* L, int index, int limit = -1);
 std::string LuaTableToStr(lua_State* L, int index, int limit = -1);
 // One line per stack slot, from the top down to index 1.
 void LuaStackToStrings(lua_State* L, std::vector<std::string>& list, int limit = -1);
-// The locals of the function at level 0 as name/value pairs; each name once, at its first place,
-// with the value of its last occurrence.
-void LuaLocalsToStrings(lua_State* L, std::vector<std::pair<std::string, std::string>>& list, int limit = -1);
+// The locals of the function at the stack level (0: the running one) as name/value pairs; each name
+// once, at its first place, with the value of its last occurrence.
+void LuaLocalsToStrings(lua_State* L, std::vector<std::pair<std::string, std::string>>& list, int limit = -1,
+                        int level = 0);
 
 struct LuaTreeNode {
     std::string Text;
@@ -60,8 +61,9 @@ struct LuaTreeNode {
 // The table at `index` as a tree; tables met twice show "{循環参照}" the second time.
 void LuaTableToTree(lua_State* L, int index, std::vector<LuaTreeNode>& tree, int limit = -1);
 
-std::string LuaEvalName(lua_State* L, std::string_view name, int limit = -1);
-void LuaSetValue(lua_State* L, std::string_view name, std::string_view value, int limit = -1);
+// A local of the function at the stack level, else the global of that name.
+std::string LuaEvalName(lua_State* L, std::string_view name, int limit = -1, int level = 0);
+void LuaSetValue(lua_State* L, std::string_view name, std::string_view value, int limit = -1, int level = 0);
 // The number at the index truncated toward zero (clamped to the integer range; 0 for NaN).
 lua_Integer LuaToInteger(lua_State* L, int index);
 

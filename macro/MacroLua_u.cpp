@@ -129,8 +129,10 @@ TScriptContext& ScriptContext(lua_State* L)
 
 void CheckStop(lua_State* L)
 {
-    const TMacroThread* run = ScriptContext(L).Run;
-    if (run != nullptr && run->Terminated()) luaL_error(L, "STOP");
+    const TScriptContext& context = ScriptContext(L);
+    const bool stop = context.Run != nullptr ? context.Run->Terminated()
+                                             : context.StopRequested && context.StopRequested();
+    if (stop) luaL_error(L, "STOP");
 }
 
 void ArgError(lua_State* L, const char* name)

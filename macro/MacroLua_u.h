@@ -4,6 +4,7 @@
 #include <lua.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,6 +25,8 @@ public:
     TScriptContext(std::shared_ptr<TMacroCore> core, TMacroThread* run) : Core(std::move(core)), Run(run) {}
     std::shared_ptr<TMacroCore> Core;
     TMacroThread* Run;  // null for runs without a worker of their own
+    // For a run without a worker (the debugger's, on the main thread): whether it was asked to stop.
+    std::function<bool()> StopRequested;
 
     // The port object of the sheet for ring-buffer reads on the calling thread. Looked up on the
     // main thread once per sheet and run; raises Exception when the sheet is missing or has no port.
