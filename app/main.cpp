@@ -1,4 +1,5 @@
 // pek: the terminal program.
+#include "debugger/DebuggerHost.h"
 #include "macro/MacroHost.h"
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
@@ -66,6 +67,7 @@ int main(int argc, char** argv)
     form->setAttribute(Qt::WA_DeleteOnClose);
     // The features, each attached to the window through its interface.
     const std::unique_ptr<pek::TMacroHost> macroHost = pek::AttachMacroHost(*form);
+    const std::unique_ptr<pek::TDebuggerHost> debugger = pek::AttachDebugger(*form, *macroHost);
     // Logout, kill or Ctrl+C close the window as the user would: sheets, ports and geometry are saved.
     const QPointer<pek::TPekForm> mainWindow(form);
     pek::TerminationSignals terminationSignals([&mainWindow](int) {

@@ -123,13 +123,29 @@ bool TMacroCore::Stop(std::uint64_t id)
         for (const auto& e : list_)
             if (e.Id == id) thread = e.Thread;
     }
-    if (!thread) return false;
+    if (!thread) return StopDebuggerEntry(id);
     thread->Terminate();
+    return true;
+}
+
+bool TMacroCore::StopDebuggerEntry(std::uint64_t id)
+{
+    bool listed = false;
+    {
+        std::lock_guard lock(listMutex_);
+        for (const auto& e : list_) listed = listed || (e.Id == id && e.Thread == nullptr);
+    }
+    // The debugged run ends at its next line and then leaves the list itself.
+    if (!listed || !StopDebugger) return false;
+    OnMain([this](TerminalHost&) {
+        if (StopDebugger) StopDebugger();
+    });
     return true;
 }
 
 bool TMacroCore::ForcedStop(std::uint64_t id)
 {
+    if (StopDebuggerEntry(id)) return true;
     std::shared_ptr<TMacroThread> thread;
     {
         std::lock_guard lock(listMutex_);

@@ -47,7 +47,8 @@ public:
 
     // Polite stop: sets the run's stop request and returns at once.
     bool Stop(std::uint64_t id);
-    // Removes the entry at once and makes the run raise "STOP" at its next instruction.
+    // Removes the entry at once and makes the run raise "STOP" at its next instruction. The
+    // debugger's entry is stopped politely: its run is on the main thread and ends at its next line.
     bool ForcedStop(std::uint64_t id);
     // Stops every run and waits up to waitMs (serving queued calls) for the workers; those still
     // running are then force-stopped and waited for up to the same time again. True when all ended.
@@ -71,6 +72,8 @@ public:
 
     // Called (queued, main thread) after an entry left the list.
     std::function<void()> OnListChanged;
+    // Main thread: asks the debugged run to stop. Its entry is the one without a thread.
+    std::function<void()> StopDebugger;
 
     // Script functions of features outside the macro host, registered into every new script state
     // after the host's own. Added on the main thread before the first run; read by every run.
@@ -80,6 +83,7 @@ public:
 
 private:
     void NotifyListChanged();
+    bool StopDebuggerEntry(std::uint64_t id);
 
     TerminalHost* window_;  // main thread only; null after Close
     std::atomic<bool> closed_{false};

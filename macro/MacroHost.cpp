@@ -3,6 +3,9 @@
 #include "macro/MacroCore.h"
 #include "macro/MacroLua_u.h"
 #include "macro/StopMacro_u.h"
+#include "platform/CodePage.h"
+#include "platform/DialogService.h"
+#include "serial/CommXEx.h"
 #include "terminal/TerminalHost.h"
 
 #include <QAction>
@@ -48,15 +51,64 @@ std::uint64_t TMacroHost::Run(int sheet, const std::string& fileName, const std:
 
 void TMacroHost::AddScriptLibrary(std::function<void(lua_State*)> library) { core_->AddScriptLibrary(std::move(library)); }
 
+void TMacroHost::SetDebugger(TDebugRunner* debugger)
+{
+    debugger_ = debugger;
+    core_->StopDebugger = [this] {
+        if (debugger_ != nullptr) debugger_->Stop();
+    };
+}
+
+void TMacroHost::RunCommand(int sheet, const std::string& fileName, bool forceThreadRun)
+{
+    // Decided and started in one step on the main thread, so two "!" commands never both find the
+    // debugger idle.
+    if (!forceThreadRun && debugger_ != nullptr && !debugger_->IsRunning()) RunDebugged(sheet, fileName);
+    else Run(sheet, fileName);
+}
+
+void TMacroHost::RunDebugged(int sheet, const std::string& fileName)
+{
+    if (core_->Closed() || debugger_ == nullptr || debugger_->IsRunning()) return;
+    std::string caption;
+    core_->OnMain([&](TerminalHost& window) {
+        if (const TCommXEx* port = window.SheetPort(sheet)) caption = "Com" + std::to_string(port->PortNo());
+    });
+    if (core_->Empty()) core_->LockFlag() = false;
+    const std::uint64_t id = core_->Add(caption + ": " + fileName + Sjis(" (ﾃﾞﾊﾞｯｶﾞ付)"), nullptr);
+    debugEntry_ = id;
+    if (stopForm_->isVisible()) stopForm_->UpdateBtnClick();
+    try {
+        debugger_->RunFile(fileName, "", nullptr, {});
+    } catch (const std::exception& e) {
+        // Not readable, or the script's error: the debugger has shown where; the box says what.
+        core_->OnMain([&](TerminalHost& window) {
+            Dialogs().MessageBox(window.DialogParent(), Cp932ToQString(e.what()), Cp932ToQString(fileName),
+                                 MB_OK | MB_ICONERROR);
+        });
+    }
+    // A run that failed before it started never reported its end.
+    if (debugEntry_ == id) DebugRunEnded();
+}
+
+void TMacroHost::DebugRunEnded()
+{
+    if (debugEntry_ == 0) return;
+    core_->Remove(debugEntry_);
+    debugEntry_ = 0;
+}
+
 std::vector<TMacroEntry> TMacroHost::RunningMacros() const { return core_->RunningMacros(); }
 bool TMacroHost::Stop(std::uint64_t id) { return core_->Stop(id); }
 bool TMacroHost::ForcedStop(std::uint64_t id) { return core_->ForcedStop(id); }
 bool TMacroHost::StopAll(int waitMs) { return core_->StopAll(waitMs); }
 bool TMacroHost::WaitIdle(int waitMs) { return core_->WaitIdle(waitMs); }
 
-void TMacroHost::OnDebuggerState(lua_State* L)
+void TMacroHost::OnDebuggerState(lua_State* L) { OnDebuggerState(L, nullptr); }
+
+void TMacroHost::OnDebuggerState(lua_State* L, std::function<bool()> stopRequested)
 {
-    SetScriptContext(L, core_, nullptr);
+    SetScriptContext(L, core_, nullptr).StopRequested = std::move(stopRequested);
     RegisterFunctions(L);
     int sheet = 0;
     core_->OnMain([&](TerminalHost& window) { sheet = window.ActiveSheet(); });
@@ -82,8 +134,9 @@ std::unique_ptr<TMacroHost> AttachMacroHost(TerminalHost& window)
             if (auto p = self.lock(); p && *p) fn(**p, args...);
         };
     };
-    // Until the debugger exists, "!" runs as a thread run as "!!" does.
-    window.SetMacroRunner(with([](TMacroHost& h, int sheet, const std::string& fileName, bool) { h.Run(sheet, fileName); }));
+    window.SetMacroRunner(with([](TMacroHost& h, int sheet, const std::string& fileName, bool forceThreadRun) {
+        h.RunCommand(sheet, fileName, forceThreadRun);
+    }));
     window.OnCommandDone(with([](TMacroHost& h) {
         if (h.StopMacroForm().isVisible()) h.StopMacroForm().UpdateBtnClick();
     }));

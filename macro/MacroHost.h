@@ -16,6 +16,18 @@ class TMacroCore;
 class TStopMacroForm;
 struct TMacroEntry;
 
+// The debugger as the host sees it; the composition root connects it once it exists.
+class TDebugRunner {
+public:
+    virtual ~TDebugRunner() = default;
+    virtual bool IsRunning() const = 0;
+    // Runs the file under the debugger on the main thread and returns when the run has ended.
+    // Throws when the file cannot be loaded (the run never started) and passes a script error on.
+    virtual void RunFile(const std::string& fileName, const std::string& functionName,
+                         std::vector<std::string>* results, const std::vector<std::string>& args) = 0;
+    virtual void Stop() = 0;
+};
+
 class TMacroHost {
 public:
     // Main thread, after QApplication exists.
@@ -27,6 +39,13 @@ public:
 
     // Starts a thread run on the sheet; the id of its entry, 0 when it could not start.
     std::uint64_t Run(int sheet, const std::string& fileName, const std::vector<std::string>& arguments = {});
+    // "!file": a debugged run when the debugger is there and idle, else a thread run.
+    void RunCommand(int sheet, const std::string& fileName, bool forceThreadRun);
+    // Main thread: runs the file under the debugger, listed while it runs; returns when it ended.
+    void RunDebugged(int sheet, const std::string& fileName);
+    void SetDebugger(TDebugRunner* debugger);
+    // The debugger's end-of-run notice: its entry leaves the list.
+    void DebugRunEnded();
     std::vector<TMacroEntry> RunningMacros() const;
     bool Stop(std::uint64_t id);
     bool ForcedStop(std::uint64_t id);
@@ -43,6 +62,8 @@ public:
     // For a debugged run's state (main thread): the script functions and `_PekNo` = the active
     // sheet; no `_LuaThread`, and stops are the debugger's own.
     void OnDebuggerState(lua_State* L);
+    // The same, with the debugger's stop request for the script functions' stop check.
+    void OnDebuggerState(lua_State* L, std::function<bool()> stopRequested);
 
     // How long the window's closing waits for runs to end, before and after forcing them.
     static constexpr int CloseWaitMs = 2000;
@@ -57,6 +78,8 @@ private:
     // Handlers given to the window reach the host through this; it is cleared when the host goes.
     std::shared_ptr<TMacroHost*> self_;
     std::unique_ptr<TStopMacroForm> stopForm_;
+    TDebugRunner* debugger_ = nullptr;
+    std::uint64_t debugEntry_ = 0;
 };
 
 // For the composition root: creates the host, connects it to the window ("!"/"!!" commands, the

@@ -64,6 +64,9 @@ public:
     virtual void OnCommandDone(std::function<void()> handler) = 0;
     // The main window is closing: stop what runs on its sheets before the ports close.
     virtual void OnClosing(std::function<void()> handler) = 0;
+    // Asked first when the main window is to close; a handler that returns false keeps it open (it
+    // closes the window again later itself, e.g. once a debugged run has ended).
+    virtual void OnCloseRequest(std::function<bool()> handler) = 0;
 
     // For the settings dialog and the call-function picker.
     // The hidden template pane: every new pane takes its properties; EditorAll stores them.

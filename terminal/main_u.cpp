@@ -247,8 +247,18 @@ void TPekForm::OnClosing(std::function<void()> handler)
 
 // ---- closing ------------------------------------------------------------------------------
 
+void TPekForm::OnCloseRequest(std::function<bool()> handler) { closeRequestHandlers_.push_back(std::move(handler)); }
+
 void TPekForm::closeEvent(QCloseEvent* event)
 {
+    if (!closing_ && !IsShadow()) {
+        for (const auto& handler : closeRequestHandlers_) {
+            if (!handler()) {
+                event->ignore();
+                return;
+            }
+        }
+    }
     FormClose();
     event->accept();
 }

@@ -100,6 +100,7 @@ public:
     void OnActiveSheetChanged(std::function<void(int sheet)> handler) override;
     void OnCommandDone(std::function<void()> handler) override;
     void OnClosing(std::function<void()> handler) override;
+    void OnCloseRequest(std::function<bool()> handler) override;
     TEditorEx* TemplatePane() const override { return MainEd; }
     Options WindowOptions() const override { return {Echo(), CtrlCode(), autoColOff_}; }
     void SetWindowOptions(const Options& options) override;
@@ -190,6 +191,7 @@ private:
     int logImage_ = 24;
     std::vector<std::function<void(int)>> activeSheetHandlers_;
     std::vector<std::function<void()>> closingHandlers_;
+    std::vector<std::function<bool()>> closeRequestHandlers_;
     TEditorEx* MainEd = nullptr;
     std::unique_ptr<TEditorExProp> EditorExProp1;
     CopyDataServer* copyData_ = nullptr;

@@ -120,6 +120,7 @@ public:
     void OnActiveSheetChanged(std::function<void(int)>) override {}
     void OnCommandDone(std::function<void()>) override {}
     void OnClosing(std::function<void()>) override {}
+    void OnCloseRequest(std::function<bool()>) override {}
     pek::TEditorEx* TemplatePane() const override { return nullptr; }
     Options WindowOptions() const override { return {}; }
     void SetWindowOptions(const Options&) override {}

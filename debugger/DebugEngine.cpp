@@ -1,0 +1,321 @@
+#include "debugger/DebugEngine.h"
+
+#include "debugger/SourceFiles.h"
+#include "lua/LuaUtils.h"
+#include "platform/CodePage.h"
+#include "platform/Exception.h"
+
+#include <cstdio>
+
+namespace pek {
+
+namespace {
+
+const char engineKey = 0;  // its address keys the running engine in the state's registry
+
+// Sets the view state for the time a line event is handled, whatever way it is left.
+class ScopedViewState {
+public:
+    ScopedViewState(lua_State*& slot, lua_State* L) : slot_(slot), old_(slot) { slot_ = L; }
+    ~ScopedViewState() { slot_ = old_; }
+    ScopedViewState(const ScopedViewState&) = delete;
+    ScopedViewState& operator=(const ScopedViewState&) = delete;
+
+private:
+    lua_State*& slot_;
+    lua_State* old_;
+};
+
+bool IsStopMessage(const std::string& msg)
+{
+    const auto first = msg.find_first_not_of(' ');
+    return first != std::string::npos && msg.compare(first, std::string::npos, "STOP") == 0;
+}
+
+int ProtectedTrampoline(lua_State* L)
+{
+    const auto* fn = static_cast<const std::function<void(lua_State*)>*>(lua_touserdata(L, 1));
+    lua_pop(L, 1);
+    return LuaGuard(L, [&] {
+        (*fn)(L);
+        return 0;
+    });
+}
+
+}  // namespace
+
+bool LuaProtected(lua_State* L, const std::function<void(lua_State*)>& fn)
+{
+    const int top = lua_gettop(L);
+    if (!lua_checkstack(L, 2)) return false;
+    lua_pushcfunction(L, ProtectedTrampoline);
+    lua_pushlightuserdata(L, const_cast<std::function<void(lua_State*)>*>(&fn));
+    const int status = lua_pcall(L, 1, 0, 0);
+    lua_settop(L, top);
+    return status == LUA_OK;
+}
+
+TDebugEngine::~TDebugEngine()
+{
+    // Only reached with a run in progress when the program is torn down from inside it.
+    if (FLuaState != nullptr) lua_sethook(FLuaState, nullptr, 0, 0);
+}
+
+void TDebugEngine::Run() { DebugRun({}); }
+
+void TDebugEngine::Trace()
+{
+    if (FBreakNext) return;
+    TRunRequest request;
+    request.Trace = true;
+    DebugRun(request);
+}
+
+void TDebugEngine::Step()
+{
+    if (FBreakNext) return;
+    TRunRequest request;
+    request.TargetDepth = FStepDepth;
+    DebugRun(request);
+}
+
+void TDebugEngine::Up()
+{
+    if (FBreakNext) return;
+    TRunRequest request;
+    request.TargetDepth = FStepDepth - 1;
+    DebugRun(request);
+}
+
+void TDebugEngine::ExecuteToCursor(const std::string& file, int line)
+{
+    if (FBreakNext) return;
+    TRunRequest request;
+    request.CursorFile = file;
+    request.CursorLine = line;
+    DebugRun(request);
+}
+
+void TDebugEngine::Pause()
+{
+    if (!FExecuting) return;
+    FBreakNext = true;
+}
+
+void TDebugEngine::Stop()
+{
+    FRunning = false;
+    view_.ActionsChanged();
+}
+
+void TDebugEngine::ApplyRequest(const TRunRequest& request)
+{
+    if (!request.Trace) view_.CurrentLineLeft();
+    FBreakNext = request.Trace;
+    FTargetDepth = request.TargetDepth;
+    FCursorLine = request.CursorLine;
+    FCursorFile = request.CursorFile;
+    if (FRunning) {
+        FExecuting = true;
+        view_.ActionsChanged();
+    }
+}
+
+void TDebugEngine::DebugRun(const TRunRequest& request)
+{
+    if (FRunning) {
+        ApplyRequest(request);
+        return;
+    }
+    StartRun(request);
+}
+
+void TDebugEngine::StartRun(const TRunRequest& request)
+{
+    ApplyRequest(request);
+    lua_State* L = luaL_newstate();
+    if (L == nullptr) throw Exception("Lua state could not be created");
+    FLuaState = L;
+    try {
+        LuaInitState(L);
+        if (OnInitState) OnInitState(L);
+        lua_pushlightuserdata(L, this);
+        lua_rawsetp(L, LUA_REGISTRYINDEX, &engineKey);
+        lua_sethook(L, Hook, LUA_MASKCALL | LUA_MASKRET | LUA_MASKLINE, 0);
+        FRunning = true;
+        FStepDepth = 1;
+        FDepth = 1;
+        view_.ActionsChanged();
+        FCurFile = view_.TargetFileName();
+        FCurLine = 0;
+        view_.RunStarting(request.Trace);
+        FCallHistory.Clear();
+        callDepths_.clear();
+        const auto start = std::chrono::steady_clock::now();
+        lastServe_ = start;
+        const std::string text = view_.TargetText();
+        if (!text.empty()) {
+            LuaLoadBuffer(L, text, FCurFile);
+            LuaCallFunction(L, request.FunctionName, request.Args);
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+            char line[64];
+            std::snprintf(line, sizeof line, "%s%lld%s", Sjis("実行時間=").c_str(), static_cast<long long>(ms.count()), "ms");
+            view_.AppendMessage(line);
+            if (request.Results != nullptr) {
+                for (int i = 1; i <= lua_gettop(L); ++i) request.Results->push_back(LuaValueToStr(L, i));
+            }
+            view_.RefreshAfterRun(L);
+        }
+    } catch (const ELuaException& e) {
+        EndRun();
+        ReportError(e);
+        if (!IsStopMessage(e.Msg)) throw;
+        return;
+    } catch (...) {
+        EndRun();
+        throw;
+    }
+    EndRun();
+}
+
+void TDebugEngine::EndRun()
+{
+    if (OnRunEnd) OnRunEnd();
+    view_.RunEnded();
+    lua_State* L = FLuaState;
+    FLuaState = nullptr;
+    viewState_ = nullptr;
+    lua_sethook(L, nullptr, 0, 0);  // finalizers run by the close are not debugged
+    lua_close(L);
+    FRunning = false;
+    FBreakNext = false;
+    FTargetDepth = 0;
+    FCursorLine = -1;
+    FCursorFile.clear();
+    FStepDepth = 1;
+    FDepth = 1;
+    view_.ActionsChanged();
+}
+
+void TDebugEngine::ReportError(const ELuaException& e)
+{
+    std::string file = LuaChunkFileName(e.ChunkName);
+    if (!SourceFileExists(file)) file = FCurFile;
+    view_.ShowError(file, SourceFileExists(file) ? e.Line : 0, e.Msg);
+    view_.AppendMessage("[" + file + "] (" + std::to_string(e.Line) + "): " + e.Msg);
+}
+
+void TDebugEngine::Hook(lua_State* L, lua_Debug* ar)
+{
+    lua_rawgetp(L, LUA_REGISTRYINDEX, &engineKey);
+    auto* engine = static_cast<TDebugEngine*>(lua_touserdata(L, -1));
+    lua_pop(L, 1);
+    if (engine == nullptr) return;
+    bool stop = false;
+    std::string error;
+    try {
+        switch (ar->event) {
+        case LUA_HOOKCALL: engine->OnCall(); break;
+        case LUA_HOOKRET: engine->OnReturn(); break;
+        case LUA_HOOKLINE: stop = engine->OnLine(L, ar); break;
+        default: break;  // a tail call takes its caller's place; counts are not asked for
+        }
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    if (!error.empty()) luaL_error(L, "%s", error.c_str());
+    if (stop) {
+        lua_pushliteral(L, "STOP");
+        lua_error(L);
+    }
+}
+
+void TDebugEngine::OnCall()
+{
+    ++FDepth;
+    if (view_.DisplayOn() && FCurLine != 0) {
+        view_.CallEntered(view_.LineText(FCurFile, FCurLine));
+        FCallHistory.Add(FCurFile, FCurLine, false);
+        callDepths_.push_back(FDepth);
+    }
+}
+
+void TDebugEngine::OnReturn()
+{
+    --FDepth;
+    DropCallsDeeperThan(FDepth);
+}
+
+void TDebugEngine::DropCallsDeeperThan(int depth)
+{
+    int dropped = 0;
+    while (!callDepths_.empty() && callDepths_.back() > depth) {
+        callDepths_.pop_back();
+        FCallHistory.Delete(FCallHistory.Count() - 1);
+        ++dropped;
+    }
+    if (dropped > 0) view_.CallsDropped(dropped);
+}
+
+// Errors caught by pcall unwind frames without return events: the count is put right from the
+// stack of the run's own thread (a coroutine's stack does not show the frames that resumed it).
+void TDebugEngine::RecountDepth(lua_State* L)
+{
+    lua_Debug probe;
+    const int levels = FDepth - 1;
+    if (levels >= 1 && lua_getstack(L, levels - 1, &probe) != 0 && lua_getstack(L, levels, &probe) == 0) return;
+    int count = 0;
+    while (lua_getstack(L, count, &probe) != 0) ++count;
+    FDepth = count + 1;
+    DropCallsDeeperThan(FDepth);
+}
+
+bool TDebugEngine::OnLine(lua_State* L, lua_Debug* ar)
+{
+    if (L == FLuaState) RecountDepth(L);
+    FStepDepth = FDepth - 1;
+    const int line = ar->currentline - 1;
+    std::string_view file;
+    bool haveFile = false;
+    const auto fileName = [&]() -> std::string_view {
+        if (!haveFile) {
+            lua_getinfo(L, "S", ar);
+            file = ar->source != nullptr ? ar->source : "";
+            if (!file.empty() && file.front() == '@') file.remove_prefix(1);
+            haveFile = true;
+        }
+        return file;
+    };
+    const bool stop = FBreakNext || (!FBreakPoints.Empty() && FBreakPoints.Exists(fileName(), line)) ||
+                      (FCursorLine == line && fileName() == FCursorFile) || FTargetDepth >= FStepDepth;
+    const bool wasExecuting = FExecuting;
+    FExecuting = !stop;
+    if (stop) {
+        FBreakNext = false;
+        FTargetDepth = 0;
+        FCursorLine = -1;
+        FCursorFile.clear();
+        view_.ShowWindow();
+    }
+    if (stop || wasExecuting != FExecuting) view_.ActionsChanged();
+    const ScopedViewState viewState(viewState_, L);
+    if (stop || view_.DisplayOn()) {
+        std::string full = FullSourcePath(fileName());
+        view_.ShowPosition(full, line, L);
+        FCurFile = std::move(full);
+        FCurLine = line;
+    }
+    auto now = std::chrono::steady_clock::now();
+    if (stop || now - lastServe_ >= ServeInterval) {
+        view_.ServeEvents(false);
+        lastServe_ = std::chrono::steady_clock::now();
+    }
+    for (;;) {
+        if (!FRunning) return true;
+        if (FExecuting) return false;
+        view_.ServeEvents(true);
+        lastServe_ = std::chrono::steady_clock::now();
+    }
+}
+
+}  // namespace pek

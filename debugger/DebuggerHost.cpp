@@ -1,0 +1,103 @@
+#include "debugger/DebuggerHost.h"
+
+#include "debugger/MacroFrm.h"
+#include "editor/EditorEx.h"
+#include "lua/LuaUtils.h"
+#include "macro/MacroCore.h"
+#include "macro/MacroHost.h"
+#include "terminal/TerminalHost.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+
+namespace pek {
+
+class TDebuggerHost::Runner : public TDebugRunner {
+public:
+    explicit Runner(TfrmMacro& form) : form_(form) {}
+    bool IsRunning() const override { return form_.IsRunning(); }
+    void RunFile(const std::string& fileName, const std::string& functionName, std::vector<std::string>* results,
+                 const std::vector<std::string>& args) override
+    {
+        form_.RunFile(fileName, functionName, results, args);
+    }
+    void Stop() override { form_.Stop(); }
+
+private:
+    TfrmMacro& form_;
+};
+
+TDebuggerHost::TDebuggerHost(TerminalHost& window, TMacroHost& host)
+    : form_(std::make_unique<TfrmMacro>(&window.Ini(), window.DialogParent())), runner_(std::make_unique<Runner>(*form_)),
+      host_(host), self_(std::make_shared<TDebuggerHost*>(this))
+{
+    TfrmMacro* form = form_.get();
+    TMacroHost* macroHost = &host;
+    form->SetOnInitState([macroHost, form](lua_State* L) {
+        macroHost->OnDebuggerState(L, [form] { return !form->IsRunning(); });
+    });
+    std::weak_ptr<TDebuggerHost*> weak = self_;
+    TerminalHost* windowPtr = &window;
+    form->SetOnRunEnd([macroHost, weak, windowPtr] {
+        macroHost->DebugRunEnded();
+        auto self = weak.lock();
+        if (self && *self && (*self)->closeWhenIdle_) {
+            (*self)->closeWhenIdle_ = false;
+            // After the run's frames have unwound, not from inside them.
+            QTimer::singleShot(0, windowPtr->DialogParent(), [w = QPointer<QWidget>(windowPtr->DialogParent())] {
+                if (w) w->close();
+            });
+        }
+    });
+    host.SetDebugger(runner_.get());
+    if (const TEditorEx* pane = window.SheetPane(window.ActiveSheet())) form->SetSourceFont(pane->Properties().Font);
+
+    // print of every run goes to the console, shown on the main thread with CR LF line ends.
+    QPointer<TfrmMacro> console(form);
+    SetLuaOutputSink([console](const char* text, std::size_t size, std::size_t count) {
+        std::string out;
+        for (std::size_t i = 0; i < size * count; ++i) {
+            if (text[i] == '\n') out += '\r';
+            out += text[i];
+        }
+        if (TMacroCore::OnMainThread()) {
+            if (console) console->AppendConsole(out);
+            return;
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [console, out] { if (console) console->AppendConsole(out); },
+            Qt::QueuedConnection);
+    });
+
+    window.OnCloseRequest([weak] {
+        auto self = weak.lock();
+        if (!self || !*self || !(*self)->form_->IsRunning()) return true;
+        (*self)->closeWhenIdle_ = true;
+        (*self)->form_->Stop();
+        return false;
+    });
+    if (QAction* action = window.Action("ViewDebugger")) {
+        QObject::connect(action, &QAction::triggered, form, [form] {
+            form->show();
+            form->raise();
+            form->activateWindow();
+        });
+        action->setEnabled(true);
+    }
+}
+
+TDebuggerHost::~TDebuggerHost()
+{
+    *self_ = nullptr;
+    SetLuaOutputSink(nullptr);
+    host_.SetDebugger(nullptr);
+}
+
+std::unique_ptr<TDebuggerHost> AttachDebugger(TerminalHost& window, TMacroHost& host)
+{
+    return std::make_unique<TDebuggerHost>(window, host);
+}
+
+}  // namespace pek

@@ -1,0 +1,195 @@
+#pragma once
+// The debugger window: source tabs holding Lua files, the run commands, and the views of a stopped
+// script (current line, stack, locals, globals, watches, call history, messages, console).
+#include "debugger/DebugEngine.h"
+#include "editor/EditorProps.h"
+
+#include <QMainWindow>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QTableWidget;
+class QTabWidget;
+class QTreeView;
+
+namespace pek {
+
+class ProfileFile;
+class TEditorEx;
+class TfrmEval;
+class TGlobalsModel;
+class TBreakPoints;
+
+// Row marks of a source editor.
+constexpr std::uint16_t kCurrentLineMark = 4096;
+constexpr std::uint16_t kBreakPointMark = 8192;
+
+// One source tab.
+class TEditInfo {
+public:
+    TEditInfo(QTabWidget& pages, const TBreakPoints& breakPoints, const TEditorProps& props);
+    ~TEditInfo();
+    TEditInfo(const TEditInfo&) = delete;
+    TEditInfo& operator=(const TEditInfo&) = delete;
+
+    // Loading another file than the tab's empties the whole breakpoint list (of every file).
+    void LoadFromFile(const std::string& name, TBreakPoints& breakPoints);  // throws Exception
+    void SaveToFile(const std::string& name);                                // throws Exception
+    const std::string& FileName() const { return fileName_; }
+    void SetFileName(const std::string& name);
+    void SetRowMark(int row, std::uint16_t mark);
+    void RestoreRowMark(int row);
+    void RestoreAllMarks();
+    void ScrollIntoView(int row);
+    void ClearUndo();
+    TEditorEx& Editor() const { return *editor_; }
+    QWidget* Sheet() const { return sheet_.get(); }
+
+    std::function<void()> OnFileNameChange;
+
+private:
+    const TBreakPoints& breakPoints_;
+    std::unique_ptr<QWidget> sheet_;
+    TEditorEx* editor_;  // owned by the sheet
+    std::string fileName_;
+};
+
+class TfrmMacro : public QMainWindow, private TDebugView {
+    Q_OBJECT
+public:
+    // ini: the settings file for the window's position (may be null); owner: the main window.
+    TfrmMacro(ProfileFile* ini, QWidget* owner);
+    ~TfrmMacro() override;
+
+    TDebugEngine& Engine() { return engine_; }
+
+    // The macro host's entry: loads the file into a tab, makes it the target and runs it; returns
+    // when the run has ended. Throws a script error on, and Exception when the file cannot be read.
+    void RunFile(const std::string& fileName, const std::string& functionName, std::vector<std::string>* results,
+                 const std::vector<std::string>& args);
+    bool IsRunning() const { return engine_.IsRunning(); }
+    void Stop() { engine_.Stop(); }
+    void ToggleBreakPoint(const std::string& file, int line);
+    // The host's script API for each debugged run's state.
+    void SetOnInitState(std::function<void(lua_State*)> handler) { engine_.OnInitState = std::move(handler); }
+    void SetOnRunEnd(std::function<void()> handler) { engine_.OnRunEnd = std::move(handler); }
+    // The source editors take this font (the main window's pane font).
+    void SetSourceFont(const TEditorFont& font);
+
+    // Tabs.
+    int IndexOfFile(const std::string& name) const;
+    TEditInfo* FindTab(const std::string& name) const;
+    TEditInfo* NewTab(const std::string& name);
+    TEditInfo* OpenTab(const std::string& name);
+    TEditInfo* ActiveTab() const;
+    int TabCount() const { return int(tabs_.size()); }
+    TEditInfo& Tab(int i) const { return *tabs_[std::size_t(i)]; }
+    void DeleteTab(int i);
+    void GoToLine(const std::string& name, int row);
+    void LoadFile(const std::string& name);
+    void RefreshTargets();
+
+    // Views.
+    void RefreshStack();
+    void RefreshLocals();
+    void RefreshGlobals(bool force);
+    void RefreshWatches();
+    std::string EvalName(const std::string& name);
+    void ChangeValue(const std::string& name, const std::string& value);
+    void AppendConsole(const std::string& text);
+    void RefreshBreakGrid();
+    // Adds a watch in the first free row (a row is added when none is left).
+    void AddWatch(const std::string& name);
+    void SetRunArguments(const std::string& text);
+    const std::vector<std::string>& RunArguments() const { return FArgs; }
+
+    // Commands of the File menu.
+    void Open1Click();
+    void Save1Click();
+    bool SaveAs1Click();
+    void V2Click();
+    void Close1Click();
+    void L1Click();
+    void P1Click();
+
+    QAction *acRun, *acPause, *acStop, *acTrace, *acStep, *acUp, *acExecuteToCursor, *acEval, *acAddWatch, *acSetBreak;
+    QComboBox* cbTarget;
+    QCheckBox* chkInterlock;
+    QCheckBox* chkDisp;
+    QPushButton* btnEval;
+    QTabWidget* pgcEdit;
+    QTabWidget* pgcStack;
+    QListWidget* lstStack;
+    QTreeView* tvGlobal;
+    QListWidget* lstLocal;
+    QTabWidget* pgcWatch;
+    QTableWidget* sgWatch;
+    QTableWidget* sgBreak;
+    QListWidget* lstStackTrace;
+    QTabWidget* pgcMessage;
+    QPlainTextEdit* memMessage;
+    QPlainTextEdit* memConsole;
+    TfrmEval& EvalForm() { return *eval_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // TDebugView
+    void ActionsChanged() override;
+    std::string TargetFileName() override;
+    std::string TargetText() override;
+    void RunStarting(bool trace) override;
+    void CurrentLineLeft() override;
+    void RunEnded() override;
+    void ShowPosition(const std::string& file, int line, lua_State* L) override;
+    void RefreshAfterRun(lua_State* L) override;
+    void ShowWindow() override;
+    void ShowError(const std::string& file, int line, const std::string& message) override;
+    void AppendMessage(const std::string& text) override;
+    void CallEntered(const std::string& text) override;
+    void CallsDropped(int count) override;
+    std::string LineText(const std::string& file, int line) override;
+    bool DisplayOn() override;
+    void ServeEvents(bool wait) override;
+
+    void BuildActions();
+    void BuildLayout();
+    void BuildMenus();
+    void pgcEditChange();
+    void SetBreakAtCaret();
+    void RunCommand(const std::function<void()>& command);
+    void FitGridColumns();
+    void SaveWindowPosition();
+    // The views from a given Lua thread (the stopped one).
+    void RefreshStackOf(lua_State* L);
+    void RefreshLocalsOf(lua_State* L);
+    void RefreshGlobalsOf(lua_State* L);
+    void RefreshWatchesOf(lua_State* L);
+    TEditInfo* TargetTab() const;
+    void ShowErrorBox(const std::exception& e);
+
+    TDebugEngine engine_;
+    ProfileFile* ini_;
+    QWidget* owner_;
+    TEditorProps sourceProps_;
+    std::vector<std::unique_ptr<TEditInfo>> tabs_;
+    std::string argumentText_;
+    std::vector<std::string> FArgs;
+    std::unique_ptr<TGlobalsModel> globals_;
+    std::unique_ptr<TfrmEval> eval_;
+    bool positioned_ = false;
+};
+
+}  // namespace pek
