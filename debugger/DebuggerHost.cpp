@@ -2,13 +2,10 @@
 
 #include "debugger/MacroFrm.h"
 #include "editor/EditorEx.h"
-#include "lua/LuaUtils.h"
-#include "macro/MacroCore.h"
 #include "macro/MacroHost.h"
 #include "terminal/TerminalHost.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QPointer>
 #include <QTimer>
 
@@ -54,23 +51,6 @@ TDebuggerHost::TDebuggerHost(TerminalHost& window, TMacroHost& host)
     host.SetDebugger(runner_.get());
     if (const TEditorEx* pane = window.SheetPane(window.ActiveSheet())) form->SetSourceFont(pane->Properties().Font);
 
-    // print of every run goes to the console, shown on the main thread with CR LF line ends.
-    QPointer<TfrmMacro> console(form);
-    SetLuaOutputSink([console](const char* text, std::size_t size, std::size_t count) {
-        std::string out;
-        for (std::size_t i = 0; i < size * count; ++i) {
-            if (text[i] == '\n') out += '\r';
-            out += text[i];
-        }
-        if (TMacroCore::OnMainThread()) {
-            if (console) console->AppendConsole(out);
-            return;
-        }
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [console, out] { if (console) console->AppendConsole(out); },
-            Qt::QueuedConnection);
-    });
-
     window.OnCloseRequest([weak] {
         auto self = weak.lock();
         if (!self || !*self || !(*self)->form_->IsRunning()) return true;
@@ -91,7 +71,6 @@ TDebuggerHost::TDebuggerHost(TerminalHost& window, TMacroHost& host)
 TDebuggerHost::~TDebuggerHost()
 {
     *self_ = nullptr;
-    SetLuaOutputSink(nullptr);
     host_.SetDebugger(nullptr);
 }
 

@@ -29,6 +29,8 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QThread>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStyle>
@@ -195,10 +197,25 @@ TfrmMacro::TfrmMacro(ProfileFile* ini, QWidget* owner)
     pgcEditChange();
     ActionsChanged();
     FitGridColumns();
+    // print of every run (thread runs too) goes to the console, on the main thread, with CR LF.
+    QPointer<TfrmMacro> console(this);
+    SetLuaOutputSink([console](const char* text, std::size_t size, std::size_t count) {
+        std::string out;
+        // print separates its values with a backspace, shown as a tab as on a pane.
+        for (std::size_t i = 0; i < size * count; ++i) {
+            if (text[i] == '\n') out += '\r';
+            out += text[i] == '\b' ? '\t' : text[i];
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [console, out] { if (console) console->AppendConsole(out); },
+            QThread::currentThread() == QCoreApplication::instance()->thread() ? Qt::DirectConnection
+                                                                                : Qt::QueuedConnection);
+    });
 }
 
 TfrmMacro::~TfrmMacro()
 {
+    SetLuaOutputSink(nullptr);
     tabs_.clear();
 }
 

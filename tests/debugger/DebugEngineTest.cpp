@@ -1,0 +1,244 @@
+// The stepping rules of the debug hook, driven by a view that answers every stop with the next
+// command of a script and records where execution stopped.
+#include "debugger/DebugEngine.h"
+#include "lua/LuaUtils.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+
+namespace pek {
+namespace {
+
+struct Stop {
+    int line;  // 1-based, as an editor shows it
+    bool operator==(const Stop&) const = default;
+};
+
+class RecordingView : public TDebugView {
+public:
+    explicit RecordingView(std::string text) : text_(std::move(text)) {}
+    TDebugEngine* engine = nullptr;
+    std::deque<std::function<void(TDebugEngine&)>> commands;
+    std::vector<int> stops;
+    std::vector<std::string> messages;
+    std::vector<std::string> localsAtStops;
+    int executingLines = 0;
+
+    void ActionsChanged() override {}
+    std::string TargetFileName() override { return "t.lua"; }
+    std::string TargetText() override { return text_; }
+    void RunStarting(bool) override {}
+    void CurrentLineLeft() override {}
+    void RunEnded() override {}
+    void ShowPosition(const std::string&, int line, lua_State* L) override
+    {
+        stops.push_back(line + 1);
+        std::vector<std::pair<std::string, std::string>> locals;
+        LuaProtected(L, [&](lua_State* S) { LuaLocalsToStrings(S, locals, 32, TDebugEngine::ProtectedLevel); });
+        std::string text;
+        for (const auto& [n, v] : locals) text += n + "=" + v + " ";
+        localsAtStops.push_back(text);
+    }
+    void RefreshAfterRun(lua_State*) override {}
+    void ShowWindow() override {}
+    void ShowError(const std::string&, int, const std::string&) override {}
+    void AppendMessage(const std::string& text) override { messages.push_back(text); }
+    void CallEntered(const std::string&) override {}
+    void CallsDropped(int) override {}
+    std::string LineText(const std::string&, int) override { return {}; }
+    bool DisplayOn() override { return false; }
+    void ServeEvents(bool wait) override
+    {
+        if (!wait) {
+            if (engine->Executing() && onExecuting) onExecuting(*engine);
+            return;
+        }
+        if (commands.empty()) {
+            ADD_FAILURE() << "stopped with no command left";
+            engine->Stop();
+            return;
+        }
+        auto command = std::move(commands.front());
+        commands.pop_front();
+        command(*engine);
+    }
+    std::function<void(TDebugEngine&)> onExecuting;
+
+private:
+    std::string text_;
+};
+
+struct Case {
+    const char* name;
+    const char* script;
+    std::vector<int> breakLines;  // 1-based
+    std::function<void(TDebugEngine&)> start;
+    std::vector<std::function<void(TDebugEngine&)>> atStops;
+    std::vector<int> expected;
+};
+
+const auto trace = [](TDebugEngine& e) { e.Trace(); };
+const auto step = [](TDebugEngine& e) { e.Step(); };
+const auto up = [](TDebugEngine& e) { e.Up(); };
+const auto run = [](TDebugEngine& e) { e.Run(); };
+const auto stop = [](TDebugEngine& e) { e.Stop(); };
+auto cursor(int line) { return [line](TDebugEngine& e) { e.ExecuteToCursor("t.lua", line - 1); }; }
+
+// Line numbers of the scripts are the comments' numbers.
+const char* kCalls =
+    "local function f(x)\n"   // 1
+    "  local y = x + 1\n"     // 2
+    "  return y\n"            // 3
+    "end\n"                   // 4
+    "local a = f(1)\n"        // 5
+    "local b = f(a)\n"        // 6
+    "print(a, b)\n";          // 7
+
+const char* kTail =
+    "local function g(x)\n"   // 1
+    "  return x * 2\n"        // 2
+    "end\n"                   // 3
+    "local function f(x)\n"   // 4
+    "  return g(x)\n"         // 5
+    "end\n"                   // 6
+    "local function h()\n"    // 7
+    "  local v = f(1)\n"      // 8
+    "  return v\n"            // 9
+    "end\n"                   // 10
+    "local r = h()\n"         // 11
+    "print(r)\n";             // 12
+
+TEST(DebugEngine, StopSequences)
+{
+    const std::vector<Case> cases = {
+                // A "local function" statement runs at its "end" line.
+        {"trace enters a function", kCalls, {}, trace, {trace, trace, trace, trace, trace, run}, {4, 5, 2, 3, 6, 2}},
+        {"step runs over calls", kCalls, {}, trace, {step, step, step, step, run}, {4, 5, 6, 7}},
+        {"step at a function's last line stops in the caller", kCalls, {3}, run, {step, run, run}, {3, 6, 3}},
+        {"up returns to the caller", kCalls, {2}, run, {up, run, run}, {2, 6, 2}},
+        {"up after a tail call stops where the first call returns", kTail, {2}, run, {up, run}, {2, 9}},
+        {"run to cursor", kCalls, {}, cursor(7), {run}, {7}},
+        {"step from idle stops at the first line", kCalls, {}, step, {run}, {4}},
+        {"a breakpoint on a line never run", "local a = 1\nif a == 2 then\n  a = 3\nend\nprint(a)\n", {3}, run, {}, {}},
+        {"a statement over several lines stops where a line event reports it",
+         "local t = {\n  1,\n  2,\n}\nprint(#t)\n", {1, 3}, run, {run}, {1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingView view(c.script);
+        TDebugEngine engine(view);
+        view.engine = &engine;
+        for (int line : c.breakLines) engine.FBreakPoints.Add("t.lua", line - 1, true);
+        for (const auto& command : c.atStops) view.commands.push_back(command);
+        c.start(engine);
+        EXPECT_EQ(view.stops, c.expected);
+        EXPECT_FALSE(engine.IsRunning());
+        EXPECT_EQ(engine.Depth(), 1);
+        ASSERT_FALSE(view.messages.empty());
+        EXPECT_EQ(view.messages.back().rfind("\x8e\xc0\x8d\x73\x8e\x9e\x8a\xd4=", 0), 0u) << view.messages.back();  // 実行時間=
+    }
+}
+
+TEST(DebugEngine, PauseAndStopWhileExecuting)
+{
+    const char* loop = "local n = 0\nwhile true do\n  n = n + 1\nend\n";
+    {
+        RecordingView view(loop);
+        TDebugEngine engine(view);
+        view.engine = &engine;
+        view.onExecuting = [](TDebugEngine& e) { e.Pause(); };
+        view.commands.push_back(stop);
+        engine.Run();
+        ASSERT_EQ(view.stops.size(), 1u);
+        EXPECT_TRUE(view.stops[0] == 2 || view.stops[0] == 3);
+        // A stop is reported as a message line at line 0, and never thrown.
+        ASSERT_FALSE(view.messages.empty());
+        EXPECT_NE(view.messages.back().find("(0): STOP"), std::string::npos) << view.messages.back();
+    }
+    {
+        RecordingView view(loop);
+        TDebugEngine engine(view);
+        view.engine = &engine;
+        view.onExecuting = [](TDebugEngine& e) { e.Stop(); };
+        EXPECT_NO_THROW(engine.Run());
+        EXPECT_TRUE(view.stops.empty());
+        EXPECT_NE(view.messages.back().find("STOP"), std::string::npos);
+    }
+}
+
+TEST(DebugEngine, ErrorsDepthAndCoroutines)
+{
+    {
+        SCOPED_TRACE("a syntax error on line 3 is thrown after its message line");
+        RecordingView view("local a = 1\nlocal b = 2\nlocal c = = 3\n");
+        TDebugEngine engine(view);
+        view.engine = &engine;
+        try {
+            engine.Run();
+            ADD_FAILURE() << "no error";
+        } catch (const ELuaException& e) {
+            EXPECT_EQ(e.Line, 3);
+        }
+        ASSERT_FALSE(view.messages.empty());
+        EXPECT_NE(view.messages.back().find("(3): "), std::string::npos) << view.messages.back();
+        EXPECT_FALSE(engine.IsRunning());
+    }
+    {
+        SCOPED_TRACE("errors caught by pcall leave the depth right");
+        RecordingView view("local function bad() error('x') end\n"
+                           "for i = 1, 10 do pcall(bad) end\n"
+                           "local function f()\n"
+                           "  return 1\n"
+                           "end\n"
+                           "f()\n");
+        TDebugEngine engine(view);
+        view.engine = &engine;
+        engine.FBreakPoints.Add("t.lua", 5, true);  // f()
+        int depthAtBreak = 0;
+        view.commands.push_back([&](TDebugEngine& e) {
+            depthAtBreak = e.StepDepth();
+            e.Step();
+        });
+        view.commands.push_back(run);
+        engine.Run();
+        EXPECT_EQ(depthAtBreak, 1);
+        // Step over f() ends the run instead of stopping inside f at a drifted depth.
+        EXPECT_EQ(view.stops, std::vector<int>({6}));
+    }
+    {
+        SCOPED_TRACE("stopped inside a coroutine, the views read the coroutine's locals");
+        RecordingView view("local co = coroutine.create(function(p)\n"
+                           "  local inner = p * 2\n"
+                           "  coroutine.yield(inner)\n"
+                           "end)\n"
+                           "local outer = 5\n"
+                           "coroutine.resume(co, 21)\n");
+        TDebugEngine engine(view);
+        view.engine = &engine;
+        engine.FBreakPoints.Add("t.lua", 2, true);
+        view.commands.push_back(run);
+        engine.Run();
+        ASSERT_EQ(view.stops, std::vector<int>({3}));
+        EXPECT_NE(view.localsAtStops[0].find("inner=42"), std::string::npos) << view.localsAtStops[0];
+        EXPECT_EQ(view.localsAtStops[0].find("outer"), std::string::npos) << view.localsAtStops[0];
+    }
+}
+
+TEST(DebugEngine, ProtectedAccessSurvivesAStrictGlobalTable)
+{
+    lua_State* L = luaL_newstate();
+    luaL_openlibs(L);
+    ASSERT_EQ(luaL_dostring(L, "setmetatable(_G, {__index = function(_, k) error('undeclared ' .. k) end})"), LUA_OK);
+    std::string value = "unchanged";
+    EXPECT_FALSE(LuaProtected(L, [&](lua_State* S) { value = LuaEvalName(S, "missing", 32); }));
+    EXPECT_EQ(value, "unchanged");
+    EXPECT_EQ(lua_gettop(L), 0);
+    EXPECT_TRUE(LuaProtected(L, [&](lua_State* S) { value = LuaEvalName(S, "print", 32); }));
+    EXPECT_NE(value, "unchanged");
+    lua_close(L);
+}
+
+}  // namespace
+}  // namespace pek
