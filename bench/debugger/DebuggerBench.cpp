@@ -1,0 +1,115 @@
+// Debugged runs: a long loop against the bare interpreter, the latency of pause and stop, and the
+// views refreshed at a stop with a global table of 100,000 entries. Run offscreen:
+//   QT_QPA_PLATFORM=offscreen bench_debugger
+#include "debugger/MacroFrm.h"
+#include "editor/EditorEx.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+const char* kLoop = "local s = 0\nfor i = 1, 1000000 do\n  s = s + i\nend\nresult = s\n";
+
+double BareRunMs()
+{
+    lua_State* L = luaL_newstate();
+    luaL_openlibs(L);
+    const auto t0 = Clock::now();
+    luaL_dostring(L, kLoop);
+    const auto t1 = Clock::now();
+    lua_close(L);
+    return Ms(t1 - t0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    pek::TfrmMacro form(nullptr, nullptr);
+    form.show();
+    pek::TEditorEx& editor = form.ActiveTab()->Editor();
+
+    // 1. The loop as a thread run executes it (no hook) and as a debugged run, display off.
+    double bare = 1e9, debugged = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        bare = std::min(bare, BareRunMs());
+        editor.SetText(kLoop);
+        const auto t0 = Clock::now();
+        form.acRun->trigger();
+        debugged = std::min(debugged, Ms(Clock::now() - t0));
+    }
+    std::printf("1,000,000 iterations: bare %.1f ms, debugged %.1f ms (%.1fx)\n", bare, debugged, debugged / bare);
+
+    // 2. Pause and stop latency on an endless loop.
+    editor.SetText("local n = 0\nwhile true do\n  n = n + 1\nend\n");
+    std::vector<double> pauses, stops;
+    for (int round = 0; round < 5; ++round) {
+        Clock::time_point pausedAt{}, stoppedAt{}, stopAsked{};
+        QTimer::singleShot(50, &form, [&] {
+            pausedAt = Clock::now();
+            form.acPause->trigger();
+        });
+        auto* poll = new QTimer(&form);
+        QObject::connect(poll, &QTimer::timeout, &form, [&, poll] {
+            if (pausedAt == Clock::time_point{} || form.Engine().Executing()) return;
+            poll->stop();
+            poll->deleteLater();
+            stoppedAt = Clock::now();
+            form.acRun->trigger();  // executes again
+            QTimer::singleShot(30, &form, [&] {
+                stopAsked = Clock::now();
+                form.acStop->trigger();
+            });
+        });
+        poll->start(0);
+        form.acRun->trigger();
+        const auto ended = Clock::now();
+        pauses.push_back(Ms(stoppedAt - pausedAt));
+        stops.push_back(Ms(ended - stopAsked));
+    }
+    std::sort(pauses.begin(), pauses.end());
+    std::sort(stops.begin(), stops.end());
+    std::printf("pause until stopped: median %.2f ms, worst %.2f ms (includes the poll that notices)\n", pauses[2],
+                pauses[4]);
+    std::printf("stop until the run ended: median %.2f ms, worst %.2f ms\n", stops[2], stops[4]);
+
+    // 3. Views at a stop with 100,000 globals, and with one global table of 100,000 entries.
+    for (const char* setup : {"for i = 1, 100000 do _G['g' .. i] = i end\n", "big = {}\nfor i = 1, 100000 do big[i] = 'v' .. i end\n"}) {
+        editor.SetText(std::string(setup) + "local here = 1\n");
+        form.Engine().FBreakPoints.Clear();
+        form.ToggleBreakPoint(form.ActiveTab()->FileName(), 2);
+        form.pgcStack->setCurrentIndex(1);
+        double refresh = 0;
+        QTimer::singleShot(0, &form, [&] {
+            auto* poll = new QTimer(&form);
+            QObject::connect(poll, &QTimer::timeout, &form, [&, poll] {
+                if (form.Engine().Executing() || !form.IsRunning()) return;
+                poll->stop();
+                poll->deleteLater();
+                const auto t0 = Clock::now();
+                form.RefreshStack();
+                form.RefreshLocals();
+                form.RefreshGlobals(true);
+                form.RefreshWatches();
+                QCoreApplication::processEvents();  // the tree paints its visible rows
+                refresh = Ms(Clock::now() - t0);
+                form.acRun->trigger();
+            });
+            poll->start(1);
+        });
+        form.acRun->trigger();
+        std::printf("views at a stop, %s: %.1f ms\n", setup[0] == 'f' ? "100,000 globals" : "a table of 100,000", refresh);
+    }
+    return 0;
+}

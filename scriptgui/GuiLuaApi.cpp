@@ -1,0 +1,574 @@
+// The Gui* script functions. Arguments are read on the script's thread, widgets are touched only
+// in calls carried out on the main thread, and a wait polls the panel's result on the script's
+// own thread (or, for a run on the main thread, serves events while it waits).
+#include "scriptgui/GuiLuaApi.h"
+
+#include "lua/LuaUtils.h"
+#include "macro/MacroCore.h"
+#include "macro/MacroHost.h"
+#include "macro/MacroLua_u.h"
+#include "platform/CodePage.h"
+#include "platform/Exception.h"
+#include "scriptgui/GuiLua_u.h"
+#include "scriptgui/MxBinEditor.h"
+#include "terminal/TerminalHost.h"
+
+#include <QAction>
+#include <QEventLoop>
+#include <QLabel>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <thread>
+#include <variant>
+
+namespace pek {
+
+// Shared by the feature and every script state that has the functions; the owner pointer is
+// read and cleared on the main thread only.
+struct TGuiShared {
+    TScriptGui* Owner = nullptr;
+    std::shared_ptr<TGuiWaitState> Wait = std::make_shared<TGuiWaitState>();
+};
+
+TScriptGui::TScriptGui(TerminalHost& window, TMacroHost& host) : window_(window), shared_(std::make_shared<TGuiShared>())
+{
+    shared_->Owner = this;
+    host.AddScriptLibrary([shared = shared_](lua_State* L) { RegisterGuiFunctions(L, shared); });
+    if (QAction* action = window.Action("ViewLuaGuiAct")) {
+        QObject::connect(action, &QAction::triggered, action, [shared = shared_] {
+            if (shared->Owner) shared->Owner->Form().ShowFront();
+        });
+        action->setEnabled(true);
+    }
+    // The panel is closed with the main window (ending any wait), so it never outlives it on screen.
+    window.OnClosing([shared = shared_] {
+        if (shared->Owner && shared->Owner->FormIfAny()) shared->Owner->FormIfAny()->close();
+    });
+}
+
+TScriptGui::~TScriptGui()
+{
+    shared_->Owner = nullptr;
+    if (form_) {
+        form_->close();
+        form_.reset();
+    }
+}
+
+TGuiLuaForm& TScriptGui::Form()
+{
+    if (!form_) form_ = std::make_unique<TGuiLuaForm>(window_.Ini(), shared_->Wait);
+    return *form_;
+}
+
+std::unique_ptr<TScriptGui> AttachScriptGui(TerminalHost& window, TMacroHost& host)
+{
+    return std::make_unique<TScriptGui>(window, host);
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+TGuiShared& Shared(lua_State* L)
+{
+    return **static_cast<std::shared_ptr<TGuiShared>*>(lua_touserdata(L, lua_upvalueindex(1)));
+}
+
+// Runs fn with the shown panel on the main thread; a panel that is gone ends the run.
+template <typename F>
+void OnPanel(lua_State* L, F&& fn)
+{
+    TGuiShared& shared = Shared(L);
+    LuaGuard(L, [&] {
+        ScriptContext(L).Core->OnMain([&](TerminalHost&) {
+            if (shared.Owner == nullptr) throw Exception("STOP");
+            TGuiLuaForm& form = shared.Owner->Form();
+            form.ShowFront();
+            fn(form);
+        });
+        return 0;
+    });
+}
+
+bool IsNumber(lua_State* L, int i) { return lua_isnumber(L, i) != 0; }
+bool IsString(lua_State* L, int i) { return lua_isstring(L, i) != 0; }
+bool IsBool(lua_State* L, int i) { return lua_type(L, i) == LUA_TBOOLEAN; }
+bool IsTable(lua_State* L, int i) { return lua_type(L, i) == LUA_TTABLE; }
+
+std::string Text(lua_State* L, int i)
+{
+    std::size_t len = 0;
+    const char* s = lua_tolstring(L, i, &len);
+    return s == nullptr ? std::string() : std::string(s, len);
+}
+
+std::vector<std::string> Options(lua_State* L, int index)
+{
+    std::vector<std::string> options;
+    lua_pushnil(L);
+    while (lua_next(L, index) != 0) {
+        std::size_t len = 0;
+        const char* s = luaL_tolstring(L, -1, &len);
+        options.emplace_back(s, len);
+        lua_pop(L, 2);
+    }
+    return options;
+}
+
+QColor Color(lua_Integer bgr)
+{
+    const auto v = std::uint32_t(bgr);
+    return QColor(int(v & 0xFF), int((v >> 8) & 0xFF), int((v >> 16) & 0xFF));
+}
+
+void PushId(lua_State* L, int id) { lua_pushinteger(L, id); }
+
+// Ends the wait on the panel however the waiting call is left (a "STOP" error included).
+class TWaitEnd {
+public:
+    TWaitEnd(std::shared_ptr<TMacroCore> core, TGuiShared& shared, std::uint64_t serial)
+        : core_(std::move(core)), shared_(shared), serial_(serial) {}
+    ~TWaitEnd()
+    {
+        try {
+            core_->OnMain([this](TerminalHost&) {
+                if (shared_.Owner && shared_.Owner->FormIfAny()) shared_.Owner->FormIfAny()->EndWait(serial_);
+            });
+        } catch (const std::exception&) {
+            // The window is gone: nothing is left to end.
+        }
+    }
+    TWaitEnd(const TWaitEnd&) = delete;
+    TWaitEnd& operator=(const TWaitEnd&) = delete;
+
+private:
+    std::shared_ptr<TMacroCore> core_;
+    TGuiShared& shared_;
+    std::uint64_t serial_;
+};
+
+// Starts a wait on the panel (after `prepare`, in the same main-thread call) and returns the
+// result state once the user decided. Raises "STOP" when the run is stopped or the panel closed.
+template <typename F>
+int Wait(lua_State* L, F&& prepare)
+{
+    TGuiShared& shared = Shared(L);
+    const std::shared_ptr<TGuiWaitState> state = shared.Wait;
+    std::uint64_t serial = 0;
+    OnPanel(L, [&](TGuiLuaForm& form) {
+        prepare(form);
+        serial = form.BeginWait();
+    });
+    const TWaitEnd end(ScriptContext(L).Core, shared, serial);
+    const bool onMain = TMacroCore::OnMainThread();
+    for (;;) {
+        CheckStop(L);
+        if (state->Aborted.load() == serial) luaL_error(L, "STOP");
+        if (const int result = state->Result.load(); result != 0) return result;
+        if (!onMain) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        // A run on the main thread: serve events, waking at a decision or after a short while
+        // for the stop check.
+        QEventLoop loop;
+        QTimer::singleShot(20, &loop, &QEventLoop::quit);
+        if (shared.Owner && shared.Owner->FormIfAny())
+            QObject::connect(shared.Owner->FormIfAny(), &TGuiLuaForm::Decided, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+}
+
+// --- the functions -------------------------------------------------------------------------
+
+int GuiResult(lua_State* L)
+{
+    CheckStop(L);
+    const bool ok = lua_gettop(L) == 1 && IsNumber(L, 1);
+    const lua_Integer id = ok ? LuaToInteger(L, 1) : 0;
+    std::variant<std::monostate, std::string, double, lua_Integer> value;
+    OnPanel(L, [&](TGuiLuaForm& form) {
+        if (!ok) return;
+        QWidget* item = form.Item(id);
+        if (auto* label = qobject_cast<QLabel*>(item)) value = QStringToCp932(label->text());
+        else if (auto* sel = qobject_cast<TSel*>(item)) value = lua_Integer(sel->Options().Selected() + 1);
+        else if (auto* menu = qobject_cast<TMenuBtn*>(item)) value = lua_Integer(menu->Options().Selected() + 1);
+        else if (auto* memo = qobject_cast<TLMemo*>(item)) value = memo->Value();
+        else if (auto* num = qobject_cast<TNumEdPnl*>(item)) {
+            const std::string text = num->Value();
+            switch (num->Kind()) {
+            case TNumKind::Float: value = NumEditFloatValue(text); break;
+            case TNumKind::Integer: value = lua_Integer(NumEditIntValue(text)); break;
+            case TNumKind::Hex4: value = lua_Integer(NumEditHexValue(text, 4)); break;
+            case TNumKind::Hex8: value = lua_Integer(NumEditHexValue(text, 8)); break;
+            }
+        } else if (auto* str = qobject_cast<TEdPnl*>(item)) value = str->Value();
+    });
+    if (!ok) ArgError(L, "GuiResult");
+    if (const auto* s = std::get_if<std::string>(&value)) lua_pushlstring(L, s->data(), s->size());
+    else if (const auto* d = std::get_if<double>(&value)) lua_pushnumber(L, *d);
+    else if (const auto* i = std::get_if<lua_Integer>(&value)) lua_pushinteger(L, *i);
+    else lua_pushnil(L);
+    return 1;
+}
+
+int GuiInput(lua_State* L)
+{
+    CheckStop(L);
+    const int n = lua_gettop(L);
+    const bool ok = n == 0 || (n == 1 && IsBool(L, 1));
+    if (!ok) {
+        OnPanel(L, [](TGuiLuaForm&) {});
+        ArgError(L, "GuiInput");
+    }
+    const bool keep = n == 1 && lua_toboolean(L, 1);
+    const int result = Wait(L, [](TGuiLuaForm& form) { form.EnterFirstRow(); });
+    if (!keep) OnPanel(L, [](TGuiLuaForm& form) { form.ReleaseRows(); });
+    lua_pushboolean(L, result == 1);
+    return 1;
+}
+
+int GuiEnable(lua_State* L)
+{
+    CheckStop(L);
+    const int n = lua_gettop(L);
+    const bool ok = (n == 1 || n == 2) && IsNumber(L, 1) && (n == 1 || IsBool(L, 2));
+    const lua_Integer id = ok ? LuaToInteger(L, 1) : 0;
+    const bool enable = n == 1 || lua_toboolean(L, 2);
+    bool found = false;
+    OnPanel(L, [&](TGuiLuaForm& form) {
+        if (!ok) return;
+        if (QWidget* item = form.Item(id)) {
+            found = true;
+            form.EnableItem(item, enable);
+        }
+    });
+    if (!ok) ArgError(L, "GuiEnable");
+    if (!found) luaL_error(L, "ItemID=%s%s", std::to_string(id).c_str(), Sjis(" は見つかりません").c_str());
+    return 0;
+}
+
+int GuiClear(lua_State* L)
+{
+    CheckStop(L);
+    const bool ok = lua_gettop(L) == 0;
+    OnPanel(L, [&](TGuiLuaForm& form) {
+        if (ok) form.Clear();
+    });
+    if (!ok) ArgError(L, "GuiClear");
+    return 0;
+}
+
+int GuiLocate(lua_State* L)
+{
+    CheckStop(L);
+    const bool ok = lua_gettop(L) == 2 && IsNumber(L, 1) && IsNumber(L, 2);
+    const lua_Integer column = ok ? LuaToInteger(L, 1) : 0, row = ok ? LuaToInteger(L, 2) : 0;
+    OnPanel(L, [&](TGuiLuaForm& form) {
+        if (ok) form.Locate(column, row);
+    });
+    if (!ok) ArgError(L, "GuiLocate");
+    return 0;
+}
+
+int GuiScroll(lua_State* L)
+{
+    CheckStop(L);
+    const bool ok = lua_gettop(L) == 1;
+    const lua_Integer rows = ok ? LuaToInteger(L, 1) : 0;
+    OnPanel(L, [&](TGuiLuaForm& form) {
+        if (ok) form.Scroll(rows);
+    });
+    if (!ok) ArgError(L, "LuaGuiScroll");
+    return 0;
+}
+
+int GuiLabel(lua_State* L)
+{
+    CheckStop(L);
+    const int n = lua_gettop(L);
+    const bool ok = n >= 1 && n <= 3 && IsString(L, 1) && (n < 2 || IsNumber(L, 2)) && (n < 3 || IsNumber(L, 3));
+    const std::string text = ok ? Text(L, 1) : std::string();
+    const std::optional<lua_Integer> color = ok && n >= 2 ? std::optional(LuaToInteger(L, 2)) : std::nullopt;
+    const std::optional<lua_Integer> background = ok && n >= 3 ? std::optional(LuaToInteger(L, 3)) : std::nullopt;
+    int id = -1;
+    OnPanel(L, [&](TGuiLuaForm& form) {
+        if (!ok) return;
+        auto* label = new QLabel(Cp932ToQString(text));
+        QPalette palette = label->palette();
+        if (color) palette.setColor(QPalette::WindowText, Color(*color));
+        if (background) {
+            palette.setColor(QPalette::Window, Color(*background));
+            label->setAutoFillBackground(true);
+        }
+        label->setPalette(palette);
+        id = form.AddItem(label);
+        label->adjustSize();
+        label->show();
+        form.Advance(label);
+    });
+    if (!ok) ArgError(L, "GuiLabel");
+    PushId(L, id);
+    return 1;
+}
+
+int GuiMenuInput(lua_State* L)
+{
+    CheckStop(L);
+    const bool ok = lua_gettop(L) == 3 && IsNumber(L, 2) && IsTable(L, 3);
+    if (!ok) {
+        OnPanel(L, [](TGuiLuaForm&) {});
+        ArgError(L, "GuiMenuInput");
+    }
+    const std::string title = Text(L, 1);
+    const lua_Integer columns = LuaToInteger(L, 2);
+    const std::vector<std::string> options = Options(L, 3);
+    int id = -1;
+    const int result = Wait(L, [&](TGuiLuaForm& form) {
+        auto* menu = new TMenuBtn(form, nullptr);
+        menu->setTitle(Cp932ToQString(title));
+        id = form.AddItem(menu);
+        for (const auto& option : options) menu->AddOption(option);
+        menu->SetColumns(int(std::clamp<lua_Integer>(columns, 0, 1 << 16)));
+        menu->Arrange();
+        form.Advance(menu);
+        if (menu->Options().Count() > 0) {
+            form.activateWindow();
+            menu->Options().Select(0, true);
+        }
+    });
+    int chosen = 0;
+    OnPanel(L, [&](TGuiLuaForm& form) {
+        // Looked up again: the panel may have been cleared meanwhile, which counts as Cancel.
+        auto* menu = qobject_cast<TMenuBtn*>(form.Item(id));
+        if (menu == nullptr) return;
+        if (result == 1) chosen = menu->Options().Selected() + 1;
+        form.EnableItem(menu, false);
+    });
+    lua_pushinteger(L, chosen);
+    PushId(L, id);
+    return 2;
+}
+
+int GuiSel(lua_State* L)
+{
+    CheckStop(L);
+    const int n = lua_gettop(L);
+    const bool ok = (n == 2 || n == 3) && IsString(L, 1) && IsTable(L, 2) && (n < 3 || IsNumber(L, 3));
+    std::string title;
+    std::vector<std::string> options;
+    lua_Integer initial = 1;
+    if (ok) {
+        title = Text(L, 1);
+        options = Options(L, 2);
+        if (n == 3) initial = LuaToInteger(L, 3);
+    }
+    int id = -1;
+    OnPanel(L, [&](TGuiLuaForm& form) {
+        if (!ok) return;
+        auto* sel = new TSel(form, nullptr);
+        sel->SetCaption(title);
+        id = form.AddItem(sel);
+        form.AddRow(sel);
+        sel->Options().SetSelected(int(std::clamp<lua_Integer>(initial - 1, INT32_MIN, INT32_MAX)));
+        for (const auto& option : options) sel->AddOption(option);
+        sel->Arrange();
+        form.Advance(sel);
+    });
+    if (!ok) ArgError(L, "GuiSel");
+    PushId(L, id);
+    return 1;
+}
+
+int AddEditRow(lua_State* L, const char* name, std::optional<TNumKind> kind)
+{
+    CheckStop(L);
+    const bool ok = lua_gettop(L) == 2 && IsString(L, 1) && (kind ? IsNumber(L, 2) : IsString(L, 2));
+    std::string title, value;
+    if (ok) {
+        title = Text(L, 1);
+        if (kind == TNumKind::Hex4 || kind == TNumKind::Hex8) value = GuiHexText(LuaToInteger(L, 2), GuiHexDigits(*kind));
+        else value = Text(L, 2);
+    }
+    int id = -1;
+    OnPanel(L, [&](TGuiLuaForm& form) {
+        if (!ok) return;
+        TEdPnl* row = kind ? static_cast<TEdPnl*>(new TNumEdPnl(form, nullptr, *kind)) : new TStr(form, nullptr);
+        row->SetCaption(title);
+        row->SetValue(value);
+        id = form.AddItem(row);
+        form.AddRow(row);
+        row->Arrange();
+        form.Advance(row);
+    });
+    if (!ok) ArgError(L, name);
+    PushId(L, id);
+    return 1;
+}
+
+int GuiStr(lua_State* L) { return AddEditRow(L, "GuiStr", std::nullopt); }
+int GuiNum(lua_State* L) { return AddEditRow(L, "GuiNum", TNumKind::Float); }
+int GuiInt(lua_State* L) { return AddEditRow(L, "GuiInt", TNumKind::Integer); }
+int GuiHex4(lua_State* L) { return AddEditRow(L, "GuiHex4", TNumKind::Hex4); }
+int GuiHex8(lua_State* L) { return AddEditRow(L, "GuiHex8", TNumKind::Hex8); }
+
+int GuiMemo(lua_State* L)
+{
+    CheckStop(L);
+    const int n = lua_gettop(L);
+    const bool ok = n >= 2 && n <= 4 && IsNumber(L, 1) && IsNumber(L, 2) && (n < 3 || IsString(L, 3)) && (n < 4 || IsBool(L, 4));
+    const lua_Integer columns = ok ? LuaToInteger(L, 1) : 0, rows = ok ? LuaToInteger(L, 2) : 0;
+    const std::optional<std::string> text = ok && n >= 3 ? std::optional(Text(L, 3)) : std::nullopt;
+    const bool readOnly = ok && n >= 4 && lua_toboolean(L, 4);
+    int id = -1;
+    OnPanel(L, [&](TGuiLuaForm& form) {
+        if (!ok) return;
+        auto* memo = new TLMemo(form, nullptr, int(std::clamp<lua_Integer>(columns, 0, 4000)), int(std::clamp<lua_Integer>(rows, 0, 4000)));
+        memo->setReadOnly(readOnly);
+        id = form.AddItem(memo);
+        if (text) memo->Puts(Cp932ToQString(*text));
+        memo->show();
+        form.Advance(memo);
+    });
+    if (!ok) ArgError(L, "GuiMemo");
+    PushId(L, id);
+    return 1;
+}
+
+int GuiMemoPuts(lua_State* L)
+{
+    CheckStop(L);
+    const bool ok = lua_gettop(L) == 2 && IsNumber(L, 1);
+    const lua_Integer id = ok ? LuaToInteger(L, 1) : 0;
+    std::string text;
+    if (ok) {
+        std::size_t len = 0;
+        const char* s = luaL_tolstring(L, 2, &len);
+        text.assign(s, len);
+        lua_pop(L, 1);
+    }
+    OnPanel(L, [&](TGuiLuaForm& form) {
+        // An id that names no memo does nothing.
+        if (auto* memo = ok ? qobject_cast<TLMemo*>(form.Item(id)) : nullptr) memo->Puts(Cp932ToQString(text));
+    });
+    if (!ok) ArgError(L, "GuiMemoPuts");
+    return 0;
+}
+
+int GuiMemoClear(lua_State* L)
+{
+    CheckStop(L);
+    const bool ok = lua_gettop(L) == 1 && IsNumber(L, 1);
+    const lua_Integer id = ok ? LuaToInteger(L, 1) : 0;
+    OnPanel(L, [&](TGuiLuaForm& form) {
+        if (auto* memo = ok ? qobject_cast<TLMemo*>(form.Item(id)) : nullptr) memo->clear();
+    });
+    if (!ok) ArgError(L, "GuiMemoClear");
+    return 0;
+}
+
+int GuiBinInput(lua_State* L)
+{
+    CheckStop(L);
+    const int n = lua_gettop(L);
+    // The buffer is a block the script owns: a full userdata (not an io handle) at least size
+    // bytes long, or a string whose edited bytes come back as an extra result.
+    const int type = n >= 1 ? lua_type(L, 1) : LUA_TNONE;
+    const bool isData = type == LUA_TUSERDATA && luaL_testudata(L, 1, LUA_FILEHANDLE) == nullptr;
+    const bool isString = type == LUA_TSTRING;
+    bool ok = n >= 2 && n <= 5 && (isData || isString) && IsNumber(L, 2);
+    for (int i = 3; ok && i <= n; ++i) ok = IsBool(L, i);
+    const lua_Integer size = ok ? LuaToInteger(L, 2) : 0;
+    const std::size_t capacity = ok ? lua_rawlen(L, 1) : 0;
+    ok = ok && size >= 0 && std::uint64_t(size) <= capacity;
+    if (!ok) {
+        OnPanel(L, [](TGuiLuaForm&) {});
+        ArgError(L, "GuiBinInput");
+    }
+    const bool showOffsets = n >= 3 && lua_toboolean(L, 3);
+    const bool showText = n >= 4 && lua_toboolean(L, 4);
+    const bool readOnly = n >= 5 && lua_toboolean(L, 5);
+    const char* source = isData ? static_cast<const char*>(lua_touserdata(L, 1)) : lua_tostring(L, 1);
+    std::string bytes(source, std::size_t(size));
+    int id = -1;
+    std::string failure;
+    const int result = Wait(L, [&](TGuiLuaForm& form) {
+        auto* grid = new TMxBinEditor;
+        id = form.AddItem(grid);
+        grid->SetRowDigits(2);
+        grid->SetInputMode(TMxInputMode::imStrling);
+        grid->SetHideOffsetHeader(!showOffsets);
+        grid->SetHideRowCount(!showOffsets);
+        grid->SetHideByteView(!showText);
+        grid->SetReadOnlyMode(readOnly);
+        grid->LoadFromMemory(bytes.data(), std::int64_t(bytes.size()));
+        // Sized to its content, but no taller than the room below the cursor: it scrolls.
+        const QSize content = grid->ContentSize();
+        const int frame = 2 * grid->frameWidth();
+        const int minimum = grid->Geometry().HeaderHeight() + 3 * grid->Geometry().RowHeight + frame;
+        const int height = std::min(content.height() + frame, std::max(minimum, form.SpaceBelowCursor() - 5));
+        grid->resize(content.width() + frame + (height < content.height() + frame ? grid->verticalScrollBar()->sizeHint().width() : 0), height);
+        grid->show();
+        grid->setFocus();
+        form.Advance(grid);
+    });
+    bool stored = false;
+    OnPanel(L, [&](TGuiLuaForm& form) {
+        auto* grid = qobject_cast<TMxBinEditor*>(form.Item(id));
+        if (grid == nullptr) return;  // cleared meanwhile: as Cancel
+        if (result == 1) {
+            grid->SaveToMemory(bytes.data(), std::int64_t(bytes.size()), true);
+            stored = true;
+        }
+        form.EnableItem(grid, false);
+    });
+    // Written back here, on the script's own thread.
+    if (stored && isData) std::memcpy(lua_touserdata(L, 1), bytes.data(), bytes.size());
+    lua_pushboolean(L, stored);
+    PushId(L, id);
+    if (!isString) return 2;
+    lua_pushlstring(L, bytes.data(), bytes.size());
+    return 3;
+}
+
+int ReleaseShared(lua_State* L)
+{
+    static_cast<std::shared_ptr<TGuiShared>*>(lua_touserdata(L, 1))->~shared_ptr();
+    return 0;
+}
+
+const struct {
+    const char* name;
+    lua_CFunction fn;
+} Functions[] = {
+    {"GuiResult", GuiResult}, {"GuiInput", GuiInput}, {"GuiEnable", GuiEnable}, {"GuiClear", GuiClear},
+    {"GuiLocate", GuiLocate}, {"GuiScroll", GuiScroll}, {"GuiLabel", GuiLabel}, {"GuiBinInput", GuiBinInput},
+    {"GuiMenuInput", GuiMenuInput}, {"GuiSel", GuiSel}, {"GuiStr", GuiStr}, {"GuiNum", GuiNum},
+    {"GuiInt", GuiInt}, {"GuiHex4", GuiHex4}, {"GuiHex8", GuiHex8}, {"GuiMemo", GuiMemo},
+    {"GuiMemoPuts", GuiMemoPuts}, {"GuiMemoClear", GuiMemoClear},
+};
+
+}  // namespace
+
+void RegisterGuiFunctions(lua_State* L, const std::shared_ptr<TGuiShared>& shared)
+{
+    void* block = lua_newuserdata(L, sizeof(std::shared_ptr<TGuiShared>));
+    new (block) std::shared_ptr<TGuiShared>(shared);
+    lua_newtable(L);
+    lua_pushcfunction(L, ReleaseShared);
+    lua_setfield(L, -2, "__gc");
+    lua_setmetatable(L, -2);
+    for (const auto& f : Functions) {
+        lua_pushvalue(L, -1);
+        lua_pushcclosure(L, f.fn, 1);
+        lua_setglobal(L, f.name);
+    }
+    lua_pop(L, 1);
+}
+
+}  // namespace pek

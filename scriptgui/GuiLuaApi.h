@@ -1,0 +1,40 @@
+#pragma once
+// The script GUI feature: the panel, created on first use, and the eighteen Gui* script
+// functions registered into every run through the macro host.
+#include <memory>
+
+struct lua_State;
+
+namespace pek {
+
+class TerminalHost;
+class TMacroHost;
+class TGuiLuaForm;
+struct TGuiShared;
+
+class TScriptGui {
+public:
+    // Main thread. Registers the functions with the host and serves the window's "ViewLuaGuiAct".
+    TScriptGui(TerminalHost& window, TMacroHost& host);
+    // Runs still waiting in the panel end with "STOP"; the panel goes.
+    ~TScriptGui();
+    TScriptGui(const TScriptGui&) = delete;
+    TScriptGui& operator=(const TScriptGui&) = delete;
+
+    // The panel, made when first needed.
+    TGuiLuaForm& Form();
+    TGuiLuaForm* FormIfAny() { return form_.get(); }
+
+private:
+    TerminalHost& window_;
+    std::shared_ptr<TGuiShared> shared_;
+    std::unique_ptr<TGuiLuaForm> form_;
+};
+
+// For the composition root: the feature attached to the window and the macro host.
+std::unique_ptr<TScriptGui> AttachScriptGui(TerminalHost& window, TMacroHost& host);
+
+// Registers the Gui* functions of the feature into a script state (what the host calls).
+void RegisterGuiFunctions(lua_State* L, const std::shared_ptr<TGuiShared>& shared);
+
+}  // namespace pek

@@ -1,0 +1,245 @@
+#include "macro/MacroFixture.h"
+#include "lua/LuaUtils.h"
+#include "macro/MacroLua_u.h"
+#include "scriptgui/GuiLuaApi.h"
+#include "scriptgui/GuiLua_u.h"
+#include "scriptgui/MxBinEditor.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+namespace pek::test {
+namespace {
+
+class ScriptGuiTest : public MacroTest {
+protected:
+    void TearDown() override
+    {
+        MacroTest::TearDown();
+        gui.reset();
+    }
+    TGuiLuaForm& Form() { return *gui->FormIfAny(); }
+    // Waits until a script waits in the panel with at least `items` items.
+    bool Waiting(int items = 0)
+    {
+        return WaitUntil([&] { return gui->FormIfAny() && Form().Waiting() && Form().ItemCount() >= items; });
+    }
+    template <typename T>
+    T* Item(int id) { return qobject_cast<T*>(Form().Item(id)); }
+    void Key(QWidget* w, Qt::Key key, Qt::KeyboardModifiers mods = {})
+    {
+        w->setFocus();
+        QTest::keyClick(w, key, mods);
+    }
+
+    // Scripts report with say: the values as tostring gives them, tab-separated, on the pane.
+    std::uint64_t Start(const std::string& script)
+    {
+        return MacroTest::Start("local function say(...) local t = {...} for i = 1, select('#', ...) do "
+                                "t[i] = tostring(t[i]) end io.write(table.concat(t, '\\t'), '\\n') end\n" + script);
+    }
+
+    std::unique_ptr<TScriptGui> gui = AttachScriptGui(window, *host);
+};
+
+TEST_F(ScriptGuiTest, RowsAreLaidOutTypedIntoAndReadBackAfterEnter)
+{
+    Start(R"(
+        local a = GuiStr("A", "one")
+        local b = GuiStr("Longer caption", "two")
+        local h4 = GuiHex4("h", 32768)
+        local h8 = GuiHex8("h8", 18)
+        local n = GuiInt("n", 5)
+        local ok = GuiInput()
+        say("R", ok, a, b, GuiResult(a), GuiResult(b), GuiResult(h4), GuiResult(h8), GuiResult(n), GuiResult(99))
+    )");
+    ASSERT_TRUE(Waiting(5));
+    EXPECT_EQ(Form().Item(0)->pos(), QPoint(5, 10));
+    EXPECT_EQ(Form().Item(1)->x(), 5);
+    EXPECT_EQ(Form().Item(1)->y(), GuiNextRowY(10, Form().Item(0)->height()));
+    // Every enabled row shows its field right of the widest caption.
+    const int innerLeft = Item<TGroupPanel>(1)->Inner()->x();
+    EXPECT_EQ(Item<TGroupPanel>(0)->Inner()->x(), innerLeft);
+    EXPECT_GT(innerLeft, Item<TGroupPanel>(0)->CaptionWidth() + 10);
+    EXPECT_EQ(Item<TEdPnl>(3)->Field()->text(), "00000012");
+    EXPECT_FALSE(Form().OkPnlBtn()->isEnabled() == false);
+    QLineEdit* hex = Item<TEdPnl>(2)->Field();
+    Key(hex, Qt::Key_End);
+    QTest::keyClicks(hex, "1g");  // "8000" -> "0001": the counter shifts, "g" is refused
+    EXPECT_EQ(hex->text(), "0001");
+    QLineEdit* num = Item<TEdPnl>(4)->Field();
+    Key(num, Qt::Key_Home);
+    QTest::keyClicks(num, "-x-");
+    EXPECT_EQ(num->text(), "-5");
+    QLineEdit* second = Item<TEdPnl>(1)->Field();
+    Key(second, Qt::Key_End);
+    QTest::keyClicks(second, "X");
+    Key(second, Qt::Key_Return);
+    ASSERT_TRUE(Finish());
+    EXPECT_TRUE(Shows("R\ttrue\t0\t1\tone\ttwoX\t1\t18\t-5\tnil")) << window.PaneText(0);
+    EXPECT_FALSE(Form().Item(0)->isEnabled());
+    EXPECT_FALSE(Form().OkPnlBtn()->isEnabled());
+    EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+TEST_F(ScriptGuiTest, MenusMoveWithArrowsAndEndWithEnterOrEscape)
+{
+    Start(R"(
+        local r, id = GuiMenuInput("Pick", 0, {"a", "b", "c"})
+        say("M", r, id)
+        local r2, id2 = GuiMenuInput("Pick", 2, {"a", "b", "c"})
+        say("N", r2, id2)
+        local s = GuiSel("S", {"x", "y"}, 9)
+        local e = GuiSel("E", {})
+        GuiInput(true)
+        say("S", GuiResult(s), GuiResult(e))
+    )");
+    ASSERT_TRUE(Waiting(1));
+    auto* menu = Item<TMenuBtn>(0);
+    EXPECT_EQ(menu->Options().Button(2)->y(), menu->Options().Button(0)->y());
+    Key(menu->Options().Button(0), Qt::Key_Right);
+    Key(Form().focusWidget(), Qt::Key_Down);  // one row: nothing below
+    Key(Form().focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(Shows("M\t2\t0"));
+    ASSERT_TRUE(Waiting(2));
+    auto* twoColumns = Item<TMenuBtn>(1);
+    EXPECT_GT(twoColumns->Options().Button(2)->y(), twoColumns->Options().Button(0)->y());
+    Key(twoColumns->Options().Button(0), Qt::Key_Escape);
+    EXPECT_TRUE(Shows("N\t0\t1"));
+    ASSERT_TRUE(Waiting(4));
+    auto* sel = Item<TSel>(2);
+    EXPECT_EQ(sel->Options().Selected(), 1);  // the initial 9 clamped onto the last option
+    Key(sel->Options().Button(1), Qt::Key_Left);
+    Key(Form().focusWidget(), Qt::Key_Left);  // already the first
+    Key(Form().focusWidget(), Qt::Key_Return);
+    ASSERT_TRUE(Finish());
+    EXPECT_TRUE(Shows("S\t1\t0"));
+    EXPECT_TRUE(Form().Item(2)->isEnabled());  // kept
+}
+
+TEST_F(ScriptGuiTest, ShiftEnterInAMemoBreaksTheLineAndEnterEndsTheWait)
+{
+    Start(R"(
+        local m = GuiMemo(10, 4, "a")
+        GuiMemoPuts(m, "b")
+        GuiMemoPuts(77, "nothing")
+        local ok = GuiInput()
+        say("T", ok, (GuiResult(m):gsub("\r\n", "|")))
+    )");
+    ASSERT_TRUE(Waiting(1));
+    auto* memo = Item<TLMemo>(0);
+    EXPECT_EQ(memo->size(), QSize(250, 100));
+    Key(memo, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(memo, "c");
+    EXPECT_TRUE(Form().Waiting());
+    Key(memo, Qt::Key_Return);
+    ASSERT_TRUE(Finish());
+    EXPECT_TRUE(Shows("T\ttrue\tab|c"));
+}
+
+TEST_F(ScriptGuiTest, BinaryInputEditsAStringBufferOnOkOnly)
+{
+    Start(R"(
+        local ok, id, bytes = GuiBinInput("\1\2\3", 3, true, true)
+        say("B", ok, id, bytes:byte(1), bytes:byte(2))
+        local ok2, id2, bytes2 = GuiBinInput("\1\2\3", 3)
+        say("C", ok2, id2, bytes2:byte(1))
+    )");
+    ASSERT_TRUE(Waiting(1));
+    auto* grid = Item<TMxBinEditor>(0);
+    Key(grid, Qt::Key_7);
+    QTest::keyClicks(grid, "f");
+    Key(grid, Qt::Key_Return);
+    EXPECT_TRUE(Shows("B\ttrue\t0\t127\t2"));
+    ASSERT_TRUE(Waiting(2));
+    Key(Item<TMxBinEditor>(1), Qt::Key_9);
+    Key(Item<TMxBinEditor>(1), Qt::Key_Escape);
+    ASSERT_TRUE(Finish());
+    EXPECT_TRUE(Shows("C\tfalse\t1\t1"));
+    EXPECT_FALSE(Form().Item(0)->isEnabled());
+}
+
+TEST_F(ScriptGuiTest, ClosingThePanelOrStoppingEndsAWaitingRunWithoutAMessage)
+{
+    const char* script = R"(
+        GuiStr("x", "y")
+        GuiInput()
+        say("never")
+    )";
+    for (int how = 0; how < 3; ++how) {
+        SCOPED_TRACE(how);
+        const std::uint64_t id = Start(script);
+        ASSERT_TRUE(Waiting(1));
+        if (how == 0) Form().close();
+        else if (how == 1) host->Stop(id);
+        else host->ForcedStop(id);
+        ASSERT_TRUE(Finish());
+        EXPECT_FALSE(Form().Waiting());
+        if (how == 0) {
+            EXPECT_EQ(Form().ItemCount(), 0);
+        }
+        Form().Clear();
+    }
+    EXPECT_EQ(window.PaneText(0).find("never"), std::string::npos);
+    EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+TEST_F(ScriptGuiTest, WrongArgumentsRaiseTheFunctionsErrors)
+{
+    const struct {
+        const char* script;
+        const char* message;
+    } cases[] = {
+        {"GuiLocate(1)", "GuiLocateの引数が正しくない"},
+        {"GuiLocate('a', 'b')", "GuiLocateの引数が正しくない"},
+        {"GuiScroll()", "LuaGuiScrollの引数が正しくない"},
+        {"GuiLabel('a') GuiLabel('b') GuiLabel('c') GuiEnable(3)", "ItemID=3 は見つかりません"},
+        {"GuiEnable(99)", "ItemID=99 は見つかりません"},
+        {"GuiBinInput(io.stdout, 4096)", "GuiBinInputの引数が正しくない"},
+        {"GuiBinInput('abc', 4)", "GuiBinInputの引数が正しくない"},
+        {"GuiInput(1)", "GuiInputの引数が正しくない"},
+        {"GuiStr('a')", "GuiStrの引数が正しくない"},
+        {"GuiMenuInput('a', 1, 'b')", "GuiMenuInputの引数が正しくない"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        dialogs.boxes.clear();
+        Start(std::string("GuiClear() ") + c.script);
+        ASSERT_TRUE(Finish());
+        ASSERT_EQ(dialogs.boxes.size(), 1u);
+        EXPECT_NE(dialogs.boxes[0].text.find(Sjis(c.message)), std::string::npos) << dialogs.boxes[0].text;
+    }
+}
+
+// A debugged run waits on the main thread while serving events; closing the panel stops it.
+TEST_F(ScriptGuiTest, ARunOnTheMainThreadWaitsServingEvents)
+{
+    for (const bool close : {false, true}) {
+        lua_State* L = luaL_newstate();
+        luaL_openlibs(L);
+        host->OnDebuggerState(L);
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            if (!gui->FormIfAny() || !Form().Waiting()) return;
+            if (close) Form().close();
+            else Form().OkPnlBtn()->click();
+        });
+        answer.start(5);
+        ASSERT_EQ(luaL_loadstring(L, "GuiClear() GuiStr('a', 'b') result = GuiInput()"), 0);
+        const int status = lua_pcall(L, 0, 0, 0);
+        if (close) {
+            ASSERT_NE(status, 0);
+            EXPECT_EQ(ParseLuaError(lua_tostring(L, -1)).Msg, " STOP");
+        } else {
+            ASSERT_EQ(status, 0) << lua_tostring(L, -1);
+            lua_getglobal(L, "result");
+            EXPECT_TRUE(lua_toboolean(L, -1));
+        }
+        lua_close(L);
+    }
+}
+
+}  // namespace
+}  // namespace pek::test
