@@ -53,10 +53,10 @@ TScriptGui::TScriptGui(TerminalHost& window, TMacroHost& host) : window_(window)
 TScriptGui::~TScriptGui()
 {
     shared_->Owner = nullptr;
-    if (form_) {
-        form_->close();
-        form_.reset();
-    }
+    // A wait still open ends as a closed panel's would.
+    shared_->Wait->Result.store(2);
+    shared_->Wait->Aborted.store(shared_->Wait->Serial.load());
+    form_.reset();
 }
 
 TGuiLuaForm& TScriptGui::Form()

@@ -18,7 +18,7 @@ constexpr int BarHeight = 28;
 
 }  // namespace
 
-TGuiLuaForm::TGuiLuaForm(ProfileFile& ini, std::shared_ptr<TGuiWaitState> wait)
+TGuiLuaForm::TGuiLuaForm(const ProfileFile& ini, std::shared_ptr<TGuiWaitState> wait)
     : QWidget(nullptr, Qt::Window), ini_(ini), wait_(std::move(wait)), mainPnl_(new QWidget(this)),
       btmPnl_(new QWidget(this)), okBtn_(new QPushButton("OK", btmPnl_)), cancelBtn_(new QPushButton("Cancel", btmPnl_))
 {

@@ -3,6 +3,8 @@
 // or Cancel, and read the values back. Main thread only; scripts reach it through GuiLuaApi.
 #include "scriptgui/GuiControls.h"
 
+#include "platform/Profile.h"
+
 #include <QWidget>
 
 #include <atomic>
@@ -15,7 +17,6 @@ class QPushButton;
 
 namespace pek {
 
-class ProfileFile;
 class TMxBinEditor;
 
 // What a waiting script reads on its own thread: written by the panel, read without locks.
@@ -29,7 +30,9 @@ struct TGuiWaitState {
 class TGuiLuaForm : public QWidget, public TGuiPanelSite {
     Q_OBJECT
 public:
-    TGuiLuaForm(ProfileFile& ini, std::shared_ptr<TGuiWaitState> wait);
+    // The settings file is named by a copy of the window's, so the panel never refers to a window
+    // that has gone.
+    TGuiLuaForm(const ProfileFile& ini, std::shared_ptr<TGuiWaitState> wait);
     ~TGuiLuaForm() override;
 
     // TGuiPanelSite
@@ -84,7 +87,7 @@ private:
     void SetBarEnabled(bool on);
     void SaveGeometry();
 
-    ProfileFile& ini_;
+    ProfileFile ini_;
     std::shared_ptr<TGuiWaitState> wait_;
     QWidget* mainPnl_;
     QWidget* btmPnl_;
