@@ -4,6 +4,7 @@
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
 #include "platform/Signals.h"
+#include "scriptgui/GuiLuaApi.h"
 #include "terminal/PortList.h"
 #include "terminal/main_u.h"
 
@@ -68,6 +69,7 @@ int main(int argc, char** argv)
     // The features, each attached to the window through its interface.
     const std::unique_ptr<pek::TMacroHost> macroHost = pek::AttachMacroHost(*form);
     const std::unique_ptr<pek::TDebuggerHost> debugger = pek::AttachDebugger(*form, *macroHost);
+    const std::unique_ptr<pek::TScriptGui> scriptGui = pek::AttachScriptGui(*form, *macroHost);
     // Logout, kill or Ctrl+C close the window as the user would: sheets, ports and geometry are saved.
     const QPointer<pek::TPekForm> mainWindow(form);
     pek::TerminationSignals terminationSignals([&mainWindow](int) {
