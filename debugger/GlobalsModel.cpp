@@ -3,38 +3,55 @@
 #include "platform/CodePage.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace pek {
-
-bool TreeTextLess(const std::string& a, const std::string& b)
-{
-    const auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [&](char x, char y) { return fold(x) < fold(y); });
-}
 
 void TGlobalsModel::SetTree(std::vector<LuaTreeNode> tree)
 {
     beginResetModel();
     nodes_.clear();
     roots_.clear();
+    rootsSorted_ = false;
     Append(tree, -1);
     endResetModel();
 }
 
 void TGlobalsModel::Append(std::vector<LuaTreeNode>& level, int parent)
 {
-    std::stable_sort(level.begin(), level.end(),
-                     [](const LuaTreeNode& a, const LuaTreeNode& b) { return TreeTextLess(a.Text, b.Text); });
     std::vector<int> ids;
     ids.reserve(level.size());
-    for (std::size_t i = 0; i < level.size(); ++i) {
+    for (auto& node : level) {
         ids.push_back(int(nodes_.size()));
-        nodes_.push_back({std::move(level[i].Text), parent, int(i), {}});
+        nodes_.push_back({std::move(node.Text), parent, 0, false, {}});
     }
     (parent < 0 ? roots_ : nodes_[std::size_t(parent)].children) = ids;
     for (std::size_t i = 0; i < level.size(); ++i)
         if (!level[i].Children.empty()) Append(level[i].Children, ids[i]);
+}
+
+const std::vector<int>& TGlobalsModel::Level(int parent) const
+{
+    std::vector<int>& list = parent < 0 ? roots_ : nodes_[std::size_t(parent)].children;
+    bool& sorted = parent < 0 ? rootsSorted_ : nodes_[std::size_t(parent)].sorted;
+    if (!sorted) {
+        sorted = true;
+        // Folded once per node rather than in every comparison.
+        std::vector<std::pair<std::string, int>> keys;
+        keys.reserve(list.size());
+        for (int id : list) {
+            std::string key = nodes_[std::size_t(id)].text;
+            for (char& c : key)
+                if (c >= 'A' && c <= 'Z') c = char(c + 32);
+            keys.emplace_back(std::move(key), id);
+        }
+        std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (std::size_t i = 0; i < keys.size(); ++i) {
+            list[i] = keys[i].second;
+            nodes_[std::size_t(list[i])].row = int(i);
+        }
+    }
+    return list;
 }
 
 std::string TGlobalsModel::NodeText(const QModelIndex& index) const
@@ -44,7 +61,7 @@ std::string TGlobalsModel::NodeText(const QModelIndex& index) const
 
 QModelIndex TGlobalsModel::index(int row, int column, const QModelIndex& parent) const
 {
-    const std::vector<int>& list = parent.isValid() ? nodes_[std::size_t(parent.internalId())].children : roots_;
+    const std::vector<int>& list = Level(parent.isValid() ? int(parent.internalId()) : -1);
     if (column != 0 || row < 0 || row >= int(list.size())) return {};
     return createIndex(row, 0, quintptr(list[std::size_t(row)]));
 }
@@ -54,13 +71,14 @@ QModelIndex TGlobalsModel::parent(const QModelIndex& child) const
     if (!child.isValid()) return {};
     const int p = nodes_[std::size_t(child.internalId())].parent;
     if (p < 0) return {};
+    Level(nodes_[std::size_t(p)].parent);  // its row is known once its own level is sorted
     return createIndex(nodes_[std::size_t(p)].row, 0, quintptr(p));
 }
 
 int TGlobalsModel::rowCount(const QModelIndex& parent) const
 {
     if (parent.column() > 0) return 0;
-    return int(parent.isValid() ? nodes_[std::size_t(parent.internalId())].children.size() : roots_.size());
+    return int(Level(parent.isValid() ? int(parent.internalId()) : -1).size());
 }
 
 int TGlobalsModel::columnCount(const QModelIndex&) const { return 1; }

@@ -13,7 +13,7 @@ namespace pek {
 
 class TGlobalsModel : public QAbstractItemModel {
 public:
-    // Replaces the whole tree; every level is sorted once by its text, ignoring case.
+    // Replaces the whole tree; each level is sorted by its text, ignoring case, when first shown.
     void SetTree(std::vector<LuaTreeNode> tree);
     void Clear() { SetTree({}); }
     // The text of a node (code page 932), for tests.
@@ -30,15 +30,16 @@ private:
         std::string text;
         int parent = -1;
         int row = 0;
+        bool sorted = false;
         std::vector<int> children;
     };
     void Append(std::vector<LuaTreeNode>& level, int parent);
+    // The level under parent (-1: the top), sorted on first use.
+    const std::vector<int>& Level(int parent) const;
 
-    std::vector<Node> nodes_;
-    std::vector<int> roots_;
+    mutable std::vector<Node> nodes_;
+    mutable std::vector<int> roots_;
+    mutable bool rootsSorted_ = false;
 };
-
-// Case-insensitive order of node texts (ASCII letters folded; other bytes compared as they are).
-bool TreeTextLess(const std::string& a, const std::string& b);
 
 }  // namespace pek

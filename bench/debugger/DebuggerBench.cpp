@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 using Clock = std::chrono::steady_clock;
 
@@ -88,7 +89,7 @@ int main(int argc, char** argv)
     for (const char* setup : {"for i = 1, 100000 do _G['g' .. i] = i end\n", "big = {}\nfor i = 1, 100000 do big[i] = 'v' .. i end\n"}) {
         editor.SetText(std::string(setup) + "local here = 1\n");
         form.Engine().FBreakPoints.Clear();
-        form.ToggleBreakPoint(form.ActiveTab()->FileName(), 2);
+        form.ToggleBreakPoint(form.ActiveTab()->FileName(), int(std::count(setup, setup + std::strlen(setup), '\n')));
         form.pgcStack->setCurrentIndex(1);
         double refresh = 0;
         QTimer::singleShot(0, &form, [&] {

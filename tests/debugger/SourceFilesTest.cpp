@@ -1,4 +1,5 @@
 #include "debugger/BreakPoints.h"
+#include "debugger/GlobalsModel.h"
 #include "debugger/SourceFiles.h"
 
 #include <gtest/gtest.h>
@@ -45,6 +46,21 @@ TEST(BreakPoints, ListOperations)
     list.Clear();
     list.Delete(0);
     EXPECT_TRUE(list.Empty());
+}
+
+TEST(GlobalsModel, LevelsSortIgnoringCaseWithParentsFound)
+{
+    TGlobalsModel model;
+    model.SetTree({{"b = 1", {}}, {"T", {{"z = 1", {}}, {"Y = 2", {}}}}, {"A = 3", {}}});
+    ASSERT_EQ(model.rowCount(), 3);
+    EXPECT_EQ(model.NodeText(model.index(0, 0)), "A = 3");
+    EXPECT_EQ(model.NodeText(model.index(1, 0)), "b = 1");
+    const QModelIndex table = model.index(2, 0);
+    ASSERT_EQ(model.rowCount(table), 2);
+    const QModelIndex child = model.index(0, 0, table);
+    EXPECT_EQ(model.NodeText(child), "Y = 2");
+    EXPECT_EQ(model.parent(child), table);
+    EXPECT_FALSE(model.parent(table).isValid());
 }
 
 }  // namespace
