@@ -1,10 +1,12 @@
 // pek: the terminal program.
 #include "debugger/DebuggerHost.h"
+#include "dialogs/ScriptDialogs.h"
 #include "macro/MacroHost.h"
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
 #include "platform/Signals.h"
 #include "scriptgui/GuiLuaApi.h"
+#include "settings/Settings.h"
 #include "terminal/PortList.h"
 #include "terminal/main_u.h"
 
@@ -70,6 +72,9 @@ int main(int argc, char** argv)
     const std::unique_ptr<pek::TMacroHost> macroHost = pek::AttachMacroHost(*form);
     const std::unique_ptr<pek::TDebuggerHost> debugger = pek::AttachDebugger(*form, *macroHost);
     const std::unique_ptr<pek::TScriptGui> scriptGui = pek::AttachScriptGui(*form, *macroHost);
+    const std::unique_ptr<pek::TSettings> settings = pek::AttachSettings(*form);
+    const std::shared_ptr<pek::TScriptDialogs> scriptDialogs = pek::AttachScriptDialogs(*form);
+    macroHost->AddScriptLibrary(pek::ScriptDialogLibrary(scriptDialogs));
     // Logout, kill or Ctrl+C close the window as the user would: sheets, ports and geometry are saved.
     const QPointer<pek::TPekForm> mainWindow(form);
     pek::TerminationSignals terminationSignals([&mainWindow](int) {
