@@ -34,7 +34,7 @@ TScriptDialogs& DialogsOf(lua_State* L)
     lua_getfield(L, LUA_REGISTRYINDEX, kDialogsKey);
     auto* holder = static_cast<std::shared_ptr<TScriptDialogs>*>(lua_touserdata(L, -1));
     lua_pop(L, 1);
-    if (holder == nullptr || !*holder) throw Exception("STOP");
+    if (holder == nullptr || !*holder) luaL_error(L, "STOP");
     return **holder;
 }
 

@@ -1,5 +1,6 @@
 #include "settings/SettingValues.h"
 
+#include "platform/CodePage.h"
 #include "serial/CommXEx.h"
 #include "terminal/SheetSettings.h"
 
@@ -70,7 +71,7 @@ void ApplyPortValues(TCommXEx& port, const PortValues& values)
     const auto keys = PortKeys();
     for (std::size_t i = 0; i < keys.size() && i < values.values.size(); ++i) {
         const int value = values.values[i];
-        if (value < keys[i].first || value > keys[i].last) throw ECommError(std::string(keys[i].key));
+        if (value < keys[i].first || value > keys[i].last) throw ECommError(Sjis("設定値が範囲外です: ") + keys[i].key);
         keys[i].set(port, value);
     }
 }
