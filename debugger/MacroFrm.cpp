@@ -6,6 +6,7 @@
 #include "editor/EditorEx.h"
 #include "lua/LuaUtils.h"
 #include "platform/CodePage.h"
+#include "platform/CopyData.h"
 #include "platform/DialogService.h"
 #include "platform/EventWait.h"
 #include "platform/Exception.h"
@@ -939,6 +940,7 @@ void TfrmMacro::RunStarting(bool trace)
     memConsole->clear();
     memMessage->clear();
     lstStackTrace->clear();
+    nestedCommands_ = std::make_unique<CopyDataNestedScope>();
 }
 
 void TfrmMacro::CurrentLineLeft()
@@ -951,6 +953,7 @@ void TfrmMacro::CurrentLineLeft()
 
 void TfrmMacro::RunEnded()
 {
+    nestedCommands_.reset();
     CurrentLineLeft();
     if (TEditInfo* target = TargetTab()) pgcEdit->setCurrentWidget(target->Sheet());
     pgcEditChange();

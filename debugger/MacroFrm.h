@@ -22,6 +22,7 @@ class QTreeView;
 
 namespace pek {
 
+class CopyDataNestedScope;
 class ProfileFile;
 class TEditorEx;
 class TfrmEval;
@@ -190,6 +191,8 @@ private:
     std::unique_ptr<TGlobalsModel> globals_;
     std::unique_ptr<TfrmEval> eval_;
     bool positioned_ = false;
+    // While a run is in progress, other programs' commands are carried out without waiting for it.
+    std::unique_ptr<CopyDataNestedScope> nestedCommands_;
 };
 
 }  // namespace pek

@@ -231,6 +231,9 @@ public:
     std::deque<Entry> waiting;
     size_t bytes = 0;  // of waiting frames and of frames still arriving
     size_t connections = 0;
+    int nestedScopes = 0;
+
+    void NestingAllowed() { scheduleNext(); }
 
 private:
     explicit CopyDataQueue(QObject* parent) : QObject(parent) {}
@@ -244,7 +247,7 @@ private:
 
     void carryOutNext();
 
-    bool busy_ = false;
+    int inProgress_ = 0;
     bool scheduled_ = false;
 };
 
@@ -328,17 +331,18 @@ private:
 void CopyDataQueue::carryOutNext()
 {
     scheduled_ = false;
-    if (busy_ || waiting.empty()) return;
+    if (waiting.empty()) return;
+    if (inProgress_ > 0 && (nestedScopes == 0 || inProgress_ >= kMaxNestedCopyDataFrames)) return;
     Entry entry = std::move(waiting.front());
     waiting.pop_front();
     bytes -= entry.frame.payload.size();
     bool handled = false;
     {
-        struct Busy {
-            bool& flag;
-            explicit Busy(bool& f) : flag(f) { flag = true; }
-            ~Busy() { flag = false; }
-        } busy(busy_);
+        struct InProgress {
+            int& count;
+            explicit InProgress(int& c) : count(c) { ++count; }
+            ~InProgress() { --count; }
+        } inProgress(inProgress_);
         // A sender that stopped waiting still has its frame carried out, as a sent message would be.
         // A copy: the handler may close the window that owns the server.
         const CopyDataServer::Handler handler = entry.server ? entry.server->handler_ : nullptr;
@@ -346,6 +350,19 @@ void CopyDataQueue::carryOutNext()
     }
     if (entry.connection) entry.connection->Answered(handled);
     scheduleNext();
+}
+
+CopyDataNestedScope::CopyDataNestedScope()
+{
+    if (CopyDataQueue* queue = CopyDataQueue::Instance()) {
+        ++queue->nestedScopes;
+        queue->NestingAllowed();
+    }
+}
+
+CopyDataNestedScope::~CopyDataNestedScope()
+{
+    if (CopyDataQueue* queue = CopyDataQueue::Instance()) --queue->nestedScopes;
 }
 
 CopyDataLoad CopyDataWaiting()

@@ -93,6 +93,19 @@ struct CopyDataLoad {
 };
 CopyDataLoad CopyDataWaiting();
 
+// While one exists (main thread), frames are carried out even though the handler of an earlier one
+// has not returned: a debugged run that a frame started serves the program for as long as the
+// script runs, and commands from other programs must not wait for its end. At most
+// kMaxNestedCopyDataFrames are in progress at once.
+class CopyDataNestedScope {
+public:
+    CopyDataNestedScope();
+    ~CopyDataNestedScope();
+    CopyDataNestedScope(const CopyDataNestedScope&) = delete;
+    CopyDataNestedScope& operator=(const CopyDataNestedScope&) = delete;
+};
+constexpr int kMaxNestedCopyDataFrames = 8;
+
 // Listens for one window. The handler runs on the main thread and returns whether it handled the frame.
 class CopyDataServer : public QObject {
     Q_OBJECT
