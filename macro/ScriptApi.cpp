@@ -4,6 +4,8 @@
 #include "lua/LuaUtils.h"
 #include "macro/MacroCore.h"
 #include "macro/MacroLua_u.h"
+#include "macro/ScriptEditor.h"
+#include "macro/ScriptRegex.h"
 #include "macro/macrothread_u.h"
 #include "platform/CharClass.h"
 #include "platform/Clock.h"
@@ -329,6 +331,8 @@ void RegisterFunctions(lua_State* L)
         {"RingBufDataSize", Guarded<ScriptRingBufDataSize>},
         {"RingBufSrch", Guarded<ScriptRingBufSrch>},
         {"RingBufClear", Guarded<ScriptRingBufClear>},
+        {"Editor", Guarded<ScriptEditor>},
+        {"Regex", Guarded<ScriptRegex>},
     };
     for (const auto& [name, fn] : functions) LuaRegisterFunction(L, name, fn);
     // Then those of the features outside this folder (dialogs, script GUI, ...).

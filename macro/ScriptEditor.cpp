@@ -1,0 +1,471 @@
+// The Editor object: methods as raw fields, properties routed through one dispatcher that is
+// both __index and __newindex. Every pane access runs on the main thread; Lua stays on the run's.
+#include "macro/ScriptEditor.h"
+
+#include "editor/EditorEx.h"
+#include "lua/LuaUtils.h"
+#include "macro/MacroCore.h"
+#include "macro/MacroLua_u.h"
+#include "terminal/TerminalHost.h"
+
+#include <QAction>
+#include <QVariant>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace pek {
+
+namespace {
+
+constexpr char PaneIdProperty[] = "pekPaneId";
+constexpr int ScriptMark = 10;
+// SetLineString adds missing lines; this many past the end at most, so a typo cannot fill memory.
+constexpr long long MaxLinesAdded = 1000000;
+
+void PushToken(lua_State* L, std::uint64_t token)
+{
+    if (token == 0) lua_pushnil(L);
+    else lua_pushlightuserdata(L, reinterpret_cast<void*>(static_cast<std::uintptr_t>(token)));
+}
+
+// The token in the object's raw `Handle` field; 0 when it holds none.
+std::uint64_t TokenOf(lua_State* L, int object)
+{
+    if (lua_type(L, object) != LUA_TTABLE) return 0;
+    lua_pushliteral(L, "Handle");
+    lua_rawget(L, object);
+    const std::uint64_t token = lua_type(L, -1) == LUA_TLIGHTUSERDATA ? reinterpret_cast<std::uintptr_t>(lua_touserdata(L, -1)) : 0;
+    lua_pop(L, 1);
+    return token;
+}
+
+void SetHandle(lua_State* L, int object, std::uint64_t token)
+{
+    lua_pushliteral(L, "Handle");
+    PushToken(L, token);
+    lua_rawset(L, object);
+}
+
+int SheetOfToken(const TerminalHost& window, std::uint64_t token)
+{
+    if (token == 0) return -1;
+    for (int sheet = 0; sheet < window.SheetCount(); ++sheet)
+        if (TEditorEx* pane = window.SheetPane(sheet); pane != nullptr && pane->property(PaneIdProperty).toULongLong() == token) return sheet;
+    return -1;
+}
+
+int ClampInt(lua_Integer v) { return int(std::clamp<lua_Integer>(v, INT_MIN, INT_MAX)); }
+
+std::string TextArg(lua_State* L, int index)
+{
+    std::size_t len = 0;
+    const char* s = lua_tolstring(L, index, &len);
+    return s == nullptr ? std::string() : std::string(s, len);
+}
+
+// Runs fn with the pane that token names, on the main thread. False when it names none.
+bool OnPane(lua_State* L, std::uint64_t token, const std::function<void(TerminalHost&, TEditorEx&)>& fn)
+{
+    bool found = false;
+    LuaGuard(L, [&] {
+        ScriptContext(L).Core->OnMain([&](TerminalHost& window) {
+            TEditorEx* pane = PaneByToken(window, token);
+            if (pane == nullptr) return;
+            found = true;
+            fn(window, *pane);
+        });
+        return 0;
+    });
+    return found;
+}
+
+// ---- methods ---------------------------------------------------------------------------------
+
+enum Method {
+    mRowToLines, mLinesToRow, mColToChar, mGetLineString, mSetLineString, mBeginUpdate, mEndUpdate, mSave, mLoad,
+    mIsMarked, mSetMarked, mFind, mFindNext, mFindPrev, mHitToSelected, mClearUndo, mUndo, mRedo, mCut, mCopy,
+    mPaste, mDelete, mSelectAll, mInsertFileName, mSelectWordFromCaret, mSelectTokenFromCaret, mSelectLineFromCaret,
+    mFree,
+};
+
+struct MethodSpec {
+    const char* name;
+    const char* arguments;  // after the object: n number, t string or number, b boolean
+};
+
+constexpr MethodSpec Methods[] = {
+    {"RowToLines", "n"}, {"LinesToRow", "n"}, {"ColToChar", "nn"}, {"GetLineString", "n"}, {"SetLineString", "nt"},
+    {"BeginUpdate", ""}, {"EndUpdate", ""}, {"Save", "t"}, {"Load", "t"}, {"IsMarked", "n"}, {"SetMarked", "nb"},
+    {"Find", ""}, {"FindNext", ""}, {"FindPrev", ""}, {"HitToSelected", ""}, {"ClearUndo", ""}, {"Undo", ""},
+    {"Redo", ""}, {"Cut", ""}, {"Copy", ""}, {"Paste", ""}, {"Delete", ""}, {"SelectAll", ""}, {"InsertFileName", ""},
+    {"SelectWordFromCaret", ""}, {"SelectTokenFromCaret", ""}, {"SelectLineFromCaret", "b"}, {"Free", ""},
+};
+
+bool ArgumentsFit(lua_State* L, std::string_view types)
+{
+    if (lua_gettop(L) != int(types.size()) + 1 || lua_type(L, 1) != LUA_TTABLE) return false;
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        const int index = int(i) + 2;
+        const int type = lua_type(L, index);
+        if ((types[i] == 'n' && type != LUA_TNUMBER) || (types[i] == 't' && !IsScriptText(L, index)) ||
+            (types[i] == 'b' && type != LUA_TBOOLEAN))
+            return false;
+    }
+    return true;
+}
+
+void TriggerSearch(TerminalHost& window, TEditorEx& pane, const char* actionName)
+{
+    pane.setFocus();
+    QAction* action = window.Action(actionName);
+    if (action == nullptr || !action->isEnabled()) return;
+    action->setProperty(SearchTargetProperty, QVariant::fromValue<QObject*>(&pane));
+    struct Clear {
+        QAction* action;
+        ~Clear() { action->setProperty(SearchTargetProperty, QVariant()); }
+    } clear{action};
+    action->trigger();
+}
+
+long long RowLength(const TEditorModel& model, long long row)
+{
+    const TRowInfo info = model.Lines().RowInfo(row);
+    return info.end - info.start;
+}
+
+struct Result {
+    enum { None, Integer, Boolean, String } kind = None;
+    long long i = 0;
+    bool b = false;
+    std::string s;
+};
+
+Result Int(long long v) { return {Result::Integer, v, false, {}}; }
+Result Bool(bool v) { return {Result::Boolean, 0, v, {}}; }
+Result Str(std::string v) { return {Result::String, 0, false, std::move(v)}; }
+
+int EditorMethod(lua_State* L)
+{
+    const auto method = Method(lua_tointeger(L, lua_upvalueindex(1)));
+    const MethodSpec& spec = Methods[method];
+    CheckStop(L);
+    if (!ArgumentsFit(L, spec.arguments)) ArgError(L, spec.name);
+    const std::uint64_t token = TokenOf(L, 1);
+    if (token == 0) ArgError(L, spec.name);
+    const long long n1 = lua_gettop(L) >= 2 && lua_type(L, 2) == LUA_TNUMBER ? LuaToInteger(L, 2) : 0;
+    const long long n2 = lua_gettop(L) >= 3 && lua_type(L, 3) == LUA_TNUMBER ? LuaToInteger(L, 3) : 0;
+    const bool flag = lua_toboolean(L, lua_gettop(L)) != 0;
+    std::string text;
+    if (method == mSetLineString) text = TextArg(L, 3);
+    if (method == mSave || method == mLoad) text = TextArg(L, 2);
+    if (method == mSetLineString && n1 < 0) ArgError(L, spec.name);
+
+    Result r;
+    bool refused = false;
+    const bool found = OnPane(L, token, [&](TerminalHost& window, TEditorEx& ed) {
+        TEditorModel& model = ed.Model();
+        switch (method) {
+        case mRowToLines: r = Int(model.RowToLines(n1)); break;
+        case mLinesToRow: r = Int(model.LinesToRow(n1)); break;
+        case mColToChar: r = Int(model.ColToChar(n1, n2)); break;
+        case mGetLineString: r = Str(ed.GetLineString(n1)); break;
+        case mSetLineString: {
+            const long long count = ed.LineCount();
+            if (n1 - count >= MaxLinesAdded) {
+                refused = true;
+                break;
+            }
+            if (n1 >= count) {
+                // One edit adds every missing line at once.
+                std::string breaks;
+                breaks.reserve(std::size_t(n1 - count + 1) * 2);
+                for (long long k = count; k <= n1; ++k) breaks += "\r\n";
+                const TTextPos end = model.Lines().EndPos();
+                model.Lines().Replace(end, end, breaks);
+            }
+            ed.SetLineString(n1, text);
+            break;
+        }
+        case mBeginUpdate: ed.BeginUpdate(); break;
+        case mEndUpdate: ed.EndUpdate(); break;
+        case mSave:
+        case mLoad:
+            r.kind = Result::Boolean;
+            try {
+                if (method == mSave) ed.SaveToFile(text);
+                else ed.LoadFromFile(text);
+                r.b = true;
+            } catch (const std::exception&) {
+                r.b = false;
+            }
+            break;
+        case mIsMarked:
+            r.kind = Result::Boolean;
+            if (n1 >= 0 && n1 < ed.LineCount()) r.b = (ed.RowMarks(model.Lines().FirstRowOfLine(n1)) >> ScriptMark) & 1;
+            break;
+        case mSetMarked:
+            if (n1 >= 0 && n1 < ed.LineCount()) {
+                const long long row = model.Lines().FirstRowOfLine(n1);
+                if (flag) ed.AddRowMark(row, ScriptMark);
+                else ed.RemoveRowMark(row, ScriptMark);
+            }
+            break;
+        case mFind: TriggerSearch(window, ed, "SrchSearchAct"); break;
+        case mFindNext: TriggerSearch(window, ed, "SrchForwardAct"); break;
+        case mFindPrev: TriggerSearch(window, ed, "SrchBackwardAct"); break;
+        case mHitToSelected: ed.HitToSelected(); break;
+        case mClearUndo: ed.ClearUndo(); break;
+        case mUndo: ed.Undo(); break;
+        case mRedo: ed.Redo(); break;
+        case mCut: ed.CutToClipboard(); break;
+        case mCopy: ed.CopyToClipboard(); break;
+        case mPaste: ed.PasteFromClipboard(); break;
+        case mDelete: model.DeleteSelection(); break;
+        case mSelectAll: ed.SelectAll(); break;
+        case mInsertFileName:
+            ed.SetSelLength(0);
+            model.InsertText(window.SheetFile(window.ActiveSheet()));
+            break;
+        case mSelectWordFromCaret:
+            ed.setFocus();
+            model.SelectWordFromCaret();
+            break;
+        case mSelectTokenFromCaret:
+            ed.setFocus();
+            model.SelectTokenFromCaret();
+            break;
+        case mSelectLineFromCaret:
+            // From column 0: the caret row's text, with its line break when flag is set. The
+            // selection is kept: moving the caret afterwards would drop it again.
+            ed.SetCol(0);
+            ed.SetSelLength(RowLength(model, ed.Row()) + (flag && model.RowEndsLine(ed.Row()) ? 2 : 0));
+            break;
+        case mFree: break;
+        }
+    });
+    if (!found || refused) ArgError(L, spec.name);
+    switch (r.kind) {
+    case Result::None: return 0;
+    case Result::Integer: lua_pushinteger(L, lua_Integer(r.i)); break;
+    case Result::Boolean: lua_pushboolean(L, r.b); break;
+    case Result::String: lua_pushlstring(L, r.s.data(), r.s.size()); break;
+    }
+    return 1;
+}
+
+int EditorFree(lua_State*) { return 0; }
+
+// ---- properties ------------------------------------------------------------------------------
+
+struct Assigned {
+    lua_Integer i = 0;
+    bool b = false;
+    std::string s;
+};
+
+struct PropertySpec {
+    const char* name;
+    const char* errorName;
+    Result (*get)(TEditorEx&);
+    void (*set)(TEditorEx&, const Assigned&);  // null: read-only
+};
+
+
+// No and Handle are served before the table; their entries only keep the names in order.
+const PropertySpec Properties[] = {
+    {"No", nullptr, nullptr, nullptr},
+    {"Text", "Text", [](TEditorEx& e) { return Str(e.Text()); }, [](TEditorEx& e, const Assigned& a) { e.SetText(a.s); }},
+    {"SelText", "SelText", [](TEditorEx& e) { return Str(e.SelText()); }, [](TEditorEx& e, const Assigned& a) { e.SetSelText(a.s); }},
+    {"SelStart", "SelStart", [](TEditorEx& e) { return Int(e.SelStart()); }, [](TEditorEx& e, const Assigned& a) { e.SetSelStart(a.i); }},
+    {"SelLength", "SelLengthText", [](TEditorEx& e) { return Int(e.SelLength()); },
+     [](TEditorEx& e, const Assigned& a) { e.SetSelLength(a.i); }},
+    {"Selected", "Selected", [](TEditorEx& e) { return Bool(e.Selected()); }, nullptr},
+    {"SelMode", "SelMode", [](TEditorEx& e) { return Bool(e.SelectionMode() == TSelectionMode::smBox); },
+     [](TEditorEx& e, const Assigned& a) { e.SetSelectionMode(a.b ? TSelectionMode::smBox : TSelectionMode::smNormal); }},
+    {"SelSr", "SelSr", [](TEditorEx& e) { return Int(e.Model().SelStartRow()); }, nullptr},
+    {"SelEr", "SelEr", [](TEditorEx& e) { return Int(e.Model().SelEndRow()); }, nullptr},
+    {"SelSc", "SelSc", [](TEditorEx& e) { return Int(e.Model().SelStartCol()); }, nullptr},
+    {"SelEc", "SelEc", [](TEditorEx& e) { return Int(e.Model().SelEndCol()); }, nullptr},
+    {"LineCount", "LineCount", [](TEditorEx& e) { return Int(e.LineCount()); }, nullptr},
+    {"RowCount", "RowCount", [](TEditorEx& e) { return Int(std::max(1LL, e.RowCount())); }, nullptr},
+    {"ColCount", "ColCount", [](TEditorEx& e) { return Int(e.ColCount()); }, nullptr},
+    {"Row", "Row", [](TEditorEx& e) { return Int(e.Row()); }, [](TEditorEx& e, const Assigned& a) { e.SetRow(a.i); }},
+    {"Col", "Col", [](TEditorEx& e) { return Int(e.Col()); }, [](TEditorEx& e, const Assigned& a) { e.SetCol(ClampInt(a.i)); }},
+    {"TopRow", "TopRow", [](TEditorEx& e) { return Int(e.TopRow()); }, [](TEditorEx& e, const Assigned& a) { e.SetTopRow(a.i); }},
+    {"TopCol", "TopCol", [](TEditorEx& e) { return Int(e.TopCol()); }, [](TEditorEx& e, const Assigned& a) { e.SetTopCol(ClampInt(a.i)); }},
+    {"WordWrap", "WordWrap", [](TEditorEx& e) { return Bool(e.WordWrap()); }, nullptr},
+    {"WrapByte", "WrapByte", [](TEditorEx& e) { return Int(e.WrapByte()); }, nullptr},
+    {"ReadOnly", "ReadOnly", [](TEditorEx& e) { return Bool(e.ReadOnly()); }, [](TEditorEx& e, const Assigned& a) { e.SetReadOnly(a.b); }},
+    {"Modified", "Modified", [](TEditorEx& e) { return Bool(e.Modified()); }, nullptr},
+    {"OverWrite", "OverWrite", [](TEditorEx& e) { return Bool(e.OverWrite()); }, [](TEditorEx& e, const Assigned& a) { e.SetOverWrite(a.b); }},
+    // A tab wider than a screen is no tab; the bound keeps column arithmetic far from overflow.
+    {"TabSpaceCount", "TabSpaceCount", [](TEditorEx& e) { return Int(e.TabSpaceCount()); },
+     [](TEditorEx& e, const Assigned& a) { e.SetTabSpaceCount(int(std::clamp<lua_Integer>(a.i, 1, 256))); }},
+    {"TokenString", "TokenString", [](TEditorEx& e) { return Str(e.Model().TokenString()); }, nullptr},
+    {"WordString", "WordString", [](TEditorEx& e) { return Str(e.Model().WordString()); }, nullptr},
+    {"Handle", nullptr, nullptr, nullptr},
+    {"HitSelLength", "HitSelLength", [](TEditorEx& e) { return Int(e.HitSelLength()); }, nullptr},
+};
+
+void PushResult(lua_State* L, const Result& r)
+{
+    switch (r.kind) {
+    case Result::None: lua_pushnil(L); break;
+    case Result::Integer: lua_pushinteger(L, lua_Integer(r.i)); break;
+    case Result::Boolean: lua_pushboolean(L, r.b); break;
+    case Result::String: lua_pushlstring(L, r.s.data(), r.s.size()); break;
+    }
+}
+
+int NoProperty(lua_State* L, bool assign)
+{
+    std::uint64_t token = TokenOf(L, 1);
+    const int wanted = assign ? ClampInt(LuaToInteger(L, 3)) : 0;
+    int sheet = -1;
+    LuaGuard(L, [&] {
+        ScriptContext(L).Core->OnMain([&](TerminalHost& window) {
+            if (assign) {
+                TEditorEx* pane = window.SheetPane(wanted);
+                token = pane != nullptr ? PaneToken(*pane) : 0;
+            }
+            sheet = SheetOfToken(window, token);
+        });
+        return 0;
+    });
+    if (assign) SetHandle(L, 1, token);
+    lua_pushinteger(L, sheet);
+    return 1;
+}
+
+int Property(lua_State* L, const PropertySpec& spec, bool assign)
+{
+    CheckStop(L);
+    if (spec.get == nullptr) {
+        if (std::strcmp(spec.name, "No") == 0) return NoProperty(L, assign);
+        lua_pushinteger(L, 0);  // Handle: only reached when the raw field is absent
+        return 1;
+    }
+    const std::uint64_t token = TokenOf(L, 1);
+    if (token == 0) AccessError(L, spec.errorName);
+    Assigned value;
+    if (assign && spec.set != nullptr) {
+        value.i = LuaToInteger(L, 3);
+        value.b = lua_toboolean(L, 3) != 0;
+        value.s = TextArg(L, 3);
+    }
+    Result r;
+    const bool found = OnPane(L, token, [&](TerminalHost&, TEditorEx& ed) {
+        if (assign && spec.set != nullptr) spec.set(ed, value);
+        r = spec.get(ed);
+    });
+    if (!found) AccessError(L, spec.errorName);
+    PushResult(L, r);
+    return 1;
+}
+
+const PropertySpec* FindProperty(lua_State* L)
+{
+    if (lua_type(L, 2) != LUA_TSTRING) return nullptr;
+    const char* key = lua_tostring(L, 2);
+    for (const PropertySpec& spec : Properties)
+        if (std::strcmp(spec.name, key) == 0) return &spec;
+    return nullptr;
+}
+
+// __index (object, name) and __newindex (object, name, value).
+int EditorDispatch(lua_State* L)
+{
+    const PropertySpec* spec = FindProperty(L);
+    if (spec == nullptr) return 0;
+    return Property(L, *spec, lua_gettop(L) >= 3);
+}
+
+}  // namespace
+
+std::uint64_t PaneToken(TEditorEx& pane)
+{
+    // Ids are never reused, so a token of a closed pane cannot come to name a new one.
+    static std::atomic<std::uint64_t> next{1};
+    const QVariant id = pane.property(PaneIdProperty);
+    if (id.isValid()) return id.toULongLong();
+    const std::uint64_t token = next.fetch_add(1);
+    pane.setProperty(PaneIdProperty, QVariant::fromValue<qulonglong>(token));
+    return token;
+}
+
+TEditorEx* PaneByToken(const TerminalHost& window, std::uint64_t token)
+{
+    const int sheet = SheetOfToken(window, token);
+    return sheet < 0 ? nullptr : window.SheetPane(sheet);
+}
+
+TEditorEx* SearchTarget(const QAction& action)
+{
+    return qobject_cast<TEditorEx*>(action.property(SearchTargetProperty).value<QObject*>());
+}
+
+int ScriptEditor(lua_State* L)
+{
+    if (lua_gettop(L) < 1 || lua_type(L, 1) != LUA_TTABLE) ArgError(L, "Editor");
+    lua_settop(L, 1);
+    const int sheet = ScriptSheet(L);
+    std::uint64_t token = 0;
+    LuaGuard(L, [&] {
+        ScriptContext(L).Core->OnMain([&](TerminalHost& window) {
+            if (TEditorEx* pane = window.SheetPane(sheet)) token = PaneToken(*pane);
+        });
+        return 0;
+    });
+    SetHandle(L, 1, token);
+    for (int m = 0; m < int(std::size(Methods)); ++m) {
+        lua_pushstring(L, Methods[m].name);
+        if (m == mFree) {
+            lua_pushcfunction(L, EditorFree);
+        } else {
+            lua_pushinteger(L, m);
+            lua_pushcclosure(L, EditorMethod, 1);
+        }
+        lua_rawset(L, 1);
+    }
+    SetObjectHandlers(L, 1, EditorDispatch, EditorDispatch);
+    return 1;
+}
+
+bool IsScriptText(lua_State* L, int index)
+{
+    const int type = lua_type(L, index);
+    return type == LUA_TSTRING || type == LUA_TNUMBER;
+}
+
+void SetObjectHandlers(lua_State* L, int index, lua_CFunction get, lua_CFunction set)
+{
+    index = lua_absindex(L, index);
+    if (!lua_getmetatable(L, index)) {
+        lua_newtable(L);
+        lua_pushvalue(L, -1);
+        lua_setmetatable(L, index);
+    }
+    lua_pushcfunction(L, get);
+    lua_setfield(L, -2, "__index");
+    if (set != nullptr) {
+        lua_pushcfunction(L, set);
+        lua_setfield(L, -2, "__newindex");
+    }
+    lua_pop(L, 1);
+}
+
+int ScriptEditorNoAndText(lua_State* L)
+{
+    if (lua_gettop(L) != 2 || lua_type(L, 2) != LUA_TSTRING) return 0;
+    const char* key = lua_tostring(L, 2);
+    if (std::strcmp(key, "No") != 0 && std::strcmp(key, "Text") != 0) return 0;
+    return Property(L, *FindProperty(L), false);
+}
+
+}  // namespace pek
