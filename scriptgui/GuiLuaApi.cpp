@@ -54,8 +54,7 @@ TScriptGui::~TScriptGui()
 {
     shared_->Owner = nullptr;
     // A wait still open ends as a closed panel's would.
-    shared_->Wait->Result.store(2);
-    shared_->Wait->Aborted.store(shared_->Wait->Serial.load());
+    shared_->Wait->Decide(2, true);
     form_.reset();
 }
 
@@ -72,7 +71,8 @@ std::unique_ptr<TScriptGui> AttachScriptGui(TerminalHost& window, TMacroHost& ho
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// How often a thread run waiting in the panel checks for a stop request.
+constexpr int StopCheckMs = 5;
 
 TGuiShared& Shared(lua_State* L)
 {
@@ -171,7 +171,11 @@ int Wait(lua_State* L, F&& prepare)
         if (state->Aborted.load() == serial) luaL_error(L, "STOP");
         if (const int result = state->Result.load(); result != 0) return result;
         if (!onMain) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            // Woken at once by a decision or the panel's closing; the stop check runs every
+            // StopCheckMs meanwhile (a 1 ms sleep costs more CPU than the wait is allowed).
+            std::unique_lock lock(state->Mutex);
+            state->Changed.wait_for(lock, std::chrono::milliseconds(StopCheckMs),
+                                    [&] { return state->Result.load() != 0 || state->Aborted.load() == serial; });
             continue;
         }
         // A run on the main thread: serve events, waking at a decision or after a short while

@@ -64,7 +64,7 @@ std::vector<TGroupPanel*> TGuiLuaForm::NavigationList() const
 
 void TGuiLuaForm::SetResultState(int state)
 {
-    wait_->Result.store(state);
+    wait_->Decide(state, false);
     emit Decided();
 }
 
@@ -177,8 +177,7 @@ void TGuiLuaForm::closeEvent(QCloseEvent* event)
 {
     if (wait_->Waiting.load()) {
         // The waiting call sees this on its own thread and ends its run with "STOP".
-        wait_->Result.store(2);
-        wait_->Aborted.store(wait_->Serial.load());
+        wait_->Decide(2, true);
     }
     wait_->Waiting.store(false);
     SetBarEnabled(false);

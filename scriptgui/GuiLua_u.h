@@ -8,8 +8,10 @@
 #include <QWidget>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,12 +21,25 @@ namespace pek {
 
 class TMxBinEditor;
 
-// What a waiting script reads on its own thread: written by the panel, read without locks.
+// What a waiting script reads on its own thread. The panel writes it on the main thread and
+// wakes the waiting thread through Changed at each decision.
 struct TGuiWaitState {
     std::atomic<int> Result{0};  // 0 none yet, 1 OK, 2 Cancel
     std::atomic<std::uint64_t> Serial{0};   // the current wait's number
     std::atomic<std::uint64_t> Aborted{0};  // the number of a wait the closing panel ended
     std::atomic<bool> Waiting{false};
+    std::mutex Mutex;
+    std::condition_variable Changed;
+
+    void Decide(int result, bool abort)
+    {
+        {
+            const std::lock_guard lock(Mutex);
+            Result.store(result);
+            if (abort) Aborted.store(Serial.load());
+        }
+        Changed.notify_all();
+    }
 };
 
 class TGuiLuaForm : public QWidget, public TGuiPanelSite {

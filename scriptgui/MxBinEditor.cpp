@@ -213,6 +213,7 @@ void TMxBinEditor::paintEvent(QPaintEvent*)
     p.setFont(font());
     const int dx = -horizontalScrollBar()->value();
     const int rh = geo_.RowHeight;
+    const int ascent = QFontMetrics(font()).ascent();
     const auto cell = [&](int col, int y) { return QRect(geo_.ColLeft(col) + dx, y, geo_.ColWidth(col), rh); };
     const auto text = [&](const QRect& r, const QString& s, const QColor& fg, const QColor& bg, int align = Qt::AlignLeft) {
         if (r.width() <= 0) return;
@@ -236,16 +237,33 @@ void TMxBinEditor::paintEvent(QPaintEvent*)
         const QColor rowFg = cursorRow ? Colors.CurrentLine : fore;
         const QColor rowBg = cursorRow ? Colors.CurrentLineBG : back;
         text(cell(0, y), Hex(std::uint64_t(first), geo_.RowDigits) + ":", Colors.Address, Colors.AddressBG, Qt::AlignRight);
-        for (int i = 0; i < 16; ++i) {
-            const std::int64_t n = first + i;
-            const bool selected = edit_.Selected(n);
-            const QString digits = n < size ? Hex(static_cast<unsigned char>(bytes[std::size_t(i)]), 2) : QString();
-            text(cell(i + 2, y), digits, selected ? Colors.Select : rowFg, selected ? Colors.SelectBG : rowBg);
+        // The byte cells in runs of one colour, each run one fill and one text: a fixed-pitch
+        // font puts every digit where its cell is.
+        for (int i = 0; i < 16 && first + i < size;) {
+            const bool selected = edit_.Selected(first + i);
+            const int from = i;
+            QString digits;
+            for (; i < 16 && first + i < size && edit_.Selected(first + i) == selected; ++i) {
+                digits += Hex(static_cast<unsigned char>(bytes[std::size_t(i)]), 2);
+                if (i < 15) digits += QString(geo_.ColWidth(i + 2) / geo_.W - 2, u' ');
+            }
+            const QRect run(geo_.ColLeft(from + 2) + dx, y, geo_.ColLeft(i + 2) - geo_.ColLeft(from + 2), rh);
+            p.fillRect(run, selected ? Colors.SelectBG : rowBg);
+            p.setPen(selected ? Colors.Select : rowFg);
+            p.drawText(run.left(), y + ascent, digits);
+        }
+        if (cursorRow && first + 16 > size) {
+            const int left = geo_.ColLeft(int(std::max<std::int64_t>(0, size - first)) + 2);
+            p.fillRect(QRect(left + dx, y, geo_.ColLeft(18) - left, rh), rowBg);
         }
         if (!geo_.HideByteView && first < size) {
             const std::string chars = edit_.RowChars(r);
             const QRect view = cell(19, y);
-            text(view, Cp932ToQString(chars), rowFg, rowBg);
+            p.fillRect(view, rowBg);
+            p.setPen(rowFg);
+            p.setClipRect(view);
+            p.drawText(view.left(), y + ascent, Cp932ToQString(chars));
+            p.setClipping(false);
             if (edit_.HasSelection()) {
                 const std::int64_t from = std::max(edit_.SelStart(), first), to = std::min(edit_.SelLast(), first + 15);
                 if (from <= to) {
