@@ -144,6 +144,7 @@ private:
     // The depth each call-history record was made at, in step with FCallHistory.
     std::vector<int> callDepths_;
     std::chrono::steady_clock::time_point lastServe_{};
+    int linesSinceClock_ = 0;
 };
 
 // Runs fn(L) in a protected call on L: a Lua error (a strict _G, a failing metamethod, no memory) or

@@ -3,6 +3,7 @@
 #include "platform/CodePage.h"
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace pek {
@@ -13,6 +14,13 @@ void TGlobalsModel::SetTree(std::vector<LuaTreeNode> tree)
     nodes_.clear();
     roots_.clear();
     rootsSorted_ = false;
+    std::size_t count = 0;
+    const std::function<void(const std::vector<LuaTreeNode>&)> countLevel = [&](const std::vector<LuaTreeNode>& level) {
+        count += level.size();
+        for (const auto& node : level) countLevel(node.Children);
+    };
+    countLevel(tree);
+    nodes_.reserve(count);
     Append(tree, -1);
     endResetModel();
 }

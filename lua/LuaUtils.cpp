@@ -2,6 +2,7 @@
 
 #include "platform/CodePage.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -78,7 +79,10 @@ void FillTree(lua_State* L, int index, std::vector<LuaTreeNode>& nodes, std::vec
                 nodes.back().Children = std::move(children);
             }
         } else {
-            nodes.push_back({key + " = " + LuaValueToStr(L, -1, limit), {}});
+            std::string text = key;
+            text += " = ";
+            text += LuaValueToStr(L, -1, limit);
+            nodes.push_back({std::move(text), {}});
         }
         lua_pop(L, 1);
     }
@@ -97,6 +101,14 @@ ELuaException::ELuaException(std::string chunkName, int line, std::string msg)
 
 std::string LuaFormatNumber(double value, int precision)
 {
+    // Whole numbers with fewer digits than the precision print as plain integers: the common case,
+    // without the cost of a formatted print (the globals view renders 100,000 of them at a stop).
+    if (precision > 0 && precision <= 15 && std::trunc(value) == value && std::fabs(value) < std::pow(10.0, precision) &&
+        !(value == 0 && std::signbit(value))) {
+        char digits[32];
+        const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<long long>(value)).ptr;
+        return std::string(digits, end);
+    }
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*g", precision, value);
     std::string text(buf);

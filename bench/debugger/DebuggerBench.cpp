@@ -12,12 +12,21 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// Processor time of this thread: on a loaded machine the wall time also counts the waits for a core.
+double ThreadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
 
 const char* kLoop = "local s = 0\nfor i = 1, 1000000 do\n  s = s + i\nend\nresult = s\n";
 
@@ -91,7 +100,7 @@ int main(int argc, char** argv)
         form.Engine().FBreakPoints.Clear();
         form.ToggleBreakPoint(form.ActiveTab()->FileName(), int(std::count(setup, setup + std::strlen(setup), '\n')));
         form.pgcStack->setCurrentIndex(1);
-        double refresh = 0;
+        double refresh = 0, refreshCpu = 0;
         QTimer::singleShot(0, &form, [&] {
             auto* poll = new QTimer(&form);
             QObject::connect(poll, &QTimer::timeout, &form, [&, poll] {
@@ -99,18 +108,21 @@ int main(int argc, char** argv)
                 poll->stop();
                 poll->deleteLater();
                 const auto t0 = Clock::now();
+                const double c0 = ThreadCpuMs();
                 form.RefreshStack();
                 form.RefreshLocals();
                 form.RefreshGlobals(true);
                 form.RefreshWatches();
                 QCoreApplication::processEvents();  // the tree paints its visible rows
                 refresh = Ms(Clock::now() - t0);
+                refreshCpu = ThreadCpuMs() - c0;
                 form.acRun->trigger();
             });
             poll->start(1);
         });
         form.acRun->trigger();
-        std::printf("views at a stop, %s: %.1f ms\n", setup[0] == 'f' ? "100,000 globals" : "a table of 100,000", refresh);
+        std::printf("views at a stop, %s: %.1f ms (processor %.1f ms)\n",
+                    setup[0] == 'f' ? "100,000 globals" : "a table of 100,000", refresh, refreshCpu);
     }
     return 0;
 }

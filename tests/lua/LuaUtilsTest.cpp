@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -56,6 +59,20 @@ TEST_F(LuaUtilsTest, RendersValues)
         if (c.regex) EXPECT_TRUE(::testing::internal::RE::FullMatch(got, c.expected.c_str())) << c.expr << " -> " << got;
         else EXPECT_EQ(got, c.expected) << c.expr;
     }
+    // Whole numbers take a shortcut; it must print what the formatted print does.
+    for (const double v : {0.0, -0.0, 7.0, -42.0, 99999999999999.0, 999999999999999.0, 1e15, -1e15, 1e300, 2.5})
+        for (const int precision : {14, 15}) {
+            char text[64];
+            std::snprintf(text, sizeof text, "%.*g", precision, v);
+            std::string expected = text;
+            if (const auto e = expected.find('e'); e != std::string::npos) {
+                const bool negative = expected[e + 1] == '-';
+                std::string exponent = expected.substr(e + 2);
+                exponent.erase(0, std::min(exponent.find_first_not_of('0'), exponent.size() - 1));
+                expected = expected.substr(0, e) + "E" + (negative ? "-" : "") + exponent;
+            }
+            EXPECT_EQ(LuaFormatNumber(v, precision), expected) << v << " " << precision;
+        }
     EXPECT_EQ(LuaFormatNumber(1e14, 14), "1E14");
     EXPECT_EQ(LuaFormatNumber(1.0 / 3, 14), "0.33333333333333");
 }
