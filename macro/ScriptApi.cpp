@@ -10,6 +10,7 @@
 #include "platform/CharClass.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
+#include "platform/EventWait.h"
 #include "platform/Exception.h"
 #include "serial/CommXEx.h"
 #include "terminal/PaneFiles.h"
@@ -170,6 +171,16 @@ int ScriptWait(lua_State* L)
     if (TMacroThread* run = ScriptContext(L).Run) {
         // A stop request ends the wait at once instead of after it.
         if (!run->Sleep(ms - elapsed)) luaL_error(L, "STOP");
+    } else if (TMacroCore::OnMainThread()) {
+        // A debugged run: the window stays live and a stop ends the wait.
+        using namespace std::chrono;
+        const auto due = steady_clock::now() + milliseconds(ms - elapsed);
+        for (;;) {
+            CheckStop(L);
+            const auto left = duration_cast<milliseconds>(due - steady_clock::now());
+            if (left.count() <= 0) break;
+            ServeEventsUpTo(std::min(left, milliseconds(50)));
+        }
     } else {
         Sleep(std::uint32_t(std::min<lua_Integer>(ms - elapsed, UINT32_MAX)));
     }
