@@ -6,6 +6,7 @@
 #include "platform/Profile.h"
 #include "platform/Signals.h"
 #include "scriptgui/GuiLuaApi.h"
+#include "search/SearchFeature.h"
 #include "settings/Settings.h"
 #include "terminal/PortList.h"
 #include "terminal/main_u.h"
@@ -74,6 +75,7 @@ int main(int argc, char** argv)
     const std::unique_ptr<pek::TScriptGui> scriptGui = pek::AttachScriptGui(*form, *macroHost);
     const std::unique_ptr<pek::TSettings> settings = pek::AttachSettings(*form);
     const std::shared_ptr<pek::TScriptDialogs> scriptDialogs = pek::AttachScriptDialogs(*form);
+    const std::unique_ptr<pek::TSearchFeature> search = pek::AttachSearch(*form);
     macroHost->AddScriptLibrary(pek::ScriptDialogLibrary(scriptDialogs));
     // Logout, kill or Ctrl+C close the window as the user would: sheets, ports and geometry are saved.
     const QPointer<pek::TPekForm> mainWindow(form);
