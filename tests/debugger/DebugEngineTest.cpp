@@ -48,7 +48,8 @@ public:
     void CallEntered(const std::string&) override {}
     void CallsDropped(int) override {}
     std::string LineText(const std::string&, int) override { return {}; }
-    bool DisplayOn() override { return false; }
+    bool DisplayOn() override { return display; }
+    bool display = false;
     void ServeEvents(bool wait) override
     {
         if (!wait) {
@@ -224,6 +225,31 @@ TEST(DebugEngine, ErrorsDepthAndCoroutines)
         EXPECT_NE(view.localsAtStops[0].find("inner=42"), std::string::npos) << view.localsAtStops[0];
         EXPECT_EQ(view.localsAtStops[0].find("outer"), std::string::npos) << view.localsAtStops[0];
     }
+}
+
+TEST(DebugEngine, CallHistoryWithTheDisplayOn)
+{
+    // Every line shows its position: the history is read at a breakpoint deep in the calls.
+    RecordingView view("local function bad() error('x') end\n"     // 1
+                       "local function inner()\n"                  // 2
+                       "  for i = 1, 5 do pcall(bad) end\n"        // 3
+                       "  return 1\n"                              // 4
+                       "end\n"                                     // 5
+                       "local function outer() return inner() + 1 end\n"  // 6
+                       "outer()\n");                               // 7
+    TDebugEngine engine(view);
+    view.engine = &engine;
+    view.display = true;
+    engine.FBreakPoints.Add("t.lua", 3, true);
+    std::vector<int> history;
+    view.commands.push_back([&](TDebugEngine& e) {
+        for (int i = 0; i < e.FCallHistory.Count(); ++i) history.push_back(e.FCallHistory.Items(i).Line + 1);
+        e.Run();
+    });
+    engine.Run();
+    // outer() from line 7, inner() from line 6; the caught errors left nothing behind.
+    EXPECT_EQ(history, std::vector<int>({7, 6}));
+    EXPECT_EQ(engine.FCallHistory.Count(), 0);
 }
 
 TEST(DebugEngine, ProtectedAccessSurvivesAStrictGlobalTable)

@@ -41,9 +41,14 @@ TEST_F(DebuggerHostTest, BangRunsUnderTheDebuggerWhileIdle)
     std::string entry;
     QTimer::singleShot(0, &debugger->Form(), [&] {
         WaitUntil([&] { return debugger->Form().IsRunning() && !debugger->Form().Engine().Executing(); });
+        std::uint64_t id = 0;
         for (const auto& e : host->RunningMacros())
-            if (e.Thread == nullptr) entry = e.Text;
-        debugger->Form().Stop();
+            if (e.Thread == nullptr) {
+                entry = e.Text;
+                id = e.Id;
+            }
+        // The stop-macro window's stop reaches the debugger.
+        EXPECT_TRUE(host->Stop(id));
     });
     host->RunCommand(0, outer, false);
     EXPECT_NE(entry.find(Sjis(" (ﾃﾞﾊﾞｯｶﾞ付)")), std::string::npos) << entry;

@@ -4,6 +4,7 @@
 #include "debugger/MacroFrm.h"
 #include "editor/EditorEx.h"
 #include "platform/CodePage.h"
+#include "platform/DialogService.h"
 #include "support/TempDir.h"
 
 #include <QAction>
@@ -20,6 +21,15 @@
 
 namespace pek {
 namespace {
+
+class BoxRecorder : public DialogService {
+public:
+    int count = 0;
+    int MessageBox(QWidget*, const QString&, const QString&, unsigned) override { return ++count, IDOK; }
+    std::optional<QString> OpenFileName(QWidget*, const FileDialogRequest&) override { return std::nullopt; }
+    std::optional<QString> SaveFileName(QWidget*, const FileDialogRequest&) override { return std::nullopt; }
+    int Exec(QDialog&) override { return 0; }
+};
 
 // Calls `step` every few milliseconds from inside the run's event serving until it returns true.
 void WhenStopped(TfrmMacro& form, std::function<void()> step)
@@ -101,6 +111,16 @@ TEST(DebuggerWindow, BreakpointViewsEvaluationAndStop)
     EXPECT_FALSE(form.IsRunning());
     EXPECT_TRUE(form.memMessage->toPlainText().endsWith("(0): STOP")) << form.memMessage->toPlainText().toStdString();
     EXPECT_EQ(form.EvalName("x"), "");  // no run, no value
+
+    // A syntax error on line 3: its message line, the caret on row 2 and the error box.
+    test::WriteFileBytes(path, "local a = 1\nlocal b = 2\nlocal c = = 3\n");
+    form.LoadFile(path);
+    BoxRecorder boxes;
+    ScopedDialogService scope(boxes);
+    form.acRun->trigger();
+    EXPECT_EQ(form.ActiveTab()->Editor().Row(), 2);
+    EXPECT_TRUE(form.memMessage->toPlainText().contains("] (3): ")) << form.memMessage->toPlainText().toStdString();
+    EXPECT_EQ(boxes.count, 1);
 }
 
 }  // namespace
