@@ -90,7 +90,7 @@ protected:
 TEST_F(CallTest, ListEditorStoresEveryTitledRowAndReloadsClean)
 {
     std::vector<CallEntry> twelve;
-    for (int i = 1; i <= 12; ++i) twelve.push_back({"t" + std::to_string(i), "c" + std::to_string(i)});
+    for (int i = 1; i <= 12; ++i) twelve.push_back({std::string("t").append(std::to_string(i)), std::string("c").append(std::to_string(i))});
     Start(twelve);
     TFncSettingForm& editor = *settings->FncSettingForm();
     dialogs.onExec = [&](QDialog& d) {
