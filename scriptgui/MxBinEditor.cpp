@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <vector>
@@ -376,6 +377,13 @@ void TMxBinEditor::mouseMoveEvent(QMouseEvent* event)
 }
 
 void TMxBinEditor::mouseReleaseEvent(QMouseEvent*) { dragging_ = false; }
+
+void TMxBinEditor::wheelEvent(QWheelEvent* event)
+{
+    // One row per notch.
+    verticalScrollBar()->setValue(verticalScrollBar()->value() - event->angleDelta().y() / 120);
+    event->accept();
+}
 
 void TMxBinEditor::focusInEvent(QFocusEvent* event)
 {

@@ -1,4 +1,12 @@
+#include "platform/Exception.h"
 #include "scriptgui/MxBinEdit.h"
+#include "support/TempDir.h"
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -107,6 +115,33 @@ TEST(MxBinDocument, OneByteDeletedInsideTheWindowKeepsTheLastByte)
     ref.erase(10, 1);
     ref.insert(20, "wy");
     EXPECT_TRUE(Content(doc) == ref);
+}
+
+// The backing file has no name in the temporary folder, and a load that cannot be written keeps
+// the content there was.
+TEST(MxBinDocument, BackingFilesAreAnonymousAndAFailedLoadKeepsTheOldContent)
+{
+    TempDir dir;
+    const char* old = std::getenv("TMPDIR");
+    const std::string saved = old ? old : "";
+    setenv("TMPDIR", dir.path().c_str(), 1);
+    TMxBinDocument doc;
+    const std::string first = "first content";
+    doc.Load(first.data(), std::int64_t(first.size()));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    if (old) setenv("TMPDIR", saved.c_str(), 1);
+    else unsetenv("TMPDIR");
+
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit small{1 << 16, limit.rlim_max};
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string big(1 << 17, 'b');
+    EXPECT_THROW(doc.Load(big.data(), std::int64_t(big.size())), Exception);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(Content(doc), first);
 }
 
 TEST(MxBinDocument, StoreCopiesWhatExistsAndLeavesTheRest)

@@ -5,7 +5,9 @@
 #include "scriptgui/GuiLua_u.h"
 #include "scriptgui/MxBinEditor.h"
 
+#include <QClipboard>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -69,6 +71,10 @@ TEST_F(ScriptGuiTest, RowsAreLaidOutTypedIntoAndReadBackAfterEnter)
     Key(hex, Qt::Key_End);
     QTest::keyClicks(hex, "1g");  // "8000" -> "0001": the counter shifts, "g" is refused
     EXPECT_EQ(hex->text(), "0001");
+    // Pasted text keeps only its hexadecimal digits.
+    QApplication::clipboard()->setText("z1y2");
+    hex->paste();
+    EXPECT_EQ(hex->text(), "0112");
     QLineEdit* num = Item<TEdPnl>(4)->Field();
     Key(num, Qt::Key_Home);
     QTest::keyClicks(num, "-x-");
@@ -78,7 +84,7 @@ TEST_F(ScriptGuiTest, RowsAreLaidOutTypedIntoAndReadBackAfterEnter)
     QTest::keyClicks(second, "X");
     Key(second, Qt::Key_Return);
     ASSERT_TRUE(Finish());
-    EXPECT_TRUE(Shows("R\ttrue\t0\t1\tone\ttwoX\t1\t18\t-5\tnil")) << window.PaneText(0);
+    EXPECT_TRUE(Shows("R\ttrue\t0\t1\tone\ttwoX\t274\t18\t-5\tnil")) << window.PaneText(0);
     EXPECT_FALSE(Form().Item(0)->isEnabled());
     EXPECT_FALSE(Form().OkPnlBtn()->isEnabled());
     EXPECT_TRUE(dialogs.boxes.empty());
@@ -144,7 +150,7 @@ TEST_F(ScriptGuiTest, BinaryInputEditsAStringBufferOnOkOnly)
     Start(R"(
         local ok, id, bytes = GuiBinInput("\1\2\3", 3, true, true)
         say("B", ok, id, bytes:byte(1), bytes:byte(2))
-        local ok2, id2, bytes2 = GuiBinInput("\1\2\3", 3)
+        local ok2, id2, bytes2 = GuiBinInput(("\1\2\3"):rep(3000), 9000)
         say("C", ok2, id2, bytes2:byte(1))
     )");
     ASSERT_TRUE(Waiting(1));
@@ -154,6 +160,10 @@ TEST_F(ScriptGuiTest, BinaryInputEditsAStringBufferOnOkOnly)
     Key(grid, Qt::Key_Return);
     EXPECT_TRUE(Shows("B\ttrue\t0\t127\t2"));
     ASSERT_TRUE(Waiting(2));
+    // A grid taller than the room below it is cut to that room and scrolls.
+    auto* tall = Item<TMxBinEditor>(1);
+    EXPECT_LE(tall->y() + tall->height(), Form().MainPnl()->height());
+    EXPECT_GT(tall->verticalScrollBar()->maximum(), 0);
     Key(Item<TMxBinEditor>(1), Qt::Key_9);
     Key(Item<TMxBinEditor>(1), Qt::Key_Escape);
     ASSERT_TRUE(Finish());
@@ -179,6 +189,8 @@ TEST_F(ScriptGuiTest, ClosingThePanelOrStoppingEndsAWaitingRunWithoutAMessage)
         EXPECT_FALSE(Form().Waiting());
         if (how == 0) {
             EXPECT_EQ(Form().ItemCount(), 0);
+            EXPECT_EQ(window.Ini().ReadInteger("GuiLua", "Width", -1), Form().width());
+            EXPECT_EQ(window.Ini().ReadInteger("GuiLua", "Top", -1), Form().y());
         }
         Form().Clear();
     }
