@@ -2,6 +2,7 @@
 // command of a script and records where execution stopped.
 #include "debugger/DebugEngine.h"
 #include "lua/LuaUtils.h"
+#include "platform/Exception.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,8 @@ public:
     int executingLines = 0;
 
     void ActionsChanged() override {}
-    std::string TargetFileName() override { return "t.lua"; }
+    std::string TargetFileName() override { return target; }
+    std::string target = "t.lua";
     std::string TargetText() override { return text_; }
     void RunStarting(bool) override {}
     void CurrentLineLeft() override {}
@@ -250,6 +252,32 @@ TEST(DebugEngine, CallHistoryWithTheDisplayOn)
     // outer() from line 7, inner() from line 6; the caught errors left nothing behind.
     EXPECT_EQ(history, std::vector<int>({7, 6}));
     EXPECT_EQ(engine.FCallHistory.Count(), 0);
+}
+
+TEST(DebugEngine, NamedFunctionsResultsAndChunkNames)
+{
+    RecordingView view("function main(a, b) return a .. b, #a, {1} end\nlocal x = 1\n");
+    view.target = "/home/u/v@2/x.lua";  // an "@" inside the name is part of it
+    TDebugEngine engine(view);
+    view.engine = &engine;
+    engine.FBreakPoints.Add(view.target, 1, true);
+    view.commands.push_back(run);
+    std::vector<std::string> results;
+    TRunRequest request;
+    request.FunctionName = "main";
+    request.Args = {"ab", "c"};
+    request.Results = &results;
+    engine.DebugRun(request);
+    EXPECT_EQ(view.stops, std::vector<int>({2}));
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_EQ(results[0], "\"abc\"");
+    EXPECT_EQ(results[1], "2");
+    EXPECT_EQ(results[2].rfind("{ ", 0), 0u);
+
+    request.FunctionName = "missing";
+    view.commands.push_back(run);
+    EXPECT_THROW(engine.DebugRun(request), Exception);
+    EXPECT_FALSE(engine.IsRunning());
 }
 
 TEST(DebugEngine, ProtectedAccessSurvivesAStrictGlobalTable)

@@ -56,15 +56,22 @@ TEST_F(DebuggerHostTest, BangRunsUnderTheDebuggerWhileIdle)
     EXPECT_TRUE(host->RunningMacros().empty());
 }
 
-TEST_F(DebuggerHostTest, AnUnreadableFileLeavesNoEntry)
+TEST_F(DebuggerHostTest, TransFromAThreadRunWaitsForTheDebuggedRun)
 {
-    const std::string locked = Script("locked.lua", "print(1)\n");
-    std::filesystem::permissions(locked, std::filesystem::perms::none);
-    if (std::FILE* f = std::fopen(locked.c_str(), "rb")) {
-        std::fclose(f);
-        GTEST_SKIP() << "running with rights that read any file";
-    }
-    host->RunCommand(0, locked, false);
+    const std::string inner = Script("inner.lua", "io.write('inner ')\n");
+    Start("Trans('!" + inner + "')\nio.write('after')\n", 0, "outer.lua");
+    EXPECT_TRUE(Finish());
+    EXPECT_TRUE(Shows("inner after"));
+    EXPECT_TRUE(debugger->Form().IsRunning() == false);
+    EXPECT_EQ(debugger->Form().ActiveTab()->FileName(), inner);  // it ran under the debugger
+}
+
+TEST_F(DebuggerHostTest, AFileThatCannotBeLoadedLeavesNoEntry)
+{
+    // It passed the existence check, but it is no file that can be read.
+    const std::string folder = window.Dir().file("folder.lua").string();
+    std::filesystem::create_directory(folder);
+    host->RunCommand(0, folder, false);
     EXPECT_TRUE(host->RunningMacros().empty());
     EXPECT_FALSE(dialogs.boxes.empty());
 }
