@@ -171,6 +171,25 @@ TEST_F(ScriptDialogsTest, ClosingPekEndsTheRunThatWaitsOnADialog)
     EXPECT_EQ(window.PaneText(0).find("after again"), std::string::npos);
 }
 
+TEST_F(ScriptDialogsTest, StopClosesTheDialogAndEndsTheRun)
+{
+    std::uint64_t id = 0;
+    bool closed = false;
+    answers.onExec = [&](QDialog& d) {
+        d.setResult(99);
+        EXPECT_TRUE(host->Stop(id));
+        // The stopped worker closes its dialog from its side.
+        closed = ServeUntil([&] { return d.result() == QDialog::Rejected; });
+        return d.result();
+    };
+    id = Start("SelMenu('M', 1, {'a', 'b'})\nio.write('after')");
+    ASSERT_NE(id, 0u);
+    EXPECT_TRUE(Finish());
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(window.PaneText(0).find("after"), std::string::npos);
+    EXPECT_TRUE(answers.messages.empty()) << "a stop shows no error";
+}
+
 TEST_F(ScriptDialogsTest, ShellExecuteStartsAProgramWithoutAShell)
 {
     const TempDir work;
