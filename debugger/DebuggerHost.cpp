@@ -49,7 +49,7 @@ TDebuggerHost::TDebuggerHost(TerminalHost& window, TMacroHost& host)
         }
     });
     host.SetDebugger(runner_.get());
-    if (const TEditorEx* pane = window.SheetPane(window.ActiveSheet())) form->SetSourceFont(pane->Properties().Font);
+    if (const TEditorEx* pane = window.TemplatePane()) form->SetSourceFont(pane->Properties().Font);
 
     window.OnCloseRequest([weak] {
         auto self = weak.lock();

@@ -194,8 +194,12 @@ TfrmMacro::TfrmMacro(ProfileFile* ini, QWidget* owner)
     BuildLayout();
     BuildMenus();
     eval_ = std::make_unique<TfrmEval>(*this);
-    NewTab("");
-    pgcEditChange();
+    {
+        // The caption stays "Lua Debugger" until a tab is changed, loaded or saved.
+        const QSignalBlocker quiet(pgcEdit);
+        NewTab("");
+    }
+    RefreshTargets();
     ActionsChanged();
     FitGridColumns();
     // print of every run (thread runs too) goes to the console, on the main thread, with CR LF.
@@ -371,7 +375,7 @@ void TfrmMacro::BuildLayout()
     connect(pgcStack, &QTabWidget::currentChanged, this, [this](int page) {
         if (page != 0) RefreshGlobals(false);
     });
-    connect(sgBreak, &QTableWidget::cellClicked, this, [this](int row, int) {
+    connect(sgBreak, &QTableWidget::currentCellChanged, this, [this](int row, int) {
         if (row >= 0 && row < engine_.FBreakPoints.Count())
             GoToLine(engine_.FBreakPoints.Items(row).FileName, engine_.FBreakPoints.Items(row).Line);
     });
