@@ -17,7 +17,7 @@ bool OnMainThread()
     return TMacroCore::OnMainThread();
 }
 
-TScriptDialogs::TScriptDialogs(TerminalHost& window) : window_(window), parent_(window.DialogParent())
+TScriptDialogs::TScriptDialogs(TerminalHost& window) : parent_(window.DialogParent())
 {
     window.OnClosing([this] { CloseAll(); });
 }

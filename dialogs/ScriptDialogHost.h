@@ -53,7 +53,6 @@ private:
     // Worker side of Show: posts run and waits for wait->done, serving stop requests.
     void PostAndWait(lua_State* L, const std::shared_ptr<Wait>& wait, std::function<void()> run);
 
-    TerminalHost& window_;
     QPointer<QWidget> parent_;
     bool closing_ = false;
     std::vector<std::shared_ptr<Wait>> waits_;  // main thread: requests being shown, innermost last

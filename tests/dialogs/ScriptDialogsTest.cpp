@@ -8,6 +8,8 @@
 #include "settings/AnswerDialogs.h"
 #include "support/EventLoop.h"
 
+#include <lua.hpp>
+
 #include <QClipboard>
 #include <QFileDialog>
 #include <QPushButton>
@@ -188,6 +190,22 @@ TEST_F(ScriptDialogsTest, StopClosesTheDialogAndEndsTheRun)
     EXPECT_TRUE(closed);
     EXPECT_EQ(window.PaneText(0).find("after"), std::string::npos);
     EXPECT_TRUE(answers.messages.empty()) << "a stop shows no error";
+}
+
+TEST_F(ScriptDialogsTest, DebuggedRunShowsItsDialogDirectly)
+{
+    answers.onExec = [](QDialog& d) {
+        EXPECT_TRUE(TMacroCore::OnMainThread());
+        dynamic_cast<TSelMenuForm&>(d).Buttons()[1]->click();
+        return d.result();
+    };
+    lua_State* L = luaL_newstate();
+    luaL_openlibs(L);
+    host->OnDebuggerState(L);
+    ASSERT_EQ(luaL_dostring(L, "return SelMenu('M', 0, {'a', 'b'})"), 0) << lua_tostring(L, -1);
+    EXPECT_EQ(lua_tointeger(L, -1), 2);
+    lua_close(L);
+    EXPECT_EQ(answers.execs, 1);
 }
 
 TEST_F(ScriptDialogsTest, ShellExecuteStartsAProgramWithoutAShell)
