@@ -261,6 +261,10 @@ void TPekForm::SaveSheetSettings(int sheet)
     WriteEditorAll(Ini(), EnvSection(), EditorExProp1->SaveToBytes());
     Ini().WriteBool("Editor", "ReadOnly", PanesReadOnly());
     SaveHighlight(sheet);
+    // The highlighting writer leaves an older Block in place when the list is empty, and the
+    // brackets the user removed would come back at the next start.
+    if (sheets_.At(sheet)->pane->BracketCount() == 0)
+        Ini().WriteString(HighlightSection(sheets_.At(sheet)->fileName, sheet), "Block", "");
     batch.Commit();
     UpdateCaptions();
 }
