@@ -203,6 +203,18 @@ TEST_F(SettingsTest, BlocksRenumberAndBracketsBeyondTheThirdStay)
     EXPECT_EQ(left, (std::vector<std::string>{"a", "c", "d", "e"}));
 }
 
+TEST_F(SettingsTest, RemovedBracketsStayRemovedInTheFile)
+{
+    Start("ComPortOpen=0\r\nBlock=<,>,255\r\n");
+    ASSERT_EQ(form->SheetPane(0)->BracketCount(), 1);
+    Show([](TSettingForm& f) {
+        f.Blocks[0].start->clear();
+        f.OkBtn->click();
+    });
+    EXPECT_EQ(form->SheetPane(0)->BracketCount(), 0);
+    EXPECT_EQ(ProfileFile(dir.file("pek.ini").string()).ReadString("No0", "Block", "?"), "");
+}
+
 TEST_F(SettingsTest, PresetsRoundTripAndCancelRestoresTheSheet)
 {
     Start("ComPortOpen=0\r\n");
