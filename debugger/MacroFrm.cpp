@@ -819,16 +819,11 @@ void TfrmMacro::RefreshBreakGrid()
 
 void TfrmMacro::FitGridColumns()
 {
-    for (QTableWidget* grid : {sgWatch, sgBreak}) {
-        const int client = std::max(40, grid->viewport()->width());
-        if (grid == sgWatch) {
-            sgWatch->setColumnWidth(0, std::min(120, client / 2));
-            sgWatch->setColumnWidth(1, client - sgWatch->columnWidth(0));
-        } else {
-            sgBreak->setColumnWidth(1, 48);
-            sgBreak->setColumnWidth(0, std::max(8, client - 48));
-        }
-    }
+    // The value column of the watches and the file column of the breakpoints take the rest.
+    sgWatch->setColumnWidth(0, 120);
+    sgWatch->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    sgBreak->setColumnWidth(1, 48);
+    sgBreak->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     RefreshBreakGrid();
 }
 
