@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -323,6 +324,65 @@ void PushResult(lua_State* L, const Result& r)
     }
 }
 
+// Reads the pane's text a few megabytes at a time, each piece on the main thread, so that a large
+// pane does not hold the window still. A change to lines already read starts the read again
+// (a pane that keeps changing them is read at once after a few tries); lines added after them
+// are taken along. False when the token names no pane.
+bool ReadText(lua_State* L, std::uint64_t token, std::string& out)
+{
+    constexpr std::size_t Piece = 4u << 20;
+    constexpr int Tries = 3;
+    // Only the main thread touches it: the listener runs there, and so does every piece.
+    const auto firstChanged = std::make_shared<long long>(LLONG_MAX);
+    std::weak_ptr<TEditorLines> watched;
+    int subscription = 0;
+    long long next = 0;
+    int tries = 0;
+    bool done = false;
+    const auto unwatch = [&] {
+        if (const auto lines = watched.lock()) lines->Unsubscribe(subscription);
+        watched.reset();
+    };
+    while (!done) {
+        const bool found = OnPane(L, token, [&](TerminalHost&, TEditorEx& ed) {
+            const std::shared_ptr<TEditorLines>& lines = ed.Model().SharedLines();
+            if (watched.lock() != lines || *firstChanged < next) {
+                unwatch();
+                out.clear();
+                next = 0;
+                *firstChanged = LLONG_MAX;
+                if (++tries > Tries) {
+                    out = lines->Text();
+                    done = true;
+                    return;
+                }
+                watched = lines;
+                subscription = lines->Subscribe([firstChanged](const TLinesChange& change) {
+                    if (change.kind == TLinesChange::Edit) *firstChanged = std::min(*firstChanged, change.from.line);
+                    else if (change.kind == TLinesChange::Reset) *firstChanged = 0;
+                });
+                out.reserve(std::size_t(lines->TextLength()));
+            }
+            for (const std::size_t end = out.size() + Piece; next < lines->LineCount() && out.size() < end; ++next) {
+                if (next > 0) out += "\r\n";
+                out += lines->LineView(next);
+            }
+            if (next >= lines->LineCount()) {
+                unwatch();
+                done = true;
+            }
+        });
+        if (!found) {
+            LuaGuard(L, [&] {
+                ScriptContext(L).Core->OnMain([&](TerminalHost&) { unwatch(); });
+                return 0;
+            });
+            return false;
+        }
+    }
+    return true;
+}
+
 int NoProperty(lua_State* L, bool assign)
 {
     std::uint64_t token = TokenOf(L, 1);
@@ -360,6 +420,12 @@ int Property(lua_State* L, const PropertySpec& spec, bool assign)
         value.s = TextArg(L, 3);
     }
     Result r;
+    if (!assign && std::strcmp(spec.name, "Text") == 0) {
+        r.kind = Result::String;
+        if (!ReadText(L, token, r.s)) AccessError(L, spec.errorName);
+        lua_pushlstring(L, r.s.data(), r.s.size());
+        return 1;
+    }
     const bool found = OnPane(L, token, [&](TerminalHost&, TEditorEx& ed) {
         if (assign && spec.set != nullptr) spec.set(ed, value);
         r = spec.get(ed);

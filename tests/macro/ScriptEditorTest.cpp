@@ -1,6 +1,8 @@
 #include "MacroFixture.h"
 #include "ScriptResults.h"
 
+#include <QTimer>
+
 namespace pek::test {
 namespace {
 
@@ -132,6 +134,27 @@ TEST_F(EditorScriptTest, ScriptMarkBesideOtherMarks)
     EXPECT_EQ(Run("local e = Editor{} say(e:IsMarked(1), e:IsMarked(2)) e:SetMarked(1, false) e:SetMarked(2, true)"), "true false\n");
     EXPECT_EQ(pane.RowMarks(1), 1u << 11);
     EXPECT_EQ(pane.RowMarks(2), (1u << 12) | (1u << 10));
+}
+
+// A large pane is read in pieces while the window goes on appending to it: the script gets every
+// line whole, in order, with what was appended meanwhile after them.
+TEST_F(EditorScriptTest, LargeTextReadWhileThePaneGrows)
+{
+    std::string text;
+    for (int i = 0; i < 600000; ++i) text += "line " + std::to_string(i) + "\r\n";
+    window.SheetPane(1)->SetText(text);
+    QTimer appender;
+    QObject::connect(&appender, &QTimer::timeout, [&] { window.SheetPane(1)->AppendText("x\r\n"); });
+    appender.start(0);
+    EXPECT_EQ(Run(R"(
+local e = Editor{} e.No = 1
+local s = e.Text
+local t = {}
+for i = 0, 599999 do t[#t + 1] = 'line ' .. i end
+local head = table.concat(t, '\r\n') .. '\r\n'
+say(#s > #head, s:sub(1, #head) == head, s:sub(#head + 1):gsub('x\r\n', ''):gsub('x$', '') == '')
+)"),
+              "true true true\n");
 }
 
 }  // namespace
