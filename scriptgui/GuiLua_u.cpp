@@ -76,11 +76,11 @@ bool TGuiLuaForm::FocusInItems() const
 
 void TGuiLuaForm::ShowFront()
 {
-    // Raised when it appears; a window already on screen is not raised on every call, which
-    // would cost a round trip to the window system per line a script writes to a memo.
-    if (isVisible() && !isMinimized()) return;
-    showNormal();
+    if (!isVisible() || isMinimized()) showNormal();
+    else if (isActiveWindow() || (raised_.isValid() && raised_.elapsed() < 250)) return;
+    // At most a few times a second: a script writing lines to a memo calls this for every line.
     raise();
+    raised_.start();
 }
 
 int TGuiLuaForm::AddItem(QWidget* item)

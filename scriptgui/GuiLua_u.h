@@ -5,6 +5,7 @@
 
 #include "platform/Profile.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include <atomic>
@@ -110,6 +111,7 @@ private:
     QPushButton* cancelBtn_;
     int charWidth_ = 6;
     TGuiCursor cursor_;
+    QElapsedTimer raised_;
     std::vector<QPointer<QWidget>> items_;
     std::vector<QPointer<TGroupPanel>> navigation_;
 };
