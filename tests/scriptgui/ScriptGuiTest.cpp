@@ -79,6 +79,13 @@ TEST_F(ScriptGuiTest, RowsAreLaidOutTypedIntoAndReadBackAfterEnter)
     Key(num, Qt::Key_Home);
     QTest::keyClicks(num, "-x-");
     EXPECT_EQ(num->text(), "-5");
+    // Up and Down move between the rows, past a disabled one.
+    Form().EnableItem(Form().Item(3), false);
+    Key(hex, Qt::Key_Down);
+    EXPECT_EQ(Form().focusWidget(), Item<TEdPnl>(4)->Field());
+    Key(Form().focusWidget(), Qt::Key_Up);
+    EXPECT_EQ(Form().focusWidget(), hex);
+    Form().EnableItem(Form().Item(3), true);
     QLineEdit* second = Item<TEdPnl>(1)->Field();
     Key(second, Qt::Key_End);
     QTest::keyClicks(second, "X");
