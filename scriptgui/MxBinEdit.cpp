@@ -113,8 +113,6 @@ void TMxBinEdit::Key(TKey key, bool extend, bool ctrl, std::int64_t pageRows)
         else c.Col = c.Row == EndCell().Row ? EndCell().Col : 17;
         break;
     }
-    // Up from the first row stays there (it does not wrap to column 2).
-    if (key == TKey::Up && c.Row <= 0) c.Row = 1;
     MoveTo(c, extend);
 }
 
