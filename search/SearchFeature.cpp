@@ -7,6 +7,7 @@
 #include "terminal/TerminalHost.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QPointer>
 
 namespace pek {
@@ -27,7 +28,15 @@ TSearchFeature::~TSearchFeature() { delete form_.data(); }
 
 TEditorEx* TSearchFeature::Target(TEditorEx* pane) const
 {
-    return pane != nullptr ? pane : window_.SheetPane(window_.ActiveSheet());
+    if (pane != nullptr) return pane;
+    pane = window_.SheetPane(window_.ActiveSheet());
+    // A sheet split in two shows its text in more than one pane: the one with the focus is meant.
+    auto* focused = qobject_cast<TEditorEx*>(QApplication::focusWidget());
+    const QWidget* parent = window_.DialogParent();
+    if (pane != nullptr && focused != nullptr && parent != nullptr && focused->window() == parent->window() &&
+        focused->Model().SharedLines() == pane->Model().SharedLines())
+        return focused;
+    return pane;
 }
 
 void TSearchFeature::SrchSearchActExecute(TEditorEx* pane)

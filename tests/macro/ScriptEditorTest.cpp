@@ -49,7 +49,7 @@ TEST_F(EditorScriptTest, TextLinesSelectionCaretRetargetingAndErrors)
 {
     window.SetSheetFile(0, Sjis("ログ.txt"));
     const std::string saved = window.Dir().file("saved.txt").string();
-    const std::string script = R"(
+    std::string script = R"(
 local e = Editor{}
 say(e.No, e.LineCount, e.Text == '', e.RowCount >= 1, e.Handle ~= nil)
 e.Text = 'one\ntwo\nthree'
@@ -74,6 +74,7 @@ e:SelectAll() e.SelText = 'b' e:Undo() say(e.Text)
 e:SelectLineFromCaret(false) say(e.SelText)
 e.SelStart = 5 e:InsertFileName() say(e.Text)
 say(e:Save(SAVED), e:Load('/nonexistent/x.txt'), e.Text == e:GetLineString(0))
+e.Text = '' say(e:Load(SAVED), e.Text)
 e:SetLineString(2, 'x') e:BeginUpdate() e:SetLineString(3, 'y') e:EndUpdate()
 e:SelectAll() e:Delete() say(e.Text == '', e.Modified)
 e.No = 1 say(e.No, e.Text == '') e.Text = 'sheet1'
@@ -98,8 +99,8 @@ for _, c in ipairs(cases) do
 end
 say(e.LineCount, e:GetLineString(0))
 )";
-    const std::size_t at = script.find("SAVED");
-    EXPECT_EQ(Run(script.substr(0, at) + "'" + saved + "'" + script.substr(at + 5)),
+    for (std::size_t at; (at = script.find("SAVED")) != std::string::npos;) script.replace(at, 5, "'" + saved + "'");
+    EXPECT_EQ(Run(script),
               Utf8ToCp932("0 1 true true true\n"
                                               "true 3 two true true\n"
                                               "6 true five\n"
@@ -114,6 +115,7 @@ say(e.LineCount, e:GetLineString(0))
                                               "hello world\n"
                                               "helloログ.txt world\n"
                                               "true false true\n"
+                                              "true helloログ.txt world\n"
                                               "true true\n"
                                               "1 true\n"
                                               "1 sheet1\n"

@@ -4,6 +4,7 @@
 #include "search/SearchFeature.h"
 
 #include <QCheckBox>
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -33,6 +34,8 @@ public:
         return FakeTerminal::Action(name);
     }
     ProfileFile& Ini() override { return ini_ ? *ini_ : FakeTerminal::Ini(); }
+    QWidget* DialogParent() override { return &frame; }
+    QWidget frame;  // the window's own widgets: a second view of a sheet goes in here
     void Trigger(const char* name) { Action(name)->trigger(); }
 
 private:
@@ -179,6 +182,22 @@ TEST_F(SearchTest, BadPatternSaysWhyAndHistoriesAreSharedBetweenWindows)
     EXPECT_EQ(dialogs.boxes.size(), 2u);
 }
 
+// A sheet shown in two panes: F3 searches the one with the focus.
+TEST_F(SearchTest, FocusedViewOfTheActiveSheet)
+{
+    Pane().SetText("one\r\ntwo\r\none\r\n");
+    auto* upper = new TEditorEx(&window.frame);
+    upper->ShareTextWith(Pane());
+    window.frame.show();
+    window.frame.activateWindow();
+    upper->setFocus();
+    if (!QTest::qWaitForWindowActive(&window.frame) || QApplication::focusWidget() != upper) GTEST_SKIP() << "no focus offscreen";
+    Accept(TSearchType::Plain, "one");
+    window.Trigger("SrchForwardAct");
+    EXPECT_EQ(upper->SelText(), "one");
+    EXPECT_FALSE(Pane().Selected());
+}
+
 // An Editor object searches its own pane, not the active sheet's.
 TEST_F(SearchTest, EditorObjectSearchesItsOwnPane)
 {
@@ -191,12 +210,20 @@ TEST_F(SearchTest, EditorObjectSearchesItsOwnPane)
 local e = Editor{} e.No = 1
 e:FindNext() say(e.HitSelLength, e.SelText, e.Row)
 e:FindPrev() say(e.Row)
+e.Row = 0 e.Col = 1 e:Find() say(e.SelText, e.SelStart)
 io.writeEx(2, table.concat(out, '\n'))
 )");
+    std::string offered;
+    dialogs.answer = [&](Tsrch_form& form) {
+        offered = form.FindText();
+        form.SetFindText("needle");
+        QTest::keyClick(form.srch_cbox->lineEdit(), Qt::Key_Return);
+    };
     host->Run(0, path);
     ASSERT_TRUE(host->WaitIdle(20000));
     EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text;
-    EXPECT_EQ(WithoutCr(window.PaneText(2)), "6 needle 1\n1");
+    EXPECT_EQ(WithoutCr(window.PaneText(2)), "6 needle 1\n1\nneedle 9");
+    EXPECT_EQ(offered, "hay");  // the word at the caret of the object's pane
     EXPECT_FALSE(Pane(0).Selected());
     EXPECT_EQ(window.ActiveSheet(), 0);
     EXPECT_TRUE(host->StopAll(5000));
