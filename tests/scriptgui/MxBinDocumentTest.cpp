@@ -85,6 +85,7 @@ TEST(MxBinDocument, RandomEditsMatchReference)
             changed = false;
         } else {
             doc.Flush();
+            ASSERT_TRUE(Content(doc) == ref) << "flush at step " << step;
             changed = false;
         }
         if (!changed) past.pop_back();
