@@ -2,6 +2,7 @@
 #include "macro/MacroHost.h"
 #include "macro/ScriptResults.h"
 #include "search/SearchFeature.h"
+#include "terminal/main_u.h"
 
 #include <QCheckBox>
 #include <QApplication>
@@ -227,6 +228,31 @@ io.writeEx(2, table.concat(out, '\n'))
     EXPECT_FALSE(Pane(0).Selected());
     EXPECT_EQ(window.ActiveSheet(), 0);
     EXPECT_TRUE(host->StopAll(5000));
+}
+
+// The real window: its search actions served, and the window may go before the feature does.
+TEST(SearchWindowTest, RealWindowFindsAndOutlivesNothing)
+{
+    AnsweringDialogs dialogs;
+    ScopedDialogService scope(dialogs);
+    TempDir dir;
+    WriteFileBytes(dir.file("pek.ini"), "[No0]\r\nComPortOpen=0\r\n");
+    auto form = std::make_unique<TPekForm>(dir.file("pek.ini").string());
+    form->LoadSheets();
+    const auto search = AttachSearch(*form);
+    form->SheetPane(0)->SetText("abc\r\nAT+CSQ\r\n");
+    dialogs.answer = [](Tsrch_form& form) {
+        form.SrchTypeRG[int(TSearchType::Wildcard)]->setChecked(true);
+        form.SetFindText("AT+C*");
+        form.OkbtnClick();
+    };
+    form->Action("SrchSearchAct")->trigger();
+    form->Action("SrchForwardAct")->trigger();
+    EXPECT_EQ(form->SheetPane(0)->SelText(), "AT+CSQ");
+    EXPECT_TRUE(form->Action("SrchBackwardAct")->isEnabled());
+    EXPECT_TRUE(dialogs.boxes.empty());
+    form->close();
+    form.reset();
 }
 
 }  // namespace
