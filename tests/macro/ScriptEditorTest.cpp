@@ -83,6 +83,7 @@ e.No = 9
 say(e.No, e.Handle, E(function() return e.Text end), E(function() return e.SelLength end))
 say(E(function() e:Undo() end), E(function() return e.Row end))
 rawset(e, 'Handle', 12345) say(e.No, E(function() return e.Selected end))
+_PekNo = 9 local g = Editor{} _PekNo = 0 say(g.No, E(function() return g.LineCount end))
 e.No = 0 e.Text = 'back'
 Trans('close1')
 say(f.No, E(function() return f.Text end), E(function() return f:GetLineString(0) end))
@@ -122,6 +123,7 @@ say(e.LineCount, e:GetLineString(0))
                                               "-1 0 Textにはアクセスできません SelLengthTextにはアクセスできません\n"
                                               "Undoの引数が正しくない Rowにはアクセスできません\n"
                                               "-1 Selectedにはアクセスできません\n"
+                                              "-1 LineCountにはアクセスできません\n"
                                               "-1 Textにはアクセスできません GetLineStringの引数が正しくない\n"
                                               "1 back\n"));
 }
