@@ -205,7 +205,19 @@ std::string TMxBinEdit::RowChars(std::int64_t row)
     if (first < 0 || first >= doc_.Size()) return {};
     const std::int64_t from = std::max<std::int64_t>(0, first - 3);
     const std::string bytes = doc_.Read(from, first + 16 - from);
-    return MxConvertChars(bytes, charCode_, false).substr(std::size_t(first - from));
+    std::string chars = MxConvertChars(bytes, charCode_, false);
+    const auto start = std::size_t(first - from);
+    if (charCode_ == TMxCharCode::ccSJIS) {
+        // A character begun on the row before: its second byte shows as a dot here.
+        for (std::size_t i = 0; i < start;)
+            if (IsDBCSLeadByte(static_cast<unsigned char>(chars[i])) && i + 1 < chars.size()) {
+                if (i + 1 == start) chars[start] = '.';
+                i += 2;
+            } else {
+                ++i;
+            }
+    }
+    return chars.substr(start);
 }
 
 }  // namespace pek

@@ -262,6 +262,13 @@ TEST(MxBinEdit, CharacterConversion)
         {Bytes({0x01, 0xFF}), TMxCharCode::ccEUC, false, Bytes({0x01, 0xFF})},
     };
     for (const auto& c : cases) EXPECT_EQ(MxConvertChars(c.in, c.code, c.keep), c.out);
+
+    // A character that starts at the end of a row: its second byte does not begin a new one.
+    TMxBinEdit edit;
+    const std::string rows = std::string(15, 'a') + Bytes({0x82, 0x82, 0xA0, 'b'});
+    edit.Load(rows.data(), std::int64_t(rows.size()));
+    edit.SetCharCode(TMxCharCode::ccSJIS);
+    EXPECT_EQ(edit.RowChars(2), "..b");  // 82 82 | A0: the lone A0 is a dot too
 }
 
 }  // namespace
