@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+class QSplitter;
 class QWidget;
 
 namespace pek {
@@ -23,7 +24,9 @@ struct Sheet {
     std::shared_ptr<TCommXEx> port;         // owned: the main window's port sheets
     std::weak_ptr<TCommXEx> sharedPort;     // a shadow window's view of the main window's port
     QWidget* page = nullptr;                // owned by the tab control
-    TEditorEx* pane = nullptr;              // owned by the page
+    TEditorEx* pane = nullptr;              // owned by the page; received data always goes here
+    TEditorEx* upper = nullptr;             // the split view's upper pane on the same text, or null
+    QSplitter* splitter = nullptr;          // kept hidden when unsplit, for the next split
     LeadByteHold leadByte;                  // per sheet: sheets receiving at once never mix bytes
 
     // The port this sheet shows: its own, or the one it shares while that one lives.

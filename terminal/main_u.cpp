@@ -211,6 +211,7 @@ void TPekForm::PageControl1Change()
 {
     if (closing_) return;
     if (TEditorEx* pane = ActivePane()) pane->setFocus();
+    if (ViewSplitAct != nullptr) ViewSplitAct->setChecked(SheetSplit(ActiveSheet()));
     UpdateCaptions();
     RefreshLogButton();
     for (const auto& handler : activeSheetHandlers_) handler(ActiveSheet());

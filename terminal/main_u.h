@@ -54,6 +54,12 @@ public:
     void FileCloseComActExecute();
     void FileCloseActExecute();
     TPekForm* ViewOtherWinActExecute();
+    // Splits the active sheet into an upper pane and the first pane on one text, or unsplits it.
+    void ViewSplitActExecute();
+    bool SheetSplit(int sheet) const;
+    // The pane commands act on: the focused pane of the active sheet, else its last pane.
+    TEditorEx* FocusedPane() const;
+
 
     // Receive display.
     void CommX1Receive(TCustomCommX& sender, std::int32_t receiveSize);
@@ -142,6 +148,7 @@ public:
     QAction* FileLogAct = nullptr;
     QAction* EditReadOnlyAct = nullptr;
     QAction* ViewStayOnTopAct = nullptr;
+    QAction* ViewSplitAct = nullptr;
     QAction* RunRunCmdAct = nullptr;
     QAction* RunCallCmdAct = nullptr;
 

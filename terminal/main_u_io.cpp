@@ -18,6 +18,7 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QSplitter>
 #include <QTimer>
 
 #include <cstdlib>
@@ -57,7 +58,7 @@ void TPekForm::AttachOwnActions()
 {
     const auto pane = [this](auto action) {
         return [this, action] {
-            if (TEditorEx* p = ActivePane()) action(*p);
+            if (TEditorEx* p = FocusedPane()) action(*p);
         };
     };
     actions_.Attach("FileOpenComAct", [this] { FileOpenComActExecute(); });
@@ -79,6 +80,7 @@ void TPekForm::AttachOwnActions()
     actions_.Attach("EditClearAct", [this] { EditClearActExecute(); });
     EditReadOnlyAct = actions_.Attach("EditReadOnlyAct", [] {});
     ViewStayOnTopAct = actions_.Attach("ViewStayOnTopAct", [this] { SetStayOnTop(ViewStayOnTopAct->isChecked()); });
+    ViewSplitAct = actions_.Attach("ViewSplitAct", [this] { ViewSplitActExecute(); });
     actions_.Attach("ViewOtherWinAct", [this] { ViewOtherWinActExecute(); });
     RunRunCmdAct = actions_.Attach("RunRunCmdAct", [this] { RunRunCmdActExecute(); });
     RunCallCmdAct = actions_.Find("RunCallCmdAct");
@@ -210,6 +212,14 @@ bool TPekForm::eventFilter(QObject* watched, QEvent* event)
 {
     if ((watched == InpCmdCbx || watched == InpCmdCbx->lineEdit()) && event->type() == QEvent::KeyPress)
         return InpCmdCbxKeyDown(static_cast<QKeyEvent&>(*event));
+    // A double click on a split sheet's splitter unsplits it.
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        const Sheet* sheet = sheets_.At(ActiveSheet());
+        if (sheet != nullptr && sheet->upper != nullptr && watched == sheet->splitter->handle(1)) {
+            ViewSplitActExecute();
+            return true;
+        }
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -365,7 +375,7 @@ void TPekForm::FileOpenActExecute()
 
 void TPekForm::FileLoadActExecute()
 {
-    TEditorEx* pane = ActivePane();
+    TEditorEx* pane = FocusedPane();
     if (!pane) return;
     const auto name = ChooseFile(false, FilteredRequest(kTextFilter));
     if (!name) return;

@@ -18,6 +18,7 @@
 
 #include <QComboBox>
 #include <QTabWidget>
+#include <QSplitter>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -274,6 +275,62 @@ void TPekForm::RunCommandLine(const std::string& text)
     // The bytes go to the command processor as they are; the box only shows them.
     InpCmdCbx->setEditText(Cp932ToQString(text));
     ExecCommand(ActiveSheet(), text, true);
+}
+
+bool TPekForm::SheetSplit(int sheet) const
+{
+    const Sheet* s = sheets_.At(sheet);
+    return s != nullptr && s->upper != nullptr;
+}
+
+TEditorEx* TPekForm::FocusedPane() const
+{
+    const Sheet* sheet = sheets_.At(ActiveSheet());
+    if (sheet == nullptr) return nullptr;
+    if (sheet->upper != nullptr && !sheet->pane->hasFocus()) return sheet->upper;
+    return sheet->pane;
+}
+
+void TPekForm::ViewSplitActExecute()
+{
+    Sheet* sheet = sheets_.At(ActiveSheet());
+    if (sheet == nullptr) return;
+    auto* layout = static_cast<QVBoxLayout*>(sheet->page->layout());
+    if (sheet->upper != nullptr) {
+        // Unsplit: the first pane goes back onto the page, the splitter waits hidden.
+        layout->insertWidget(0, sheet->pane);
+        sheet->splitter->hide();
+        sheet->pane->setFocus();
+        delete sheet->upper;
+        sheet->upper = nullptr;
+        ViewSplitAct->setChecked(false);
+        PageControl1Change();
+        return;
+    }
+    if (sheet->splitter == nullptr) {
+        sheet->splitter = new QSplitter(Qt::Vertical, sheet->page);
+        sheet->splitter->setChildrenCollapsible(false);
+        layout->addWidget(sheet->splitter);
+    }
+    QSplitter* splitter = sheet->splitter;
+    auto* upper = new TEditorEx(splitter);
+    EditorExProp1->Assign(*sheet->pane);
+    EditorExProp1->AssignTo(*upper);
+    upper->ShareTextWith(*sheet->pane);
+    AttachPaneHandlers(*upper);
+    sheet->upper = upper;
+    const int height = sheet->page->height();
+    splitter->addWidget(upper);
+    splitter->addWidget(sheet->pane);
+    splitter->show();
+    splitter->setSizes({height / 2, height - height / 2 - splitter->handleWidth()});
+    // The lower pane follows on from the upper pane's last visible row.
+    const long long top = sheet->pane->TopRow();
+    upper->SetTopRow(top);
+    const long long upperRows = std::max<long long>(1, (height / 2) / std::max(1, upper->CellHeight()));
+    sheet->pane->SetTopRow(top + upperRows);
+    splitter->handle(1)->installEventFilter(this);
+    ViewSplitAct->setChecked(true);
 }
 
 }  // namespace pek

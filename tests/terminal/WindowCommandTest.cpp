@@ -1,6 +1,7 @@
 #include "WindowFixture.h"
 
 #include <QComboBox>
+#include <QSplitter>
 
 using namespace pek;
 using namespace pek::test;
@@ -97,4 +98,73 @@ TEST_F(WindowTest, ANameCodePage932CannotHoldIsRefused)
     ASSERT_FALSE(dialogs.messages.empty());
     EXPECT_EQ(dialogs.messages.back().text.rfind("このファイル名はコード932で表せません", 0), 0u);
     EXPECT_EQ(form->SheetFileName(0), Sjis("(無題)"));
+}
+
+TEST_F(WindowTest, SplitViewSharesTheTextFollowsOnAndLeavesNothingBehind)
+{
+    PortSettings();
+    Start();
+    form->resize(640, 480);
+    form->show();
+    std::string lines;
+    for (int i = 0; i < 200; ++i) lines += "line " + std::to_string(i) + "\r\n";
+    Receive(lines);
+    TEditorEx* lower = form->SheetPane(0);
+    ASSERT_TRUE(WaitUntil([&] { return lower->Text() == lines; }));
+    lower->SetTopRow(50);
+    const int panesBefore = int(form->findChildren<TEditorEx*>().size());
+
+    QAction* split = form->Action("ViewSplitAct");
+    ASSERT_TRUE(split->isEnabled());
+    split->trigger();
+    ASSERT_TRUE(form->SheetSplit(0));
+    EXPECT_TRUE(split->isChecked());
+    auto* splitter = form->findChild<QSplitter*>();
+    ASSERT_NE(splitter, nullptr);
+    auto* upper = qobject_cast<TEditorEx*>(splitter->widget(0));
+    ASSERT_NE(upper, nullptr);
+    EXPECT_EQ(splitter->widget(1), lower);
+    // The upper pane starts where the pane was; the lower one follows on after its visible rows.
+    EXPECT_EQ(upper->TopRow(), 50);
+    EXPECT_GT(lower->TopRow(), 50);
+    EXPECT_LE(lower->TopRow(), 50 + upper->RowCount() + 1);
+    EXPECT_NEAR(splitter->sizes()[0], splitter->sizes()[1], 10);
+    // Received data reaches the first pane, and the upper pane shows it through the shared text.
+    Receive("more\r\n");
+    EXPECT_TRUE(WaitUntil([&] { return upper->Text() == lines + "more\r\n"; }));
+
+    // A double click on the splitter unsplits; a second split reuses the splitter.
+    QTest::mouseDClick(splitter->handle(1), Qt::LeftButton);
+    EXPECT_FALSE(form->SheetSplit(0));
+    EXPECT_FALSE(split->isChecked());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(int(form->findChildren<TEditorEx*>().size()), panesBefore);
+    split->trigger();
+    EXPECT_EQ(form->findChildren<QSplitter*>().size(), 1);
+
+    // Closing the split sheet leaves no pane of it.
+    form->Action("FileOpenComAct")->trigger();
+    ASSERT_EQ(form->SheetCount(), 2);
+    form->SetActiveSheet(0);
+    form->Action("FileCloseAct")->trigger();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(int(form->findChildren<TEditorEx*>().size()), panesBefore);
+    EXPECT_FALSE(form->SheetSplit(0));
+}
+
+TEST_F(WindowTest, StayOnTopFromAShadowWindowActsOnTheMainWindow)
+{
+    PortSettings();
+    Start();
+    form->show();
+    TPekForm* shadow = form->ViewOtherWinActExecute();
+    ASSERT_NE(shadow, nullptr);
+    shadow->Action("ViewStayOnTopAct")->trigger();
+    EXPECT_TRUE(form->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_FALSE(shadow->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(form->Action("ViewStayOnTopAct")->isChecked());
+    EXPECT_TRUE(shadow->Action("ViewStayOnTopAct")->isChecked());
+    form->Action("ViewStayOnTopAct")->trigger();
+    EXPECT_FALSE(form->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_FALSE(shadow->Action("ViewStayOnTopAct")->isChecked());
 }
