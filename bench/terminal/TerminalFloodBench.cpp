@@ -7,7 +7,7 @@
 // taken off again, or the binary log as it stands) and compared with what was sent by count and
 // checksum.
 //
-//   QT_QPA_PLATFORM=offscreen bench_terminal_flood [MB] [--only own|bin|devsim] [--keep]
+//   QT_QPA_PLATFORM=offscreen bench_terminal_flood [MB] [--only own|bin|devsim] [--keep] [--split]
 #include "bench/common/BenchSupport.h"
 #include "bench/terminal/TerminalBench.h"
 #include "serial/CommXEx.h"
@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QProcess>
+#include <QSplitter>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -37,6 +38,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -165,6 +167,35 @@ struct Flood {
     bool intact = false;
     long long paneLines = 0;
     std::uint64_t expectedLines = 0;
+    // Split view: paints of each pane during the flood and the shortest time between two of them.
+    bool split = false;
+    int paints[2] = {0, 0};
+    double minPaintGapMs[2] = {1e9, 1e9};
+};
+
+// Counts a pane's paints and the shortest gap between two.
+class PaintWatch : public QObject {
+public:
+    PaintWatch(QWidget* viewport, int& count, double& minGapMs, const bool& active)
+        : count_(count), minGapMs_(minGapMs), active_(active)
+    {
+        viewport->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::Paint || !active_) return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (count_++ > 0)
+            minGapMs_ = std::min(minGapMs_, std::chrono::duration<double, std::milli>(now - last_).count());
+        last_ = now;
+        return false;
+    }
+
+private:
+    int& count_;
+    double& minGapMs_;
+    const bool& active_;
+    std::chrono::steady_clock::time_point last_;
 };
 
 std::string ReadFile(const std::string& path)
@@ -226,7 +257,8 @@ std::uint64_t FileSize(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 ? std::uint64_t(st.st_size) : 0;
 }
 
-Flood RunWindow(Source source, bool binaryLog, bool keep, const std::string& data, std::uint64_t lines, const QString& devsim)
+Flood RunWindow(Source source, bool binaryLog, bool keep, const std::string& data, std::uint64_t lines, const QString& devsim,
+                bool split = false)
 {
     Flood r;
     QTemporaryDir dir;
@@ -267,6 +299,16 @@ Flood RunWindow(Source source, bool binaryLog, bool keep, const std::string& dat
         return r;
     }
     port->LogOpen(logPath, true, false, false, binaryLog);
+    bool flooding = false;
+    std::vector<std::unique_ptr<PaintWatch>> paintWatches;
+    if (split) {
+        r.split = true;
+        form.Action("ViewSplitAct")->trigger();
+        auto* splitter = form.findChild<QSplitter*>();
+        for (int i = 0; i < 2 && splitter; ++i)
+            paintWatches.push_back(std::make_unique<PaintWatch>(static_cast<pek::TEditorEx*>(splitter->widget(i))->viewport(),
+                                                                r.paints[i], r.minPaintGapMs[i], flooding));
+    }
 
     // Times every receive report the window handles.
     auto handler = port->OnReceive;
@@ -281,7 +323,6 @@ Flood RunWindow(Source source, bool binaryLog, bool keep, const std::string& dat
         ++r.handlerCalls;
     };
 
-    bool flooding = false;
     Clock::time_point lastTick = Clock::now();
     double idleMax = 0;
     std::uint64_t logSize = 0;
@@ -414,6 +455,10 @@ void Print(const char* title, const Flood& f, double ceiling, bool textLog)
                 f.gapsOver50, f.idleMaxGapMs);
     std::printf("  receive handler:           %d calls, longest %.1f ms, %.0f ms in all\n", f.handlerCalls, f.maxHandlerMs,
                 f.handlerMs);
+    if (f.split)
+        for (int i = 0; i < 2; ++i)
+            std::printf("  split, %s pane:          %4d paints%s%.1f ms\n", i == 0 ? "upper" : "lower", f.paints[i],
+                        f.paints[i] > 1 ? ", shortest gap " : " (its rows did not change)", f.paints[i] > 1 ? f.minPaintGapMs[i] : 0.0);
 }
 
 }  // namespace
@@ -426,14 +471,17 @@ int main(int argc, char** argv)
     std::uint64_t megabytes = 64;
     std::string only;
     bool keep = false;
+    bool split = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--only" && i + 1 < argc)
             only = argv[++i];
         else if (arg == "--keep")
             keep = true;
+        else if (arg == "--split")
+            split = true;
         else if (arg == "--help") {
-            std::printf("usage: bench_terminal_flood [MB] [--only own|bin|devsim] [--keep]\n");
+            std::printf("usage: bench_terminal_flood [MB] [--only own|bin|devsim] [--keep] [--split]\n");
             return 0;
         } else
             megabytes = std::strtoull(arg.c_str(), nullptr, 10);
@@ -465,6 +513,14 @@ int main(int argc, char** argv)
         const Flood f = RunWindow(Source::OwnPty, false, keep, data, lines, devsim);
         Print("window, time stamps on, text log (the headline figure):", f, ceiling.mbps, true);
         verdict(f);
+        if (split) {
+            const Flood s = RunWindow(Source::OwnPty, false, keep, data, lines, devsim, true);
+            Print("the same with the sheet split:", s, ceiling.mbps, true);
+            verdict(s);
+            if (s.ran && f.ran)
+                std::printf("  split / unsplit throughput: %.0f %% (target >= 90 %%); panes repaint at most every 16 ms: %s\n",
+                            100 * s.mbps / f.mbps, std::min(s.minPaintGapMs[0], s.minPaintGapMs[1]) >= 15.0 ? "yes" : "NO");
+        }
     }
     if (only.empty() || only == "bin") {
         const Flood f = RunWindow(Source::OwnPty, true, keep, data, lines, devsim);
