@@ -457,8 +457,12 @@ void Print(const char* title, const Flood& f, double ceiling, bool textLog)
                 f.handlerMs);
     if (f.split)
         for (int i = 0; i < 2; ++i)
-            std::printf("  split, %s pane:          %4d paints%s%.1f ms\n", i == 0 ? "upper" : "lower", f.paints[i],
-                        f.paints[i] > 1 ? ", shortest gap " : " (its rows did not change)", f.paints[i] > 1 ? f.minPaintGapMs[i] : 0.0);
+            if (f.paints[i] > 1)
+                std::printf("  split, %s pane:          %4d paints, shortest gap %.1f ms\n", i == 0 ? "upper" : "lower",
+                            f.paints[i], f.minPaintGapMs[i]);
+            else
+                std::printf("  split, %s pane:          %4d paints (its rows did not change)\n", i == 0 ? "upper" : "lower",
+                            f.paints[i]);
 }
 
 }  // namespace
