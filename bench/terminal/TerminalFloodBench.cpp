@@ -455,14 +455,14 @@ void Print(const char* title, const Flood& f, double ceiling, bool textLog)
                 f.gapsOver50, f.idleMaxGapMs);
     std::printf("  receive handler:           %d calls, longest %.1f ms, %.0f ms in all\n", f.handlerCalls, f.maxHandlerMs,
                 f.handlerMs);
-    if (f.split)
-        for (int i = 0; i < 2; ++i)
-            if (f.paints[i] > 1)
-                std::printf("  split, %s pane:          %4d paints, shortest gap %.1f ms\n", i == 0 ? "upper" : "lower",
-                            f.paints[i], f.minPaintGapMs[i]);
-            else
-                std::printf("  split, %s pane:          %4d paints (its rows did not change)\n", i == 0 ? "upper" : "lower",
-                            f.paints[i]);
+    for (int i = 0; i < 2 && f.split; ++i) {
+        if (f.paints[i] > 1)
+            std::printf("  split, %s pane:          %4d paints, shortest gap %.1f ms\n", i == 0 ? "upper" : "lower",
+                        f.paints[i], f.minPaintGapMs[i]);
+        else
+            std::printf("  split, %s pane:          %4d paints (its rows did not change)\n", i == 0 ? "upper" : "lower",
+                        f.paints[i]);
+    }
 }
 
 }  // namespace
