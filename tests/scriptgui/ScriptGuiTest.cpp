@@ -260,5 +260,33 @@ TEST_F(ScriptGuiTest, ARunOnTheMainThreadWaitsServingEvents)
     }
 }
 
+// A userdata block is written back in place after OK, and never past its length.
+TEST_F(ScriptGuiTest, BinaryInputWritesAUserdataBlockAndRefusesASizeBeyondIt)
+{
+    lua_State* L = luaL_newstate();
+    luaL_openlibs(L);
+    host->OnDebuggerState(L);
+    auto* block = static_cast<unsigned char*>(lua_newuserdata(L, 16));
+    std::fill(block, block + 16, 0x11);
+    lua_setglobal(L, "buf");
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (!gui->FormIfAny() || !Form().Waiting() || Form().ItemCount() == 0) return;
+        auto* grid = qobject_cast<TMxBinEditor*>(Form().Item(Form().ItemCount() - 1));
+        QTest::keyClicks(grid, "42");
+        Form().OkPnlBtn()->click();
+    });
+    answer.start(5);
+    ASSERT_EQ(luaL_loadstring(L, "GuiClear() ok = GuiBinInput(buf, 16) bad = pcall(GuiBinInput, buf, 17)"), 0);
+    ASSERT_EQ(lua_pcall(L, 0, 0, 0), 0) << lua_tostring(L, -1);
+    lua_getglobal(L, "ok");
+    EXPECT_TRUE(lua_toboolean(L, -1));
+    lua_getglobal(L, "bad");
+    EXPECT_FALSE(lua_toboolean(L, -1));
+    EXPECT_EQ(block[0], 0x42);
+    EXPECT_EQ(block[1], 0x11);
+    lua_close(L);
+}
+
 }  // namespace
 }  // namespace pek::test
