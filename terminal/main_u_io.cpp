@@ -243,6 +243,15 @@ void TPekForm::AttachPaneHandlers(TEditorEx& pane)
 {
     pane.OnKeyDown = [this](TEditor*, int& key, Qt::KeyboardModifiers shift) { EdKeyDown(key, shift); };
     pane.OnKeyPress = [this](TEditor*, std::string& key) { EdKeyPress(key); };
+    // A notch of the wheel moves a pane by one line.
+    pane.OnMouseWheelDown = [](TEditor* sender, Qt::KeyboardModifiers, QPoint, bool& handled) {
+        sender->SetTopRow(sender->TopRow() + 1);
+        handled = true;
+    };
+    pane.OnMouseWheelUp = [](TEditor* sender, Qt::KeyboardModifiers, QPoint, bool& handled) {
+        sender->SetTopRow(std::max(0LL, sender->TopRow() - 1));
+        handled = true;
+    };
 }
 
 void TPekForm::EdKeyDown(int& key, Qt::KeyboardModifiers shift)

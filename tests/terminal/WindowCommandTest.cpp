@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QSplitter>
+#include <QWheelEvent>
 
 using namespace pek;
 using namespace pek::test;
@@ -111,6 +112,12 @@ TEST_F(WindowTest, SplitViewSharesTheTextFollowsOnAndLeavesNothingBehind)
     Receive(lines);
     TEditorEx* lower = form->SheetPane(0);
     ASSERT_TRUE(WaitUntil([&] { return lower->Text() == lines; }));
+    lower->SetTopRow(50);
+    // A notch of the wheel is one line.
+    QWheelEvent notch(QPointF(20, 20), lower->viewport()->mapToGlobal(QPointF(20, 20)), {}, {0, -120}, Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(lower->viewport(), &notch);
+    EXPECT_EQ(lower->TopRow(), 51);
     lower->SetTopRow(50);
     const int panesBefore = int(form->findChildren<TEditorEx*>().size());
 
