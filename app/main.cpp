@@ -1,6 +1,7 @@
 // pek: the terminal program.
 #include "debugger/DebuggerHost.h"
 #include "dialogs/ScriptDialogs.h"
+#include "dialogs/WindowTools.h"
 #include "macro/MacroHost.h"
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
@@ -76,6 +77,7 @@ int main(int argc, char** argv)
     const std::unique_ptr<pek::TSettings> settings = pek::AttachSettings(*form);
     const std::shared_ptr<pek::TScriptDialogs> scriptDialogs = pek::AttachScriptDialogs(*form);
     const std::unique_ptr<pek::TSearchFeature> search = pek::AttachSearch(*form);
+    const std::unique_ptr<pek::TWindowTools> windowTools = pek::AttachWindowTools(*form);
     macroHost->AddScriptLibrary(pek::ScriptDialogLibrary(scriptDialogs));
     // Logout, kill or Ctrl+C close the window as the user would: sheets, ports and geometry are saved.
     const QPointer<pek::TPekForm> mainWindow(form);
