@@ -1,14 +1,9 @@
 // pek: the terminal program.
-#include "debugger/DebuggerHost.h"
-#include "dialogs/ScriptDialogs.h"
-#include "dialogs/WindowTools.h"
+#include "app/Features.h"
 #include "macro/MacroHost.h"
 #include "platform/CodePage.h"
 #include "platform/Profile.h"
 #include "platform/Signals.h"
-#include "scriptgui/GuiLuaApi.h"
-#include "search/SearchFeature.h"
-#include "settings/Settings.h"
 #include "terminal/PortList.h"
 #include "terminal/main_u.h"
 
@@ -71,14 +66,7 @@ int main(int argc, char** argv)
     auto* form = new pek::TPekForm(iniPath);
     form->setAttribute(Qt::WA_DeleteOnClose);
     // The features, each attached to the window through its interface.
-    const std::unique_ptr<pek::TMacroHost> macroHost = pek::AttachMacroHost(*form);
-    const std::unique_ptr<pek::TDebuggerHost> debugger = pek::AttachDebugger(*form, *macroHost);
-    const std::unique_ptr<pek::TScriptGui> scriptGui = pek::AttachScriptGui(*form, *macroHost);
-    const std::unique_ptr<pek::TSettings> settings = pek::AttachSettings(*form);
-    const std::shared_ptr<pek::TScriptDialogs> scriptDialogs = pek::AttachScriptDialogs(*form);
-    const std::unique_ptr<pek::TSearchFeature> search = pek::AttachSearch(*form);
-    const std::unique_ptr<pek::TWindowTools> windowTools = pek::AttachWindowTools(*form);
-    macroHost->AddScriptLibrary(pek::ScriptDialogLibrary(scriptDialogs));
+    const pek::TFeatures features(*form);
     // Logout, kill or Ctrl+C close the window as the user would: sheets, ports and geometry are saved.
     const QPointer<pek::TPekForm> mainWindow(form);
     pek::TerminationSignals terminationSignals([&mainWindow](int) {
