@@ -69,30 +69,17 @@ TEST(AsciiCodeList, BuiltInListHasEveryCodeInOrder)
     for (const auto& e : exact) EXPECT_EQ(lines[e.code], Sjis(e.line)) << e.code;
 }
 
-TEST(AsciiCodeList, RelabelsQuickButtonsByCodeAndMode)
+TEST(AsciiCodeList, ShortListsKeepCaptionsAndShowNoHover)
 {
     TAsciiCodeList list;
-    list.Relabel(1);
-    EXPECT_EQ(list.Caption(0), "NUL");
-    EXPECT_EQ(list.Caption(9), "CR");
-    EXPECT_EQ(list.Hint(9), Sjis("復帰"));
     list.Relabel(0);
-    EXPECT_EQ(list.Caption(7), "15");
-    EXPECT_EQ(list.HoverText(9), Sjis("0D, CR, 復帰"));
-
-    // A later line wins; a code above a byte labels nothing; a line of one field leaves the caption.
-    list.SetLines({"0D, CR, a", "0D, ENTER, b", "10D, BIG, c", "1B", "zz, Q"});
+    list.SetLines({"0D, CR, a", "1B", "zz, Q"});
     list.Relabel(1);
-    EXPECT_EQ(list.Caption(9), "ENTER");
-    EXPECT_EQ(list.Hint(9), "b");
-    EXPECT_EQ(list.Caption(11), "1B");  // kept from mode 0
+    EXPECT_EQ(list.Caption(11), "1B");  // a line of one field leaves the caption as it was
     EXPECT_EQ(list.Caption(0), "Q");
     EXPECT_EQ(list.HoverText(0), "0D, CR, a");
     EXPECT_EQ(list.HoverText(9), "");  // the list is shorter than the code
-    EXPECT_EQ(list.Code(2), std::nullopt);
-    EXPECT_EQ(list.Code(-1), std::nullopt);
-    EXPECT_EQ(list.Code(5), std::nullopt);
-    EXPECT_EQ(list.Code(4), 0);
+    for (const std::ptrdiff_t outside : {-1, 3}) EXPECT_EQ(list.Code(outside), std::nullopt);
 }
 
 TEST(AsciiCodeList, FileIsWrittenWhenMissingAndReadOtherwise)
