@@ -215,6 +215,13 @@ void TDebugEngine::EndRun()
 
 void TDebugEngine::ReportError(const ELuaException& e)
 {
+    // A stop reads the same however it came: from the hook, or from a script function's stop check
+    // (which carries the script's position).
+    if (IsStopMessage(e.Msg)) {
+        view_.ShowError(FCurFile, 0, "STOP");
+        view_.AppendMessage("[" + FCurFile + "] (0): STOP");
+        return;
+    }
     std::string file = LuaChunkFileName(e.ChunkName);
     if (!SourceFileExists(file)) file = FCurFile;
     view_.ShowError(file, SourceFileExists(file) ? e.Line : 0, e.Msg);

@@ -7,6 +7,8 @@
 #include "macro/MacroHost.h"
 #include "terminal/WindowFixture.h"
 
+#include <QCheckBox>
+#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <future>
@@ -91,7 +93,28 @@ TEST_F(DebuggerOnWindow, ClosingTheWindowStopsTheRunFirst)
     form->ExecCommand(0, "!" + endless, true);  // returns when the run has ended
     EXPECT_TRUE(keptOpen);
     EXPECT_FALSE(debugger->Form().IsRunning());
+    EXPECT_TRUE(debugger->Form().memMessage->toPlainText().endsWith("(0): STOP"))
+        << debugger->Form().memMessage->toPlainText().toStdString();
     EXPECT_TRUE(WaitUntil([&] { return !form->isVisible(); }));
+}
+
+TEST_F(DebuggerOnWindow, TheWindowKeepsItsPlaceInTheSettings)
+{
+    Attach();
+    TfrmMacro& debugger = this->debugger->Form();
+    form->Ini().WriteInteger("Debugger", "Left", 30);
+    form->Ini().WriteInteger("Debugger", "Top", 40);
+    form->Ini().WriteInteger("Debugger", "Width", 800);
+    form->Ini().WriteInteger("Debugger", "Height", 620);
+    debugger.chkDisp->setChecked(true);
+    debugger.show();
+    EXPECT_EQ(debugger.geometry(), QRect(30, 40, 800, 620));
+    EXPECT_FALSE(debugger.chkDisp->isChecked());  // showing switches the execution display off
+    debugger.setGeometry(60, 70, 820, 640);
+    debugger.close();
+    EXPECT_FALSE(debugger.isVisible());
+    EXPECT_EQ(form->Ini().ReadInteger("Debugger", "Left", 0), 60);
+    EXPECT_EQ(form->Ini().ReadInteger("Debugger", "Height", 0), 640);
 }
 
 }  // namespace
