@@ -24,8 +24,8 @@ local cases = {
 for _, f in ipairs(cases) do say(E(f)) end
 say(E(Regex, 1), E(Regex))
 say(E(r.Match, r, 'a(', 'a('))
-Trans('AT+CSQ')
 local pos, data = RingBufPos()
+Trans('AT+CSQ')
 repeat Wait(5) data = RingBufGetAll(pos) until RingBufSrch(pos, 'OK') == 1
 say(r:Match('\\+csq: (\\d+),(\\d+)', data), r.Count, r[2], r[3], r:Match('ok', data), r.Pos)
 io.writeEx(2, table.concat(out, '\n'))
