@@ -226,6 +226,22 @@ bool TCommReceiveThread::WaitWake(int timeoutMs)
     return poll(&fd, 1, timeoutMs) > 0;
 }
 
+// Each report is a round trip to the main thread. A device that trickles (a line a millisecond)
+// would cost one per line; gathering for a few milliseconds after a recent report stays well inside
+// one refresh of the pane, and a reply after a quiet moment is reported at once.
+constexpr auto kGatherTime = std::chrono::milliseconds(2);
+
+void TCommReceiveThread::Gather(std::chrono::steady_clock::time_point lastReport)
+{
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastReport + kGatherTime - SteadyClock::now());
+        if (left.count() <= 0 || terminated_.load()) return;
+        // Much waiting is a flood: no reason to hold it back.
+        if (std::max(port_.InQueCount(), 0) + owner_.ReadAheadCount() >= TCustomCommX::kFloodPiece) return;
+        if (WaitWake(int(left.count()))) return;
+    }
+}
+
 void TCommReceiveThread::Run()
 {
     // The port reports readiness, not arrivals. When a report's handler read nothing, the data
@@ -234,6 +250,8 @@ void TCommReceiveThread::Run()
     bool lying = false;
     std::int32_t lyingCount = 0;
     std::uint64_t lyingMark = 0;
+    SteadyClock::time_point lastReport{};
+    std::uint64_t lastReportBytes = 0;  // what the last report's handler read
     while (!terminated_.load()) {
         // Bytes the engine has already taken from the port wait in its read-ahead, where poll()
         // cannot see them: report them without waiting for the port.
@@ -251,9 +269,14 @@ void TCommReceiveThread::Run()
         if (events & ComEvent::RxChar) {
             const std::int32_t waiting = std::max(port_.InQueCount(), 0) + owner_.ReadAheadCount();
             if (waiting > 0 && !(lying && waiting == lyingCount && owner_.bytesRead_.load() == lyingMark)) {
+                // Only a trickle is gathered: in a flood the next report is due at once.
+                if (!lying && lastReportBytes < std::uint64_t(TCustomCommX::kFloodPiece)) Gather(lastReport);
+                if (terminated_.load()) break;
                 const std::uint64_t before = owner_.bytesRead_.load();
                 owner_.Report(TCustomCommX::ReportKind::Receive, 0, nullptr);
+                lastReport = SteadyClock::now();
                 lyingMark = owner_.bytesRead_.load();
+                lastReportBytes = lyingMark - before;
                 lying = lyingMark == before;
                 lyingCount = std::max(port_.InQueCount(), 0) + owner_.ReadAheadCount();
                 reported = true;
@@ -369,13 +392,17 @@ void TCustomCommX::HandleReport(ReportKind kind, std::uint32_t value, std::uint6
         // rather than after a round trip through the receive thread; a short bound keeps the
         // rest of the main thread's work going under a continuous stream.
         const auto until = SteadyClock::now() + std::chrono::milliseconds(2);
+        std::int32_t last = 0;
         for (bool first = true;; first = false) {
             std::int32_t count = InQueCount();
-            if (count <= 0 && !first) {
-                // The next piece is usually a moment away; waiting for it here beats a round trip.
+            if (count <= 0 && !first && last >= kFloodPiece) {
+                // In a flood the next piece is a moment away; waiting for it here beats a round trip.
+                // A trickle goes back to the event loop: a timed wait per piece costs more than the
+                // report that brings the next one.
                 const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - SteadyClock::now()).count();
                 if (left > 0 && port_->WaitReadable(int(std::min<long long>(left, 1)))) count = InQueCount();
             }
+            last = count;
             if (count <= 0 || !OnReceive) break;
             const ReceiveEvent handler = OnReceive;  // the handler may reassign the event
             const std::uint64_t before = bytesRead_.load();

@@ -5,6 +5,7 @@
 #include <QObject>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -88,6 +89,9 @@ public:
 private:
     void Run();
     bool WaitWake(int timeoutMs);  // true when woken
+    // Under a stream of small pieces, waits a moment after a recent report so that one report
+    // carries several pieces; returns at once when much is waiting or the thread is told to end.
+    void Gather(std::chrono::steady_clock::time_point lastReport);
 
     TCustomCommX& owner_;
     ComPort& port_;
@@ -193,6 +197,8 @@ public:
 private:
     friend class TCommTransThread;
     friend class TCommReceiveThread;
+    // A read of at least this many bytes means the device is flooding rather than trickling.
+    static constexpr std::int32_t kFloodPiece = 1024;
     enum class ReportKind { Receive, Break, Error, Vanished };
 
     bool OnMainThread() const;
