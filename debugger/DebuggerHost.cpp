@@ -58,14 +58,21 @@ TDebuggerHost::TDebuggerHost(TerminalHost& window, TMacroHost& host)
         (*self)->form_->Stop();
         return false;
     });
-    if (QAction* action = window.Action("ViewDebugger")) {
-        QObject::connect(action, &QAction::triggered, form, [form] {
-            form->show();
-            form->raise();
-            form->activateWindow();
-        });
-        action->setEnabled(true);
-    }
+    // Shown from the main window and from every shadow window.
+    const auto serve = [form](TerminalHost& target) {
+        if (QAction* action = target.Action("ViewDebugger")) {
+            QObject::connect(action, &QAction::triggered, form, [form] {
+                form->show();
+                form->raise();
+                form->activateWindow();
+            });
+            action->setEnabled(true);
+        }
+    };
+    serve(window);
+    window.OnWindowOpened([weak, serve](TerminalHost& shadow) {
+        if (auto self = weak.lock(); self && *self) serve(shadow);
+    });
 }
 
 TDebuggerHost::~TDebuggerHost()

@@ -143,15 +143,22 @@ std::unique_ptr<TMacroHost> AttachMacroHost(TerminalHost& window)
     window.OnClosing(with([](TMacroHost& h) { h.WindowClosing(); }));
     // Closing a sheet before the active one renumbers it; runs must not keep a stale port.
     window.OnActiveSheetChanged(with([](TMacroHost& h, int) { h.core_->SheetsChanged(); }));
-    if (QAction* action = window.Action("ViewStopMcrAct")) {
-        TStopMacroForm* form = &host->StopMacroForm();
-        QObject::connect(action, &QAction::triggered, form, [form] {
-            form->show();
-            form->raise();
-            form->activateWindow();
-        });
-        action->setEnabled(true);
-    }
+    // The stop-macro window is shown from the main window and from every shadow window.
+    TStopMacroForm* form = &host->StopMacroForm();
+    const auto serve = [form](TerminalHost& target) {
+        if (QAction* action = target.Action("ViewStopMcrAct")) {
+            QObject::connect(action, &QAction::triggered, form, [form] {
+                form->show();
+                form->raise();
+                form->activateWindow();
+            });
+            action->setEnabled(true);
+        }
+    };
+    serve(window);
+    window.OnWindowOpened([self, serve](TerminalHost& shadow) {
+        if (auto p = self.lock(); p && *p) serve(shadow);
+    });
     return host;
 }
 

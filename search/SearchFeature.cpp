@@ -26,13 +26,13 @@ TSearchFeature::TSearchFeature(TerminalHost& window)
 
 TSearchFeature::~TSearchFeature() { delete form_.data(); }
 
-TEditorEx* TSearchFeature::Target(TEditorEx* pane) const
+TEditorEx* TSearchFeature::Target(TEditorEx* pane, TerminalHost& window) const
 {
     if (pane != nullptr) return pane;
-    pane = window_.SheetPane(window_.ActiveSheet());
+    pane = window.SheetPane(window.ActiveSheet());
     // A sheet split in two shows its text in more than one pane: the one with the focus is meant.
     auto* focused = qobject_cast<TEditorEx*>(QApplication::focusWidget());
-    const QWidget* parent = window_.DialogParent();
+    const QWidget* parent = window.DialogParent();
     if (pane != nullptr && focused != nullptr && parent != nullptr && focused->window() == parent->window() &&
         focused->Model().SharedLines() == pane->Model().SharedLines())
         return focused;
@@ -77,16 +77,27 @@ std::unique_ptr<TSearchFeature> AttachSearch(TerminalHost& window)
 {
     auto feature = std::make_unique<TSearchFeature>(window);
     TSearchFeature* self = feature.get();
-    const auto attach = [&](const char* name, auto handler) {
-        QAction* action = window.Action(name);
-        if (action == nullptr) return;
-        // An Editor object of a script names its own pane through the action.
-        QObject::connect(action, &QAction::triggered, &self->Form(), [self, action, handler] { handler(*self, SearchTarget(*action)); });
-        action->setEnabled(true);
+    // The main window's actions and those of every shadow window it opens share the one dialog and
+    // its histories; each searches its own window's panes.
+    const auto attachTo = [self](TerminalHost& target) {
+        const auto attach = [&](const char* name, auto handler) {
+            QAction* action = target.Action(name);
+            if (action == nullptr) return;
+            // An Editor object of a script names its own pane through the action.
+            QObject::connect(action, &QAction::triggered, &self->Form(), [self, action, handler, &target] {
+                handler(*self, self->Target(SearchTarget(*action), target));
+            });
+            action->setEnabled(true);
+        };
+        attach("SrchSearchAct", [](TSearchFeature& f, TEditorEx* pane) { f.SrchSearchActExecute(pane); });
+        attach("SrchForwardAct", [](TSearchFeature& f, TEditorEx* pane) { f.Search(pane, true); });
+        attach("SrchBackwardAct", [](TSearchFeature& f, TEditorEx* pane) { f.Search(pane, false); });
     };
-    attach("SrchSearchAct", [](TSearchFeature& f, TEditorEx* pane) { f.SrchSearchActExecute(pane); });
-    attach("SrchForwardAct", [](TSearchFeature& f, TEditorEx* pane) { f.Search(pane, true); });
-    attach("SrchBackwardAct", [](TSearchFeature& f, TEditorEx* pane) { f.Search(pane, false); });
+    attachTo(window);
+    const QPointer<Tsrch_form> alive(&self->Form());
+    window.OnWindowOpened([self, alive, attachTo](TerminalHost& shadow) {
+        if (alive) attachTo(shadow);
+    });
     return feature;
 }
 

@@ -26,8 +26,12 @@ public:
     // False when nothing was found; a pattern that does not compile is reported in a box.
     bool Search(TEditorEx* pane, bool forward);
 
+    // The pane a search of `window` is meant for: the given one, else the focused view of the
+    // window's active sheet.
+    TEditorEx* Target(TEditorEx* pane, TerminalHost& window) const;
+
 private:
-    TEditorEx* Target(TEditorEx* pane) const;
+    TEditorEx* Target(TEditorEx* pane) const { return Target(pane, window_); }
 
     TerminalHost& window_;
     QPointer<Tsrch_form> form_;  // owned by the window: it goes with it

@@ -67,6 +67,9 @@ public:
     // Asked first when the main window is to close; a handler that returns false keeps it open (it
     // closes the window again later itself, e.g. once a debugged run has ended).
     virtual void OnCloseRequest(std::function<bool()> handler) = 0;
+    // A shadow window was opened (from this window or another of its group): features that serve
+    // window actions attach to its actions too. The window lives until it is closed.
+    virtual void OnWindowOpened(std::function<void(TerminalHost& window)> handler) = 0;
 
     // For the settings dialog and the call-function picker.
     // The hidden template pane: every new pane takes its properties; EditorAll stores them.

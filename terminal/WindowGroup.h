@@ -13,6 +13,7 @@ namespace pek {
 
 class ProfileFile;
 class TPekForm;
+class TerminalHost;
 
 class WindowGroup {
 public:
@@ -37,6 +38,12 @@ public:
     bool RunMacro(int sheet, const std::string& fileName, bool forceThreadRun) const;
 
     void OnCommandDone(std::function<void()> handler) { commandDone_.push_back(std::move(handler)); }
+    // Told of every shadow window the group gains.
+    void OnWindowOpened(std::function<void(TerminalHost& window)> handler) { windowOpened_.push_back(std::move(handler)); }
+    void WindowOpened(TerminalHost& window) const
+    {
+        for (const auto& handler : windowOpened_) handler(window);
+    }
     void CommandDone() const;
 
     // A settings file that cannot be written is reported once, until a write succeeds again.
@@ -51,6 +58,7 @@ private:
     int nextNumber_ = 1;
     MacroRunner macroRunner_;
     std::vector<std::function<void()>> commandDone_;
+    std::vector<std::function<void(TerminalHost&)>> windowOpened_;
     bool settingsErrorShown_ = false;
 };
 

@@ -250,6 +250,11 @@ void TPekForm::OnClosing(std::function<void()> handler)
 
 void TPekForm::OnCloseRequest(std::function<bool()> handler) { closeRequestHandlers_.push_back(std::move(handler)); }
 
+void TPekForm::OnWindowOpened(std::function<void(TerminalHost& window)> handler)
+{
+    group_->OnWindowOpened(std::move(handler));
+}
+
 void TPekForm::closeEvent(QCloseEvent* event)
 {
     if (!closing_ && !IsShadow()) {

@@ -107,6 +107,7 @@ public:
     void OnCommandDone(std::function<void()> handler) override;
     void OnClosing(std::function<void()> handler) override;
     void OnCloseRequest(std::function<bool()> handler) override;
+    void OnWindowOpened(std::function<void(TerminalHost& window)> handler) override;
     TEditorEx* TemplatePane() const override { return MainEd; }
     Options WindowOptions() const override { return {Echo(), CtrlCode(), autoColOff_}; }
     void SetWindowOptions(const Options& options) override;

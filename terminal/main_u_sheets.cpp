@@ -208,6 +208,7 @@ TPekForm* TPekForm::ViewOtherWinActExecute()
     group_->AddShadow(*shadow);
     UpdateCaptions();
     shadow->show();
+    group_->WindowOpened(*shadow);
     return shadow;
 }
 

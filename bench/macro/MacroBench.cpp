@@ -121,6 +121,7 @@ public:
     void OnCommandDone(std::function<void()>) override {}
     void OnClosing(std::function<void()>) override {}
     void OnCloseRequest(std::function<bool()>) override {}
+    void OnWindowOpened(std::function<void(TerminalHost&)>) override {}
     pek::TEditorEx* TemplatePane() const override { return nullptr; }
     Options WindowOptions() const override { return {}; }
     void SetWindowOptions(const Options&) override {}

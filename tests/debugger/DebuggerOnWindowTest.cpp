@@ -5,6 +5,7 @@
 #include "debugger/MacroFrm.h"
 #include "macro/MacroCore.h"
 #include "macro/MacroHost.h"
+#include "macro/StopMacro_u.h"
 #include "terminal/WindowFixture.h"
 
 #include <QCheckBox>
@@ -115,6 +116,20 @@ TEST_F(DebuggerOnWindow, TheWindowKeepsItsPlaceInTheSettings)
     EXPECT_FALSE(debugger.isVisible());
     EXPECT_EQ(form->Ini().ReadInteger("Debugger", "Left", 0), 60);
     EXPECT_EQ(form->Ini().ReadInteger("Debugger", "Height", 0), 640);
+}
+
+TEST_F(DebuggerOnWindow, AShadowWindowShowsTheDebuggerAndTheStopWindow)
+{
+    Attach();
+    TPekForm* shadow = form->ViewOtherWinActExecute();
+    ASSERT_NE(shadow, nullptr);
+    for (const char* name : {"ViewDebugger", "ViewStopMcrAct"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(shadow->Action(name)->isEnabled());
+        shadow->Action(name)->trigger();
+    }
+    EXPECT_TRUE(debugger->Form().isVisible());
+    EXPECT_TRUE(host->StopMacroForm().isVisible());
 }
 
 }  // namespace

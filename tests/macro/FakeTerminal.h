@@ -139,6 +139,7 @@ public:
     void OnCommandDone(std::function<void()> handler) override { commandDone_.push_back(std::move(handler)); }
     void OnClosing(std::function<void()> handler) override { closing_.push_back(std::move(handler)); }
     void OnCloseRequest(std::function<bool()>) override {}
+    void OnWindowOpened(std::function<void(TerminalHost&)>) override {}
     TEditorEx* TemplatePane() const override { return const_cast<TEditorEx*>(&template_); }
     Options WindowOptions() const override { return options; }
     void SetWindowOptions(const Options& o) override { options = o; }

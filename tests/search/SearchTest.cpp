@@ -250,6 +250,13 @@ TEST(SearchWindowTest, RealWindowFindsAndOutlivesNothing)
     form->Action("SrchForwardAct")->trigger();
     EXPECT_EQ(form->SheetPane(0)->SelText(), "AT+CSQ");
     EXPECT_TRUE(form->Action("SrchBackwardAct")->isEnabled());
+    // A shadow window searches its own view of the sheet with the same pattern.
+    TPekForm* shadow = form->ViewOtherWinActExecute();
+    ASSERT_NE(shadow, nullptr);
+    ASSERT_TRUE(shadow->Action("SrchForwardAct")->isEnabled());
+    shadow->SheetPane(0)->SetCaret(0, 0);
+    shadow->Action("SrchForwardAct")->trigger();
+    EXPECT_EQ(shadow->SheetPane(0)->SelText(), "AT+CSQ");
     EXPECT_TRUE(dialogs.boxes.empty());
     form->close();
     form.reset();
