@@ -196,7 +196,8 @@ void TMxBinEditor::EnsureCursorVisible()
 
 TMxCell TMxBinEditor::CellAt(QPoint pos) const
 {
-    const int x = pos.x() + horizontalScrollBar()->value();
+    // The address and gap columns stay where they are when the bytes scroll sideways.
+    const int x = pos.x() < geo_.ColLeft(2) ? pos.x() : pos.x() + horizontalScrollBar()->value();
     int col = geo_.ColumnAt(x);
     if (col == 19) col = std::min(17, (x - geo_.ColLeft(19)) / geo_.W + 2);
     col = col < 0 ? 17 : std::clamp(col, 2, 17);
@@ -290,6 +291,16 @@ void TMxBinEditor::paintEvent(QPaintEvent*)
         const int width = edit_.InsertMode() && !edit_.ReadOnly() ? 2 : geo_.W;
         p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
         p.fillRect(QRect(c.left() + shift, c.top(), width, rh), Qt::white);
+        p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
+    if (dx != 0) {
+        // The address and gap columns stay in place over the bytes scrolled sideways under them.
+        p.fillRect(QRect(0, 0, geo_.ColLeft(2), viewport()->height()), back);
+        for (std::int64_t r = top; r <= lastRow && r < top + VisibleRows() + 1; ++r) {
+            const int y = geo_.HeaderHeight() + int(r - top) * rh;
+            text(QRect(geo_.ColLeft(0), y, geo_.ColWidth(0), rh), Hex(std::uint64_t((r - 1) * 16), geo_.RowDigits) + ":",
+                 Colors.Address, Colors.AddressBG, Qt::AlignRight);
+        }
     }
 }
 
