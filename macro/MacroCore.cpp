@@ -2,6 +2,7 @@
 
 #include "macro/macrothread_u.h"
 #include "platform/Exception.h"
+#include "platform/ThreadCall.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -31,19 +32,16 @@ void TMacroCore::OnMain(const std::function<void(TerminalHost&)>& fn)
     }
     bool ran = false;
     std::exception_ptr failure;
-    // The event is dropped unserved (releasing this wait) if the application goes away first.
-    QMetaObject::invokeMethod(
-        app,
-        [&] {
-            if (window_ == nullptr) return;
-            ran = true;
-            try {
-                fn(*window_);
-            } catch (...) {
-                failure = std::current_exception();  // no Lua state is touched here: handed back to the worker
-            }
-        },
-        Qt::BlockingQueuedConnection);
+    // A call dropped unserved because the application went away first ends in "STOP".
+    CallOnThreadOf(app, [&] {
+        if (window_ == nullptr) return;
+        ran = true;
+        try {
+            fn(*window_);
+        } catch (...) {
+            failure = std::current_exception();  // no Lua state is touched here: handed back to the worker
+        }
+    });
     if (failure) std::rethrow_exception(failure);
     if (!ran) throw Exception("STOP");
 }
