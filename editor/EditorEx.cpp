@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QTimer>
 #include <QScrollBar>
@@ -33,6 +34,7 @@ namespace {
 constexpr size_t kHighlightLimit = 64 * 1024;
 
 QColor ToQColor(uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+QRgb ToRgb(uint32_t c) { return qRgb(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
 
 // The system clipboard as the model sees it: code page 932 text.
 class TSystemClipboard : public TEditorClipboard {
@@ -308,6 +310,9 @@ void TEditor::ApplyFont()
     qfont_ = QFont(FamilyFor(props_.Font.Name));
     qfont_.setStyleHint(QFont::Monospace);
     qfont_.setFixedPitch(true);
+    // Grey-scale edges, as the finished cells copied into the pane are drawn: colour fringes
+    // would differ between a copied cell and one drawn in place.
+    qfont_.setStyleStrategy(QFont::NoSubpixelAntialias);
     const int h = std::clamp(props_.Font.Height, -kMaxFontHeight, kMaxFontHeight);
     if (h < 0) qfont_.setPixelSize(-h);
     else if (h > 0) qfont_.setPixelSize(h);
@@ -325,6 +330,7 @@ void TEditor::ApplyFont()
         rawFonts_[size_t(face)] = QRawFont::fromFont(f);
         glyphs_[size_t(face)].clear();
     }
+    cells_.Clear();
     UpdateExtent();
 }
 
@@ -547,6 +553,12 @@ quint32 TEditor::Glyph(char32_t ch, int face) const
 
 uint32_t TEditor::RowBackground(long long, long long) const { return clNone; }
 
+void TEditor::SetCellCopyBudget(std::size_t bytes)
+{
+    cells_.SetBudget(bytes);
+    viewport()->update();
+}
+
 void TEditor::PaintOverlay(QPainter&) {}
 
 void TEditor::paintEvent(QPaintEvent* event)
@@ -610,6 +622,18 @@ void TEditor::paintEvent(QPaintEvent* event)
     };
     std::vector<Mark> marks;
     std::vector<uint32_t> scratchStarts;
+    // Finished cells are copied where their pixels land one to one on a 32-bit surface.
+    const QPaintDevice* surface = painter.paintEngine() ? painter.paintEngine()->paintDevice() : nullptr;
+    const QImage::Format surfaceFormat = surface && surface->devType() == QInternal::Image ? static_cast<const QImage*>(surface)->format() : QImage::Format_Invalid;
+
+    // The finished cells of ASCII characters in the style last used: most of a pane is one style.
+    struct {
+        uint32_t color = clNone, bk = clNone;
+        int face = -1;
+        std::array<const QImage*, 128> cells{};
+    } memo;
+    const bool copyCells = (surfaceFormat == QImage::Format_RGB32 || surfaceFormat == QImage::Format_ARGB32_Premultiplied) &&
+                           painter.deviceTransform().type() <= QTransform::TxTranslate && surface->devicePixelRatio() == 1;
 
     if (lines.RowCount() > 0 && topRow < lines.RowCount()) {
         long long line = lines.LineOfRow(topRow);
@@ -661,14 +685,33 @@ void TEditor::paintEvent(QPaintEvent* event)
                         const TCellStyle st = CellStyle(props_, hitStyle, facts);
                         const int x = left + (col - topCol) * cellW_;
                         const QRect cell(x, y, w * cellW_, cellH_);
-                        if (st.bkColor != clNone) painter.fillRect(cell, ToQColor(st.bkColor));
+                        const bool drawn = facts.space == TCellMark::None && s[i] != '\t' && s[i] != ' ';
+                        const int face = (st.style | props_.Font.Style) & (fsBold | fsItalic);
+                        // An italic glyph leans into the next cell, and a cell cut by the left edge
+                        // must not cover the margin: those are drawn over their background.
+                        const bool copyable = copyCells && drawn && !(face & fsItalic) && col >= topCol;
+                        const uint32_t bk = st.bkColor != clNone ? st.bkColor : rowBg != clNone ? rowBg : props_.Color;
+                        const unsigned char byte = static_cast<unsigned char>(s[i]);
+                        const bool ascii = len == 1 && byte < 0x80;
+                        if (copyable && ascii && (st.color != memo.color || bk != memo.bk || face != memo.face)) {
+                            memo.color = st.color;
+                            memo.bk = bk;
+                            memo.face = face;
+                            memo.cells.fill(nullptr);
+                        }
+                        const QImage* finished = copyable && ascii ? memo.cells[byte] : nullptr;
+                        const char32_t ch = drawn && !finished ? Decode(s.substr(i, size_t(len))) : 0;
+                        const quint32 glyph = drawn && !finished ? Glyph(ch, face) : 0;
+                        if (copyable && !finished && glyph != 0) {
+                            finished = cells_.Get(rawFonts_[size_t(face)], face, glyph, w, QSize(cellW_, cellH_), ascent_, ToRgb(st.color), ToRgb(bk));
+                            if (ascii) memo.cells[byte] = finished;
+                        }
+                        if (finished) painter.drawImage(QPoint(x, y), *finished);
+                        else if (st.bkColor != clNone) painter.fillRect(cell, ToQColor(st.bkColor));
                         if (st.style & fsUnderline) strokes.push_back({QLineF(x, y + cellH_ - 1, x + w * cellW_, y + cellH_ - 1), st.lineColor});
                         if (st.style & fsStrikeOut) strokes.push_back({QLineF(x, y + cellH_ / 2, x + w * cellW_, y + cellH_ / 2), st.lineColor});
                         if (st.mark != TCellMark::None) marks.push_back({cell, st.mark, st.markColor});
-                        if (facts.space == TCellMark::None && s[i] != '\t' && s[i] != ' ') {
-                            const int face = (st.style | props_.Font.Style) & (fsBold | fsItalic);
-                            const char32_t ch = Decode(s.substr(i, size_t(len)));
-                            const quint32 glyph = Glyph(ch, face);
+                        if (drawn && !finished) {
                             const QPointF at(x, y + ascent_);
                             if (glyph != 0) {
                                 Run& run = runs[{st.color, face}];

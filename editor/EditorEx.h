@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "editor/EditorModel.h"
+#include "editor/GlyphCells.h"
 #include "editor/EditorProps.h"
 
 class QPainter;
@@ -58,6 +59,9 @@ public:
     void SaveToFile(const std::string& cp932FileName);    // throws pek::Exception
     bool Modified() const { return model_->Lines().Modified(); }
     void SetModified(bool modified) { model_->Lines().SetModified(modified); }
+
+    // Memory for finished cells copied into the pane instead of drawn anew; 0 draws every glyph.
+    void SetCellCopyBudget(std::size_t bytes);
 
     // Properties.
     uint32_t Color() const { return props_.Color; }
@@ -245,6 +249,7 @@ private:
     int preeditCursor_ = 0;
     mutable QHash<quint32, char32_t> decoded_;
     mutable std::array<QHash<char32_t, quint32>, 4> glyphs_;
+    TGlyphCells cells_;
 };
 
 class TOleddEditor : public TEditor {

@@ -222,12 +222,50 @@ void PaintWithFindMarks(long long megabytes)
 
 }  // namespace
 
+// One full screen of device output painted again and again: finished cells copied into the pane
+// against every glyph drawn anew, for ASCII lines and for lines with Shift-JIS text.
+void PaintFullScreens()
+{
+    std::printf("Full-screen paints of device lines (1000x800 pane):\n");
+    for (const bool ascii : {true, false}) {
+        std::string text;
+        std::mt19937 rng(7);
+        for (int line = 0; line < 200; ++line) {
+            const int length = 10 + int(rng() % 131);
+            for (int i = 0; i < length; ++i) {
+                if (!ascii && rng() % 4 == 0) {
+                    text += char(0x88 + rng() % 8);
+                    text += char(0x9F + rng() % 90);
+                } else {
+                    text += char(' ' + rng() % 95);
+                }
+            }
+            text += "\r\n";
+        }
+        for (const bool copies : {true, false}) {
+            pek::TEditorEx editor;
+            editor.resize(1000, 800);
+            editor.show();
+            editor.SetCellCopyBudget(copies ? 4u << 20 : 0);
+            editor.Model().AppendText(text, true);
+            QApplication::processEvents();
+            editor.SetTopRow(100);
+            editor.viewport()->repaint();  // the first paint draws the glyphs the font has not rendered yet
+            constexpr int kRepeats = 300;
+            const double c0 = ThreadSeconds();
+            for (int i = 0; i < kRepeats; ++i) editor.viewport()->repaint();
+            std::printf("  %s, %s: %.3f ms processor time per screen\n", ascii ? "ASCII" : "with Shift-JIS",
+                        copies ? "cells copied" : "glyphs drawn", (ThreadSeconds() - c0) * 1000 / kRepeats);
+        }
+    }
+}
+
 int main(int argc, char** argv)
 {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 50;
-    // A second argument runs one part only: append, search or marks.
+    // A second argument runs one part only: append, search, marks or screens.
     const std::string part = argc > 2 ? argv[2] : "";
     if (part.empty() || part == "append") {
         Run("Pane with the template settings (wrap at 80, a reserved word):", megabytes, false);
@@ -236,5 +274,6 @@ int main(int argc, char** argv)
     }
     if (part.empty() || part == "search") SearchLongLine();
     if (part.empty() || part == "marks") PaintWithFindMarks(megabytes);
+    if (part.empty() || part == "screens") PaintFullScreens();
     return 0;
 }

@@ -2,7 +2,8 @@
 // Pieces the terminal benchmarks share. MakeStream: the text a device sends: CR LF lines of 10..140 bytes, ASCII and
 // Shift-JIS pairs (lead 0x81..0x9F / 0xE0..0xEF, trail 0x40..0xFC without 0x7F), including trail
 // bytes that are themselves lead bytes and 0x5C. No other control codes, so the receive display
-// keeps every byte. The same size always gives the same text.
+// keeps every byte. The same size always gives the same text. With asciiOnly the lines are plain
+// ASCII, as most device logs are.
 #include "platform/Profile.h"
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 
 namespace pek::bench {
 
-inline std::string MakeStream(std::uint64_t size, std::uint64_t* lines)
+inline std::string MakeStream(std::uint64_t size, std::uint64_t* lines, bool asciiOnly = false)
 {
     std::string s;
     s.reserve(size + 256);
@@ -27,7 +28,7 @@ inline std::string MakeStream(std::uint64_t size, std::uint64_t* lines)
         const std::size_t end = s.size() + length;
         while (s.size() < end) {
             const std::uint32_t r = next();
-            if (r % 4 == 0) {
+            if (!asciiOnly && r % 4 == 0) {
                 const std::uint32_t lead = r % 3 ? 0x81 + (r >> 8) % 31 : 0xE0 + (r >> 8) % 16;
                 std::uint32_t trail = 0x40 + (r >> 16) % 189;
                 if (trail >= 0x7F) ++trail;

@@ -7,10 +7,13 @@
 // display, the X server's CPU time meanwhile. Afterwards the pane must hold every byte sent.
 //
 // With --xterm the same feeder drives picocom inside an 80x40 xterm on the same display, for
-// comparison (CPU of xterm and picocom together, and of the X server).
+// comparison (CPU of xterm and picocom together, and of the X server). The lines mix ASCII and
+// Shift-JIS characters; with --text ascii they are plain ASCII (xterm shows Shift-JIS bytes as
+// other characters, so only that text is drawn alike by both). --no-cell-copies has the pane draw
+// every glyph anew instead of copying finished cells.
 //
 //   bench_terminal_steady [--seconds S] [--rates 10,100,1000] [--stamps off|on|both] [--piece-ms M]
-//                         [--preload MB] [--real] [--xterm] [--idle S]
+//                         [--preload MB] [--real] [--xterm] [--idle S] [--text mixed|ascii] [--no-cell-copies]
 //   (--real and --xterm need a display, e.g. under xvfb-run -a; otherwise the window is offscreen)
 #include "bench/common/BenchSupport.h"
 #include "bench/terminal/TerminalBench.h"
@@ -100,10 +103,11 @@ int FeederMain()
         std::string word;
         double rate = 0, seconds = 0;
         int pieceMs = 1;
-        in >> word >> rate >> seconds >> pieceMs;
+        int ascii = 0;
+        in >> word >> rate >> seconds >> pieceMs >> ascii;
         if (word != "go" || rate <= 0) continue;
         std::uint64_t lines = 0;
-        const std::string data = pek::bench::MakeStream(std::uint64_t(rate * seconds), &lines);
+        const std::string data = pek::bench::MakeStream(std::uint64_t(rate * seconds), &lines, ascii != 0);
         const std::uint64_t sent = Feed(pty.master, data, rate, std::max(1, pieceMs));
         std::printf("fed %llu\n", static_cast<unsigned long long>(sent));
         std::fflush(stdout);
@@ -201,9 +205,9 @@ struct Feeder {
         if (path.empty()) result.failure = "the feeder did not start";
         return !path.empty();
     }
-    void Go(double rate, double seconds, int pieceMs)
+    void Go(double rate, double seconds, int pieceMs, bool ascii)
     {
-        process.write(QStringLiteral("go %1 %2 %3\n").arg(rate).arg(seconds).arg(pieceMs).toUtf8());
+        process.write(QStringLiteral("go %1 %2 %3 %4\n").arg(rate).arg(seconds).arg(pieceMs).arg(ascii ? 1 : 0).toUtf8());
     }
     // Serves events until the feeder has sent everything; its byte count, or nothing on failure.
     std::optional<std::uint64_t> WaitFed(double timeoutS)
@@ -271,7 +275,7 @@ struct Result {
     std::string check;
 };
 
-Result RunPek(double rate, bool stamps, double seconds, int pieceMs, std::uint64_t preloadBytes, long server, double idleS,
+Result RunPek(double rate, bool stamps, double seconds, int pieceMs, bool ascii, bool cellCopies, std::uint64_t preloadBytes, long server, double idleS,
              Result* idle)
 {
     Result r;
@@ -290,6 +294,7 @@ Result RunPek(double rate, bool stamps, double seconds, int pieceMs, std::uint64
         r.failure = "the sheet's port did not open " + feeder.path;
         return r;
     }
+    if (!cellCopies) pane->SetCellCopyBudget(0);
     // The user has clicked into the pane: its caret blinks.
     form.activateWindow();
     pane->setFocus();
@@ -324,7 +329,7 @@ Result RunPek(double rate, bool stamps, double seconds, int pieceMs, std::uint64
 
     std::optional<std::uint64_t> fed;
     measure(r, [&] {
-        feeder.Go(rate, seconds, pieceMs);
+        feeder.Go(rate, seconds, pieceMs, ascii);
         fed = feeder.WaitFed(seconds * 3 + 30);
     });
     if (!fed) {
@@ -333,7 +338,7 @@ Result RunPek(double rate, bool stamps, double seconds, int pieceMs, std::uint64
     }
     Settle(300);
     std::uint64_t lines = 0;
-    std::string sent = pek::bench::MakeStream(std::uint64_t(rate * seconds), &lines);
+    std::string sent = pek::bench::MakeStream(std::uint64_t(rate * seconds), &lines, ascii);
     const std::uint64_t fedSize = sent.size();
     if (preloadBytes > 0) {
         std::uint64_t preloaded = 0;
@@ -354,7 +359,7 @@ Result RunPek(double rate, bool stamps, double seconds, int pieceMs, std::uint64
     return r;
 }
 
-Result RunXterm(double rate, double seconds, int pieceMs, long server)
+Result RunXterm(double rate, double seconds, int pieceMs, bool ascii, long server)
 {
     Result r;
     Feeder feeder;
@@ -379,7 +384,7 @@ Result RunXterm(double rate, double seconds, int pieceMs, long server)
     const auto cpuOf = [&] { return OtherProcessCpuS(xtermPid) + OtherProcessCpuS(picocom.front()); };
     const double cpu0 = cpuOf(), server0 = server ? OtherProcessCpuS(server) : 0;
     const auto t0 = Clock::now();
-    feeder.Go(rate, seconds, pieceMs);
+    feeder.Go(rate, seconds, pieceMs, ascii);
     const std::optional<std::uint64_t> fed = feeder.WaitFed(seconds * 3 + 30);
     r.seconds = Seconds(Clock::now() - t0);
     r.cpu = (cpuOf() - cpu0) / r.seconds;
@@ -429,6 +434,8 @@ int main(int argc, char** argv)
     std::uint64_t preloadMB = 0;
     std::string rates = "10,100,1000";
     std::string stamps = "both";
+    bool ascii = false;
+    bool cellCopies = true;
     bool real = false;
     bool xterm = false;
     for (int i = 1; i < argc; ++i) {
@@ -440,11 +447,13 @@ int main(int argc, char** argv)
         else if (arg == "--preload" && more) preloadMB = std::strtoull(argv[++i], nullptr, 10);
         else if (arg == "--rates" && more) rates = argv[++i];
         else if (arg == "--stamps" && more) stamps = argv[++i];
+        else if (arg == "--text" && more) ascii = std::string(argv[++i]) == "ascii";
         else if (arg == "--real") real = true;
         else if (arg == "--xterm") xterm = true;
+        else if (arg == "--no-cell-copies") cellCopies = false;
         else {
             std::printf("usage: bench_terminal_steady [--seconds S] [--rates 10,100,1000] [--stamps off|on|both] "
-                        "[--piece-ms M] [--preload MB] [--real] [--xterm] [--idle S]\n");
+                        "[--piece-ms M] [--preload MB] [--real] [--xterm] [--idle S] [--text mixed|ascii] [--no-cell-copies]\n");
             return arg == "--help" ? 0 : 2;
         }
     }
@@ -456,7 +465,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const long server = real || xterm ? FindXServer() : 0;
 
-    std::printf("steady receive, %.0f s per rate, pieces every %d ms, %s window (%s)%s%s\n", seconds, pieceMs,
+    std::printf("steady receive, %s text, %.0f s per rate, pieces every %d ms, %s window (%s)%s%s\n", ascii ? "ASCII" : "mixed", seconds, pieceMs,
                 real ? "real" : "offscreen", qPrintable(QGuiApplication::platformName()),
                 server ? ", X server CPU from /proc" : "",
                 preloadMB ? qPrintable(QStringLiteral(", the pane holding %1 MB already").arg(preloadMB)) : "");
@@ -468,7 +477,7 @@ int main(int argc, char** argv)
         std::printf("\nPek, time stamps %s:\n", on ? "on" : "off");
         for (const double rate : ParseRates(rates)) {
             Result idle;
-            const Result r = RunPek(rate, on, seconds, pieceMs, preloadMB * 1'000'000ull, server, idleS, idleShown || idleS <= 0 ? nullptr : &idle);
+            const Result r = RunPek(rate, on, seconds, pieceMs, ascii, cellCopies, preloadMB * 1'000'000ull, server, idleS, idleShown || idleS <= 0 ? nullptr : &idle);
             if (!idleShown && idleS > 0 && r.failure.empty()) {
                 std::printf("  %-26s %11s  %6.1f %%  main %5.1f %%  %5.1f paints/s", "idle, port open, focused", "",
                             idle.cpu * 100, idle.mainThread * 100, idle.paintsPerS);
@@ -482,7 +491,7 @@ int main(int argc, char** argv)
     }
     if (xterm) {
         std::printf("\npicocom inside xterm 80x40 (CPU of both processes):\n");
-        for (const double rate : ParseRates(rates)) PrintRow("xterm + picocom", rate, RunXterm(rate, seconds, pieceMs, server));
+        for (const double rate : ParseRates(rates)) PrintRow("xterm + picocom", rate, RunXterm(rate, seconds, pieceMs, ascii, server));
     }
     return ok ? 0 : 1;
 }

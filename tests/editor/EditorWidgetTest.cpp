@@ -264,6 +264,32 @@ TEST_F(EditorWidget, TextAddedInSmallPiecesIsOnScreenAfterARefresh)
     QApplication::setCursorFlashTime(flash);
 }
 
+TEST_F(EditorWidget, CopiedCellsLookLikeGlyphsDrawnInPlace)
+{
+    // Finished cells copied into the pane, a budget that holds only some of them, and every glyph
+    // drawn anew must give the same pixels: styles, faces, selection, wide characters, kana.
+    TEditorProps props = editor.Properties();
+    props.View.Colors.Reserve.Color = 0x0000FF;
+    props.View.Colors.Reserve.Style = fsBold;
+    props.View.Colors.Comment.Style = fsItalic;
+    props.View.Colors.Int.BkColor = 0x00FFFF;
+    editor.SetProperties(props);
+    editor.SetCommenter("--");
+    editor.SetReserveWordList({"if", "then"});
+    editor.SetText("if x then 42 -- note\r\n\x82\xa0\x88\x9f abc \xb1\xb2 ~`|\r\nWWW iii 0123456789 {}[]\r\n\tend");
+    editor.SetSelStart(3);
+    editor.SetSelLength(12);
+    const auto render = [&](std::size_t budget) {
+        editor.SetCellCopyBudget(budget);
+        QImage image(editor.viewport()->size(), QImage::Format_RGB32);
+        editor.viewport()->render(&image);
+        return image;
+    };
+    const QImage drawn = render(0);
+    EXPECT_TRUE(render(4u << 20) == drawn);
+    EXPECT_TRUE(render(std::size_t(editor.CellWidth()) * std::size_t(editor.CellHeight()) * 4 * 5) == drawn);
+}
+
 TEST_F(EditorWidget, PaintsTextSelectionAndMarkedRows)
 {
     const QColor background(0, 0, 0);
