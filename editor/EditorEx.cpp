@@ -431,6 +431,7 @@ void TEditor::Refresh()
     frame_->stop();
     lastRefresh_.start();
     changed_ = false;
+    if (OnRefreshed) OnRefreshed(this, std::chrono::steady_clock::now() + std::chrono::milliseconds(kFrameMs));
     SyncScrollBars();
     const long long changedLine = model_->FirstChangedLine();
     model_->ClearChangedLines();

@@ -12,6 +12,7 @@
 #include <QSize>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -165,6 +166,9 @@ public:
     std::function<void(TEditor* sender, Qt::KeyboardModifiers shift, QPoint pos, bool& handled)> OnMouseWheelDown;
     std::function<void(TEditor* sender, Qt::KeyboardModifiers shift, QPoint pos, bool& handled)> OnMouseWheelUp;
     std::function<void(TEditor* sender)> OnDblClick;
+    // After each refresh, with the earliest moment of the next one: what changes before then is
+    // shown at that moment.
+    std::function<void(TEditor* sender, std::chrono::steady_clock::time_point nextRefresh)> OnRefreshed;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -228,17 +228,27 @@ bool TCommReceiveThread::WaitWake(int timeoutMs)
 
 // Each report is a round trip to the main thread. A device that trickles (a line a millisecond)
 // would cost one per line; gathering for a few milliseconds after a recent report stays well inside
-// one refresh of the pane, and a reply after a quiet moment is reported at once.
+// one refresh of the pane, and a reply after a quiet moment is reported at once. A pane that says
+// when it refreshes next is served by one report just before then.
 constexpr auto kGatherTime = std::chrono::milliseconds(2);
+constexpr auto kLongestHold = std::chrono::milliseconds(16);
+
+SteadyClock::time_point TrickleReportTime(SteadyClock::time_point lastReport, SteadyClock::time_point reportBy)
+{
+    const auto soon = lastReport + kGatherTime;
+    return reportBy > soon && reportBy - lastReport <= kLongestHold ? reportBy : soon;
+}
 
 void TCommReceiveThread::Gather(std::chrono::steady_clock::time_point lastReport)
 {
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(lastReport + kGatherTime - SteadyClock::now());
+        const auto by = SteadyClock::time_point(SteadyClock::duration(owner_.reportBy_.load()));
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(TrickleReportTime(lastReport, by) - SteadyClock::now());
         if (left.count() <= 0 || terminated_.load()) return;
-        // Much waiting is a flood: no reason to hold it back.
+        // Much waiting is a flood: no reason to hold it back. A long hold looks again every few
+        // milliseconds, so a device that speeds up is not left to fill the driver's buffer.
         if (std::max(port_.InQueCount(), 0) + owner_.ReadAheadCount() >= TCustomCommX::kFloodPiece) return;
-        if (WaitWake(int(left.count()))) return;
+        if (WaitWake(int(std::min<long long>(left.count(), 4)))) return;
     }
 }
 
@@ -839,6 +849,11 @@ void TCustomCommX::SetRts(bool on)
 {
     const std::lock_guard lock(portMutex_);
     if (open_.load() && port_) port_->SetRts(on);
+}
+
+void TCustomCommX::SetReportBy(SteadyClock::time_point moment)
+{
+    reportBy_.store(moment.time_since_epoch().count());
 }
 
 void TCustomCommX::SetDtr(bool on)

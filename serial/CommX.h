@@ -74,6 +74,12 @@ private:
     std::thread thread_;
 };
 
+// When a trickle that follows a report made at `lastReport` is reported: a moment later, so that
+// one report carries several pieces, or at `reportBy` (the moment a pane asked for) when that is
+// later but not long after the report.
+std::chrono::steady_clock::time_point TrickleReportTime(std::chrono::steady_clock::time_point lastReport,
+                                                        std::chrono::steady_clock::time_point reportBy);
+
 // Waits for arrivals, breaks and line errors on the port and reports each to the main thread,
 // waiting until it has been handled.
 class TCommReceiveThread {
@@ -178,6 +184,10 @@ public:
     void PurgeReceive();
     void SetRts(bool on);
     void SetDtr(bool on);
+    // A pane shows what arrives only at its next refresh: a trickle arriving before `moment` may
+    // be held and handed over in one report by then rather than one every few milliseconds.
+    // Any thread.
+    void SetReportBy(std::chrono::steady_clock::time_point moment);
 
     // Blocks handed to the transmit thread and not finished yet, and their bytes.
     std::int32_t PendingBytes() const;
@@ -225,6 +235,7 @@ private:
 
     std::atomic<std::int32_t> portNo_{1};
     std::atomic<std::int32_t> bitRate_{9600};
+    std::atomic<std::chrono::steady_clock::rep> reportBy_{0};
     std::atomic<std::int32_t> charSize_{8};
     std::atomic<TCommParityBits> parityBit_{cpbNone};
     std::atomic<TCommStopBits> stopBit_{csb1};

@@ -252,6 +252,14 @@ void TPekForm::AttachPaneHandlers(TEditorEx& pane)
         sender->SetTopRow(std::max(0LL, sender->TopRow() - 1));
         handled = true;
     };
+    // A trickle from the sheet's port is handed over once, just before the pane's next refresh,
+    // rather than in a report every few milliseconds; the margin leaves time to read it.
+    pane.OnRefreshed = [this](TEditor* sender, std::chrono::steady_clock::time_point nextRefresh) {
+        for (int k = 0; k < sheets_.Count(); ++k) {
+            const Sheet& sheet = *sheets_.At(k);
+            if (sheet.pane == sender && sheet.port) sheet.port->SetReportBy(nextRefresh - std::chrono::milliseconds(4));
+        }
+    };
 }
 
 void TPekForm::EdKeyDown(int& key, Qt::KeyboardModifiers shift)

@@ -234,6 +234,25 @@ TEST_F(CommXFake, ZeroBlockSizeIsRefused)
     EXPECT_EQ(comm.BufLenReceive(), 2048);
 }
 
+TEST(CommX, TrickleIsReportedSoonOrAtTheMomentAskedForWhenThatIsNotLongAfter)
+{
+    using namespace std::chrono;
+    const steady_clock::time_point last(seconds(100));
+    const struct {
+        steady_clock::time_point reportBy;
+        steady_clock::time_point expected;
+    } cases[] = {
+        {steady_clock::time_point{}, last + 2ms},  // no pane asked
+        {last - 5ms, last + 2ms},                  // a moment already gone
+        {last + 1ms, last + 2ms},                  // sooner than the usual gathering
+        {last + 10ms, last + 10ms},
+        {last + 16ms, last + 16ms},
+        {last + 17ms, last + 2ms},  // too long to hold a trickle back
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TrickleReportTime(last, c.reportBy), c.expected) << (c.reportBy - last).count();
+}
+
 TEST(CommX, CharacterTime)
 {
     EXPECT_EQ(TCustomCommX::CharTimeFor(9600), 2);

@@ -196,6 +196,35 @@ TEST_F(CommXPty, HandlerThatReadsNothingIsNotFloodedWithReports)
     ASSERT_TRUE(ServeUntil([&] { return reports > before; }));
 }
 
+TEST_F(CommXPty, ATrickleIsHandedOverOnceBeforeTheMomentAPaneAskedFor)
+{
+    // The handler plays a pane that refreshes: after each report it asks for the next one a
+    // little before its next refresh. Pieces a millisecond apart come in far fewer reports than
+    // pieces, and every byte arrives in order.
+    int reports = 0;
+    const auto read = comm.OnReceive;
+    comm.OnReceive = [&](TCustomCommX& sender, std::int32_t size) {
+        ++reports;
+        read(sender, size);
+        sender.SetReportBy(std::chrono::steady_clock::now() + 12ms);
+    };
+    comm.Open();
+    std::string data;
+    constexpr int kPieces = 200;
+    for (int i = 0; i < kPieces; ++i) data += "piece " + std::to_string(1000 + i) + "\n";
+    std::thread device([&] {
+        for (int i = 0; i < kPieces; ++i) {
+            [[maybe_unused]] auto n = ::write(pty.masterFd(), data.data() + i * 11, 11);
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    const bool all = ServeUntil([&] { return received.size() >= data.size(); }, 20s);
+    device.join();
+    ASSERT_TRUE(all) << received.size();
+    EXPECT_EQ(received, data);
+    EXPECT_LT(reports, kPieces / 4) << reports;
+}
+
 TEST_F(CommXPty, ClosingWhileTheDeviceStreams)
 {
     comm.Open();
