@@ -4,7 +4,9 @@
 // its port, with time stamps off and on. The figures: CPU time of this process (every thread:
 // the window and the port's receive thread) as a share of one core while the data comes, the main
 // thread's share, the pane's repaints per second and the painted share of the pane, and, on a real
-// display, the X server's CPU time meanwhile. Afterwards the pane must hold every byte sent.
+// display, the X server's CPU time meanwhile, and (time stamps off) how long after each write the
+// pane painted its last byte: median/99th percentile/longest. Afterwards the pane must hold every
+// byte sent.
 //
 // With --xterm the same feeder drives picocom inside an 80x40 xterm on the same display, for
 // comparison (CPU of xterm and picocom together, and of the X server). The lines mix ASCII and
@@ -61,7 +63,7 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 
 // Writes the stream for rate bytes per second (in pieces every pieceMs), paced against the clock
 // so a late piece is made up by the next.
-std::uint64_t Feed(int master, const std::string& data, double rate, int pieceMs)
+std::uint64_t Feed(int master, const std::string& data, double rate, int pieceMs, std::vector<std::pair<std::int64_t, std::uint64_t>>& written)
 {
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
@@ -85,6 +87,7 @@ std::uint64_t Feed(int master, const std::string& data, double rate, int pieceMs
                 continue;
             }
             sent += std::uint64_t(w);
+            written.emplace_back(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count(), sent);
         }
     }
     return sent;
@@ -108,8 +111,12 @@ int FeederMain()
         if (word != "go" || rate <= 0) continue;
         std::uint64_t lines = 0;
         const std::string data = pek::bench::MakeStream(std::uint64_t(rate * seconds), &lines, ascii != 0);
-        const std::uint64_t sent = Feed(pty.master, data, rate, std::max(1, pieceMs));
-        std::printf("fed %llu\n", static_cast<unsigned long long>(sent));
+        std::vector<std::pair<std::int64_t, std::uint64_t>> written;
+        const std::uint64_t sent = Feed(pty.master, data, rate, std::max(1, pieceMs), written);
+        // The moment each write ended and the bytes sent by then, for the arrival-to-screen delay.
+        std::printf("written");
+        for (const auto& [at, bytes] : written) std::printf(" %lld:%llu", static_cast<long long>(at), static_cast<unsigned long long>(bytes));
+        std::printf("\nfed %llu\n", static_cast<unsigned long long>(sent));
         std::fflush(stdout);
     }
     return 0;
@@ -197,6 +204,7 @@ long FindXServer()
 struct Feeder {
     QProcess process;
     std::string path;
+    std::vector<std::pair<std::int64_t, std::uint64_t>> written;  // steady-clock ns, bytes sent by then
     template <typename R>
     bool Start(R& result)
     {
@@ -218,6 +226,13 @@ struct Feeder {
             while (process.canReadLine()) {
                 const QByteArray line = process.readLine().trimmed();
                 if (line.startsWith("fed ")) fed = line.mid(4).toULongLong();
+                if (line.startsWith("written")) {
+                    written.clear();
+                    for (const QByteArray& item : line.mid(7).trimmed().split(' ')) {
+                        const qsizetype colon = item.indexOf(':');
+                        if (colon > 0) written.emplace_back(item.left(colon).toLongLong(), item.mid(colon + 1).toULongLong());
+                    }
+                }
             }
             if (fed) loop.quit();
         };
@@ -248,6 +263,9 @@ class PaintCounter : public QObject {
 public:
     int paints = 0;
     double covered = 0;  // in whole panes
+    // With a pane: at each paint, the moment and the bytes the pane holds.
+    const pek::TEditorModel* model = nullptr;
+    std::vector<std::pair<std::int64_t, std::uint64_t>> shown;
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         if (event->type() == QEvent::Paint) {
@@ -257,6 +275,9 @@ public:
             for (const QRect& r : static_cast<QPaintEvent*>(event)->region()) painted += double(r.width()) * r.height();
             ++paints;
             if (area > 0) covered += painted / area;
+            if (model)
+                shown.emplace_back(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count(),
+                                   std::uint64_t(model->Lines().TextLength()));
         }
         return false;
     }
@@ -271,6 +292,7 @@ struct Result {
     double paneShare = 0;   // painted share of the pane per paint
     double barPaintsPerS = 0;
     double server = -1;     // X server's share of one core; -1 without one
+    double delayMedianMs = -1, delayP99Ms = -1, delayMaxMs = -1;  // from a write to the paint that shows it
     bool intact = false;
     std::string check;
 };
@@ -328,6 +350,8 @@ Result RunPek(double rate, bool stamps, double seconds, int pieceMs, bool ascii,
     if (idle) measure(*idle, [&] { Settle(int(idleS * 1000)); });
 
     std::optional<std::uint64_t> fed;
+    const auto base = std::uint64_t(pane->Model().Lines().TextLength());
+    if (!stamps) counter.model = &pane->Model();
     measure(r, [&] {
         feeder.Go(rate, seconds, pieceMs, ascii);
         fed = feeder.WaitFed(seconds * 3 + 30);
@@ -337,6 +361,23 @@ Result RunPek(double rate, bool stamps, double seconds, int pieceMs, bool ascii,
         return r;
     }
     Settle(300);
+    counter.model = nullptr;
+    if (!stamps) {
+        // Each write against the first paint after it that shows its last byte.
+        std::vector<double> delays;
+        std::size_t p = 0;
+        for (const auto& [at, bytes] : feeder.written) {
+            while (p < counter.shown.size() && (counter.shown[p].first < at || counter.shown[p].second - base < bytes)) ++p;
+            if (p == counter.shown.size()) break;
+            delays.push_back(double(counter.shown[p].first - at) / 1e6);
+        }
+        if (!delays.empty() && delays.size() == feeder.written.size()) {
+            std::sort(delays.begin(), delays.end());
+            r.delayMedianMs = delays[delays.size() / 2];
+            r.delayP99Ms = delays[delays.size() * 99 / 100];
+            r.delayMaxMs = delays.back();
+        }
+    }
     std::uint64_t lines = 0;
     std::string sent = pek::bench::MakeStream(std::uint64_t(rate * seconds), &lines, ascii);
     const std::uint64_t fedSize = sent.size();
@@ -409,6 +450,7 @@ void PrintRow(const char* what, double rate, const Result& r)
                     r.paneShare * 100, r.barPaintsPerS);
     else std::printf("  %71s", "");
     if (r.server >= 0) std::printf("  X server %5.1f %%", r.server * 100);
+    if (r.delayMedianMs >= 0) std::printf("  to screen %.1f/%.1f/%.1f ms", r.delayMedianMs, r.delayP99Ms, r.delayMaxMs);
     std::printf("  %s\n", r.check.c_str());
     std::fflush(stdout);
 }
