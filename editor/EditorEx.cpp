@@ -627,12 +627,6 @@ void TEditor::paintEvent(QPaintEvent* event)
     const QPaintDevice* surface = painter.paintEngine() ? painter.paintEngine()->paintDevice() : nullptr;
     const QImage::Format surfaceFormat = surface && surface->devType() == QInternal::Image ? static_cast<const QImage*>(surface)->format() : QImage::Format_Invalid;
 
-    // The finished cells of ASCII characters in the style last used: most of a pane is one style.
-    struct {
-        uint32_t color = clNone, bk = clNone;
-        int face = -1;
-        std::array<const QImage*, 128> cells{};
-    } memo;
     const bool copyCells = (surfaceFormat == QImage::Format_RGB32 || surfaceFormat == QImage::Format_ARGB32_Premultiplied) &&
                            painter.deviceTransform().type() <= QTransform::TxTranslate && surface->devicePixelRatio() == 1;
 
@@ -692,20 +686,28 @@ void TEditor::paintEvent(QPaintEvent* event)
                         // must not cover the margin: those are drawn over their background.
                         const bool copyable = copyCells && drawn && !(face & fsItalic) && col >= topCol;
                         const uint32_t bk = st.bkColor != clNone ? st.bkColor : rowBg != clNone ? rowBg : props_.Color;
-                        const unsigned char byte = static_cast<unsigned char>(s[i]);
-                        const bool ascii = len == 1 && byte < 0x80;
-                        if (copyable && ascii && (st.color != memo.color || bk != memo.bk || face != memo.face)) {
-                            memo.color = st.color;
-                            memo.bk = bk;
-                            memo.face = face;
-                            memo.cells.fill(nullptr);
+                        const QImage* finished = nullptr;
+                        char32_t ch = 0;
+                        quint32 glyph = 0;
+                        bool glyphKnown = false;
+                        if (copyable) {
+                            const QRgb fg = ToRgb(st.color), bg = ToRgb(bk);
+                            const uint32_t bytes = len == 2 ? uint32_t(static_cast<unsigned char>(s[i])) << 8 | static_cast<unsigned char>(s[i + 1])
+                                                            : static_cast<unsigned char>(s[i]);
+                            const uint32_t code = uint32_t(w) << 24 | bytes;
+                            if (const TGlyphCells::TQuick quick = cells_.Quick(code, face, fg, bg); quick.known) {
+                                finished = quick.image;
+                            } else {
+                                ch = Decode(s.substr(i, size_t(len)));
+                                glyph = Glyph(ch, face);
+                                glyphKnown = true;
+                                if (glyph != 0) finished = cells_.Get(rawFonts_[size_t(face)], face, glyph, w, QSize(cellW_, cellH_), ascent_, fg, bg);
+                                cells_.RememberQuick(code, face, fg, bg, finished);
+                            }
                         }
-                        const QImage* finished = copyable && ascii ? memo.cells[byte] : nullptr;
-                        const char32_t ch = drawn && !finished ? Decode(s.substr(i, size_t(len))) : 0;
-                        const quint32 glyph = drawn && !finished ? Glyph(ch, face) : 0;
-                        if (copyable && !finished && glyph != 0) {
-                            finished = cells_.Get(rawFonts_[size_t(face)], face, glyph, w, QSize(cellW_, cellH_), ascent_, ToRgb(st.color), ToRgb(bk));
-                            if (ascii) memo.cells[byte] = finished;
+                        if (drawn && !finished && !glyphKnown) {
+                            ch = Decode(s.substr(i, size_t(len)));
+                            glyph = Glyph(ch, face);
                         }
                         if (finished) painter.drawImage(QPoint(x, y), *finished);
                         else if (st.bkColor != clNone) painter.fillRect(cell, ToQColor(st.bkColor));

@@ -5,27 +5,36 @@
 
 namespace pek {
 
+namespace {
+constexpr int kMargin = 4;
+}  // namespace
+
 const QImage* TGlyphCells::Get(const QRawFont& font, int face, quint32 glyph, int columns, QSize cell, int ascent, QRgb fg,
                                QRgb bg)
 {
-    const Key key{glyph, fg, bg, face, columns};
-    if (const auto it = images_.find(key); it != images_.end()) return it->second.isNull() ? nullptr : &it->second;
-    const QSize size(cell.width() * columns, cell.height());
-    const std::size_t bytes = std::size_t(size.width()) * std::size_t(size.height()) * 4;
-    if (bytes_ + bytes > budget_ || size.isEmpty()) return nullptr;
-    // Drawn with a margin around the cell: a glyph whose ink reaches beyond its cell (a wide W
-    // leaning into its neighbours) is remembered as one to draw in place, over what is around it.
-    constexpr int kMargin = 4;
-    QImage image(size + QSize(2 * kMargin, 2 * kMargin), QImage::Format_RGB32);
-    image.fill(QColor::fromRgb(bg));
-    {
-        QPainter painter(&image);
+    return Make(Key{glyph, fg, bg, face, columns}, QSize(cell.width() * columns, cell.height()), bg, [&](QPainter& painter) {
         QGlyphRun run;
         run.setRawFont(font);
         run.setGlyphIndexes({glyph});
         run.setPositions({QPointF(kMargin, kMargin + ascent)});
         painter.setPen(QColor::fromRgb(fg));
         painter.drawGlyphRun(QPointF(0, 0), run);
+    });
+}
+
+template <typename Draw>
+const QImage* TGlyphCells::Make(const Key& key, QSize size, QRgb bg, const Draw& draw)
+{
+    if (const auto it = images_.find(key); it != images_.end()) return it->second.isNull() ? nullptr : &it->second;
+    const std::size_t bytes = std::size_t(size.width()) * std::size_t(size.height()) * 4;
+    if (bytes_ + bytes > budget_ || size.isEmpty()) return nullptr;
+    // Drawn with a margin around the cell: a character whose ink reaches beyond its cell (a wide W
+    // leaning into its neighbours) is remembered as one to draw in place, over what is around it.
+    QImage image(size + QSize(2 * kMargin, 2 * kMargin), QImage::Format_RGB32);
+    image.fill(QColor::fromRgb(bg));
+    {
+        QPainter painter(&image);
+        draw(painter);
     }
     const QRgb blank = image.pixel(0, 0);
     bool fits = true;
@@ -48,9 +57,34 @@ const QImage* TGlyphCells::Get(const QRawFont& font, int face, quint32 glyph, in
     return &images_.emplace(key, image.copy(QRect(QPoint(kMargin, kMargin), size))).first->second;
 }
 
+namespace {
+constexpr std::size_t kQuickSlots = 8192;
+}
+
+std::size_t TGlyphCells::QuickSlot(std::uint32_t code, int face, QRgb fg, QRgb bg)
+{
+    const std::uint64_t mixed = (std::uint64_t(code) << 2 | std::uint64_t(face)) * 0x9E3779B97F4A7C15ull ^ (std::uint64_t(fg) << 32 | bg) * 0xC2B2AE3D27D4EB4Full;
+    return std::size_t(mixed >> 40) & (kQuickSlots - 1);
+}
+
+TGlyphCells::TQuick TGlyphCells::Quick(std::uint32_t code, int face, QRgb fg, QRgb bg) const
+{
+    if (quick_.empty()) return {};
+    const QuickEntry& e = quick_[QuickSlot(code, face, fg, bg)];
+    if (e.face != face || e.code != code || e.fg != fg || e.bg != bg) return {};
+    return {true, e.image};
+}
+
+void TGlyphCells::RememberQuick(std::uint32_t code, int face, QRgb fg, QRgb bg, const QImage* image)
+{
+    if (quick_.empty()) quick_.resize(kQuickSlots);
+    quick_[QuickSlot(code, face, fg, bg)] = {code, fg, bg, face, image};
+}
+
 void TGlyphCells::Clear()
 {
     images_.clear();
+    quick_.clear();
     bytes_ = 0;
 }
 

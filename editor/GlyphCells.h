@@ -11,17 +11,27 @@
 #include <cstdint>
 #include <functional>
 #include <unordered_map>
+#include <vector>
 
 namespace pek {
 
 class TGlyphCells {
 public:
-    explicit TGlyphCells(std::size_t budgetBytes = 4u << 20) : budget_(budgetBytes) {}
+    explicit TGlyphCells(std::size_t budgetBytes = 8u << 20) : budget_(budgetBytes) {}
 
     // The cell of `columns` cells of size `cell` with the glyph drawn at `ascent` in fg on bg;
     // null when the budget is spent or the glyph's ink reaches beyond its cells. The image stays
     // where it is until Clear or SetBudget.
     const QImage* Get(const QRawFont& font, int face, quint32 glyph, int columns, QSize cell, int ascent, QRgb fg, QRgb bg);
+    // A quick look-up by the character's bytes, before its glyph is known: a small table in front of
+    // the images that remembers the last answers (an image, or none to copy).
+    struct TQuick {
+        bool known = false;
+        const QImage* image = nullptr;
+    };
+    TQuick Quick(std::uint32_t code, int face, QRgb fg, QRgb bg) const;
+    void RememberQuick(std::uint32_t code, int face, QRgb fg, QRgb bg, const QImage* image);
+
     void Clear();
     void SetBudget(std::size_t bytes);
     std::size_t Bytes() const { return bytes_; }
@@ -42,6 +52,16 @@ private:
         }
     };
     std::unordered_map<Key, QImage, KeyHash> images_;
+    struct QuickEntry {
+        std::uint32_t code = 0;
+        QRgb fg = 0, bg = 0;
+        int face = -1;  // -1: empty
+        const QImage* image = nullptr;
+    };
+    template <typename Draw>
+    const QImage* Make(const Key& key, QSize cell, QRgb bg, const Draw& draw);
+    static std::size_t QuickSlot(std::uint32_t code, int face, QRgb fg, QRgb bg);
+    std::vector<QuickEntry> quick_;
     std::size_t bytes_ = 0;
     std::size_t budget_;
 };
