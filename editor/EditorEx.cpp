@@ -572,7 +572,6 @@ void TEditor::paintEvent(QPaintEvent* event)
         shown_.valid = false;
     }
     QPainter painter(viewport());
-    FillInBands(painter, dirty, area, ToQColor(props_.Color));
     const TEditorLines& lines = model_->Lines();
     const TWrapLayout& layout = lines.Layout();
     const int left = LeftAreaWidth();
@@ -623,6 +622,27 @@ void TEditor::paintEvent(QPaintEvent* event)
     };
     std::vector<Mark> marks;
     std::vector<uint32_t> scratchStarts;
+    // A row with text fills its background around the cells copied into it, in runs of one colour;
+    // what is to be painted outside such rows is filled once after them.
+    QRegion rowsFilled;
+    int spanY = 0;
+    struct {
+        int x0 = 0, x1 = 0;
+        uint32_t color = clNone;
+    } span;
+    const auto flushSpan = [&] {
+        if (span.x1 > span.x0) painter.fillRect(QRect(span.x0, spanY, span.x1 - span.x0, cellH_), ToQColor(span.color));
+        span = {};
+    };
+    const auto fillSpan = [&](int x0, int x1, uint32_t color) {
+        if (x1 <= x0) return;
+        if (color == span.color && x0 == span.x1) {
+            span.x1 = x1;
+            return;
+        }
+        flushSpan();
+        span = {x0, x1, color};
+    };
     // Finished cells are copied where their pixels land one to one on a 32-bit surface.
     const QPaintDevice* surface = painter.paintEngine() ? painter.paintEngine()->paintDevice() : nullptr;
     const QImage::Format surfaceFormat = surface && surface->devType() == QInternal::Image ? static_cast<const QImage*>(surface)->format() : QImage::Format_Invalid;
@@ -654,7 +674,10 @@ void TEditor::paintEvent(QPaintEvent* event)
                 const int y = top + int(row - topRow) * cellH_;
                 if (!dirty.intersects(QRect(0, y, area.width(), cellH_))) continue;
                 const uint32_t rowBg = RowBackground(row, caretRow);
-                if (rowBg != clNone) painter.fillRect(QRect(left, y, area.width() - left, cellH_), ToQColor(rowBg));
+                const uint32_t rowColor = rowBg != clNone ? rowBg : props_.Color;
+                rowsFilled += QRect(0, y, area.width(), cellH_);
+                spanY = y;
+                fillSpan(0, left, props_.Color);
                 int col = 0;
                 for (size_t i = rowStart; i < rowEnd;) {
                     const int len = CharBytes(s, i);
@@ -710,7 +733,8 @@ void TEditor::paintEvent(QPaintEvent* event)
                             glyph = Glyph(ch, face);
                         }
                         if (finished) painter.drawImage(QPoint(x, y), *finished);
-                        else if (st.bkColor != clNone) painter.fillRect(cell, ToQColor(st.bkColor));
+                        else if (st.bkColor != clNone) fillSpan(x, x + w * cellW_, st.bkColor);
+                        else fillSpan(std::max(x, left), x + w * cellW_, rowColor);
                         if (st.style & fsUnderline) strokes.push_back({QLineF(x, y + cellH_ - 1, x + w * cellW_, y + cellH_ - 1), st.lineColor});
                         if (st.style & fsStrikeOut) strokes.push_back({QLineF(x, y + cellH_ / 2, x + w * cellW_, y + cellH_ / 2), st.lineColor});
                         if (st.mark != TCellMark::None) marks.push_back({cell, st.mark, st.markColor});
@@ -730,6 +754,8 @@ void TEditor::paintEvent(QPaintEvent* event)
                 }
                 maxCols_ = std::max(maxCols_, col);
                 const int endX = left + (col - topCol) * cellW_;
+                fillSpan(std::max(endX, left), area.width(), rowColor);
+                flushSpan();
                 const bool lastLine = line + 1 >= lines.LineCount();
                 const int cx = endX + cellW_ / 2, cy = y + cellH_ / 2;
                 if (k + 1 == starts.size() && !lastLine) {
@@ -770,6 +796,7 @@ void TEditor::paintEvent(QPaintEvent* event)
             ++line;
         }
     }
+    FillInBands(painter, dirty - rowsFilled, area, ToQColor(props_.Color));
 
     for (const auto& [key, run] : runs) {
         QGlyphRun glyphRun;

@@ -286,9 +286,20 @@ TEST_F(EditorWidget, CopiedCellsLookLikeGlyphsDrawnInPlace)
         editor.viewport()->render(&image);
         return image;
     };
-    const QImage drawn = render(0);
-    EXPECT_TRUE(render(4u << 20) == drawn);
-    EXPECT_TRUE(render(std::size_t(editor.CellWidth()) * std::size_t(editor.CellHeight()) * 4 * 5) == drawn);
+    for (int scene = 0; scene < 2; ++scene) {
+        if (scene == 1) {
+            // The caret's row marked, the text scrolled sideways past half a wide character.
+            props = editor.Properties();
+            props.ExMarks.CurrentLine.Visible = true;
+            props.ExMarks.CurrentLine.Color = 0x404040;
+            editor.SetProperties(props);
+            editor.SetCaret(1, 2);
+            editor.SetTopCol(1);
+        }
+        const QImage drawn = render(0);
+        EXPECT_TRUE(render(4u << 20) == drawn) << scene;
+        EXPECT_TRUE(render(std::size_t(editor.CellWidth()) * std::size_t(editor.CellHeight()) * 4 * 5) == drawn) << scene;
+    }
 }
 
 TEST_F(EditorWidget, PaintsTextSelectionAndMarkedRows)
