@@ -95,12 +95,12 @@ enum Method {
     mFree,
 };
 
-struct MethodSpec {
+struct MethodEntry {
     const char* name;
     const char* arguments;  // after the object: n number, t string or number, b boolean
 };
 
-constexpr MethodSpec Methods[] = {
+constexpr MethodEntry Methods[] = {
     {"RowToLines", "n"}, {"LinesToRow", "n"}, {"ColToChar", "nn"}, {"GetLineString", "n"}, {"SetLineString", "nt"},
     {"BeginUpdate", ""}, {"EndUpdate", ""}, {"Save", "t"}, {"Load", "t"}, {"IsMarked", "n"}, {"SetMarked", "nb"},
     {"Find", ""}, {"FindNext", ""}, {"FindPrev", ""}, {"HitToSelected", ""}, {"ClearUndo", ""}, {"Undo", ""},
@@ -154,18 +154,18 @@ Result Str(std::string v) { return {Result::String, 0, false, std::move(v)}; }
 int EditorMethod(lua_State* L)
 {
     const auto method = Method(lua_tointeger(L, lua_upvalueindex(1)));
-    const MethodSpec& spec = Methods[method];
+    const MethodEntry& entry = Methods[method];
     CheckStop(L);
-    if (!ArgumentsFit(L, spec.arguments)) ArgError(L, spec.name);
+    if (!ArgumentsFit(L, entry.arguments)) ArgError(L, entry.name);
     const std::uint64_t token = TokenOf(L, 1);
-    if (token == 0) ArgError(L, spec.name);
+    if (token == 0) ArgError(L, entry.name);
     const long long n1 = lua_gettop(L) >= 2 && lua_type(L, 2) == LUA_TNUMBER ? LuaToInteger(L, 2) : 0;
     const long long n2 = lua_gettop(L) >= 3 && lua_type(L, 3) == LUA_TNUMBER ? LuaToInteger(L, 3) : 0;
     const bool flag = lua_toboolean(L, lua_gettop(L)) != 0;
     std::string text;
     if (method == mSetLineString) text = TextArg(L, 3);
     if (method == mSave || method == mLoad) text = TextArg(L, 2);
-    if (method == mSetLineString && n1 < 0) ArgError(L, spec.name);
+    if (method == mSetLineString && n1 < 0) ArgError(L, entry.name);
 
     Result r;
     bool refused = false;
@@ -250,7 +250,7 @@ int EditorMethod(lua_State* L)
         case mFree: break;
         }
     });
-    if (!found || refused) ArgError(L, spec.name);
+    if (!found || refused) ArgError(L, entry.name);
     switch (r.kind) {
     case Result::None: return 0;
     case Result::Integer: lua_pushinteger(L, lua_Integer(r.i)); break;
@@ -270,7 +270,7 @@ struct Assigned {
     std::string s;
 };
 
-struct PropertySpec {
+struct PropertyEntry {
     const char* name;
     const char* errorName;
     Result (*get)(TEditorEx&);
@@ -279,7 +279,7 @@ struct PropertySpec {
 
 
 // No and Handle are served before the table; their entries only keep the names in order.
-const PropertySpec Properties[] = {
+const PropertyEntry Properties[] = {
     {"No", nullptr, nullptr, nullptr},
     {"Text", "Text", [](TEditorEx& e) { return Str(e.Text()); }, [](TEditorEx& e, const Assigned& a) { e.SetText(a.s); }},
     {"SelText", "SelText", [](TEditorEx& e) { return Str(e.SelText()); }, [](TEditorEx& e, const Assigned& a) { e.SetSelText(a.s); }},
@@ -403,53 +403,53 @@ int NoProperty(lua_State* L, bool assign)
     return 1;
 }
 
-int Property(lua_State* L, const PropertySpec& spec, bool assign)
+int Property(lua_State* L, const PropertyEntry& entry, bool assign)
 {
     CheckStop(L);
-    if (spec.get == nullptr) {
-        if (std::strcmp(spec.name, "No") == 0) return NoProperty(L, assign);
+    if (entry.get == nullptr) {
+        if (std::strcmp(entry.name, "No") == 0) return NoProperty(L, assign);
         lua_pushinteger(L, 0);  // Handle: only reached when the raw field is absent
         return 1;
     }
     const std::uint64_t token = TokenOf(L, 1);
-    if (token == 0) AccessError(L, spec.errorName);
+    if (token == 0) AccessError(L, entry.errorName);
     Assigned value;
-    if (assign && spec.set != nullptr) {
+    if (assign && entry.set != nullptr) {
         value.i = LuaToInteger(L, 3);
         value.b = lua_toboolean(L, 3) != 0;
         value.s = TextArg(L, 3);
     }
     Result r;
-    if (!assign && std::strcmp(spec.name, "Text") == 0) {
+    if (!assign && std::strcmp(entry.name, "Text") == 0) {
         r.kind = Result::String;
-        if (!ReadText(L, token, r.s)) AccessError(L, spec.errorName);
+        if (!ReadText(L, token, r.s)) AccessError(L, entry.errorName);
         lua_pushlstring(L, r.s.data(), r.s.size());
         return 1;
     }
     const bool found = OnPane(L, token, [&](TerminalHost&, TEditorEx& ed) {
-        if (assign && spec.set != nullptr) spec.set(ed, value);
-        r = spec.get(ed);
+        if (assign && entry.set != nullptr) entry.set(ed, value);
+        r = entry.get(ed);
     });
-    if (!found) AccessError(L, spec.errorName);
+    if (!found) AccessError(L, entry.errorName);
     PushResult(L, r);
     return 1;
 }
 
-const PropertySpec* FindProperty(lua_State* L)
+const PropertyEntry* FindProperty(lua_State* L)
 {
     if (lua_type(L, 2) != LUA_TSTRING) return nullptr;
     const char* key = lua_tostring(L, 2);
-    for (const PropertySpec& spec : Properties)
-        if (std::strcmp(spec.name, key) == 0) return &spec;
+    for (const PropertyEntry& entry : Properties)
+        if (std::strcmp(entry.name, key) == 0) return &entry;
     return nullptr;
 }
 
 // __index (object, name) and __newindex (object, name, value).
 int EditorDispatch(lua_State* L)
 {
-    const PropertySpec* spec = FindProperty(L);
-    if (spec == nullptr) return 0;
-    return Property(L, *spec, lua_gettop(L) >= 3);
+    const PropertyEntry* entry = FindProperty(L);
+    if (entry == nullptr) return 0;
+    return Property(L, *entry, lua_gettop(L) >= 3);
 }
 
 }  // namespace
