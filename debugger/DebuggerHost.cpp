@@ -59,16 +59,7 @@ TDebuggerHost::TDebuggerHost(TerminalHost& window, TMacroHost& host)
         return false;
     });
     // Shown from the main window and from every shadow window.
-    const auto serve = [form](TerminalHost& target) {
-        if (QAction* action = target.Action("ViewDebugger")) {
-            QObject::connect(action, &QAction::triggered, form, [form] {
-                form->show();
-                form->raise();
-                form->activateWindow();
-            });
-            action->setEnabled(true);
-        }
-    };
+    const auto serve = [form](TerminalHost& target) { ShowFromAction(target, "ViewDebugger", form); };
     serve(window);
     window.OnWindowOpened([weak, serve](TerminalHost& shadow) {
         if (auto self = weak.lock(); self && *self) serve(shadow);

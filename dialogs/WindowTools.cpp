@@ -40,16 +40,10 @@ QFont ToolWindowFont()
 std::unique_ptr<TWindowTools> AttachWindowTools(TerminalHost& window)
 {
     auto tools = std::make_unique<TWindowTools>(window);
-    const auto serve = [&window](const char* name, QObject* form, auto fn) {
-        if (QAction* action = window.Action(name)) {
-            QObject::connect(action, &QAction::triggered, form, fn);
-            action->setEnabled(true);
-        }
-    };
     TAsciiForm* ascii = tools->AsciiForm();
     TVerForm* ver = tools->VerForm();
-    serve("RunAsciiCodeAct", ascii, [ascii] { ascii->ShowForm(); });
-    serve("HelpVerAct", ver, [ver] { ver->ShowModal(); });
+    ServeAction(window, "RunAsciiCodeAct", ascii, [ascii] { ascii->ShowForm(); });
+    ServeAction(window, "HelpVerAct", ver, [ver] { ver->ShowModal(); });
     return tools;
 }
 

@@ -34,7 +34,6 @@ public:
 
     void Clear();
     void SetBudget(std::size_t bytes);
-    std::size_t Bytes() const { return bytes_; }
 
 private:
     struct Key {

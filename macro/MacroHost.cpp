@@ -145,16 +145,7 @@ std::unique_ptr<TMacroHost> AttachMacroHost(TerminalHost& window)
     window.OnActiveSheetChanged(with([](TMacroHost& h, int) { h.core_->SheetsChanged(); }));
     // The stop-macro window is shown from the main window and from every shadow window.
     TStopMacroForm* form = &host->StopMacroForm();
-    const auto serve = [form](TerminalHost& target) {
-        if (QAction* action = target.Action("ViewStopMcrAct")) {
-            QObject::connect(action, &QAction::triggered, form, [form] {
-                form->show();
-                form->raise();
-                form->activateWindow();
-            });
-            action->setEnabled(true);
-        }
-    };
+    const auto serve = [form](TerminalHost& target) { ShowFromAction(target, "ViewStopMcrAct", form); };
     serve(window);
     window.OnWindowOpened([self, serve](TerminalHost& shadow) {
         if (auto p = self.lock(); p && *p) serve(shadow);

@@ -38,12 +38,9 @@ TScriptGui::TScriptGui(TerminalHost& window, TMacroHost& host) : window_(window)
 {
     shared_->Owner = this;
     host.AddScriptLibrary([shared = shared_](lua_State* L) { RegisterGuiFunctions(L, shared); });
-    if (QAction* action = window.Action("ViewLuaGuiAct")) {
-        QObject::connect(action, &QAction::triggered, action, [shared = shared_] {
-            if (shared->Owner) shared->Owner->Form().ShowFront();
-        });
-        action->setEnabled(true);
-    }
+    ServeAction(window, "ViewLuaGuiAct", window.Action("ViewLuaGuiAct"), [shared = shared_] {
+        if (shared->Owner) shared->Owner->Form().ShowFront();
+    });
     // The panel is closed with the main window (ending any wait), so it never outlives it on screen.
     window.OnClosing([shared = shared_] {
         if (shared->Owner && shared->Owner->FormIfAny()) shared->Owner->FormIfAny()->close();

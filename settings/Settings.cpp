@@ -42,18 +42,12 @@ TCallForm* TSettings::CallForm() const
 std::unique_ptr<TSettings> AttachSettings(TerminalHost& window)
 {
     auto settings = std::make_unique<TSettings>(window);
-    const auto serve = [&window](const char* name, QObject* form, auto fn) {
-        if (QAction* action = window.Action(name)) {
-            QObject::connect(action, &QAction::triggered, form, fn);
-            action->setEnabled(true);
-        }
-    };
     TSettingForm* setting = settings->SettingForm();
     TFncSettingForm* fnc = settings->FncSettingForm();
     TCallForm* call = settings->CallForm();
-    serve("OptSettingAct", setting, [setting] { setting->ShowModal(); });
-    serve("OptFncSettingAct", fnc, [fnc] { fnc->ShowModal(); });
-    serve("RunCallCmdAct", call, [call] { call->ShowModal(); });
+    ServeAction(window, "OptSettingAct", setting, [setting] { setting->ShowModal(); });
+    ServeAction(window, "OptFncSettingAct", fnc, [fnc] { fnc->ShowModal(); });
+    ServeAction(window, "RunCallCmdAct", call, [call] { call->ShowModal(); });
     return settings;
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 class QAction;
+class QObject;
 class QWidget;
 
 namespace pek {
@@ -95,5 +96,11 @@ public:
     // The text as if typed into the command box and run by the run-command action.
     virtual void RunCommandLine(const std::string& text) = 0;
 };
+
+// Enables the window's action `name` and runs handler when it is triggered, for as long as context
+// lives. Nothing happens when the window has no such action.
+void ServeAction(TerminalHost& window, std::string_view name, QObject* context, std::function<void()> handler);
+// The same for an action that shows `tool` and brings it to the front.
+void ShowFromAction(TerminalHost& window, std::string_view name, QWidget* tool);
 
 }  // namespace pek
