@@ -5,6 +5,7 @@
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -210,6 +211,10 @@ void TDebugEngine::EndRun()
     FCursorFile.clear();
     FStepDepth = 1;
     FDepth = 1;
+    threads_.clear();
+    resumeChain_.clear();
+    eventThread_ = nullptr;
+    eventFrames_ = nullptr;
     view_.ActionsChanged();
 }
 
@@ -237,8 +242,8 @@ void TDebugEngine::Hook(lua_State* L, lua_Debug* ar)
     std::string error;
     try {
         switch (ar->event) {
-        case LUA_HOOKCALL: engine->OnCall(); break;
-        case LUA_HOOKRET: engine->OnReturn(); break;
+        case LUA_HOOKCALL: engine->OnCall(L, ar); break;
+        case LUA_HOOKRET: engine->OnReturn(L, ar); break;
         case LUA_HOOKLINE: stop = engine->OnLine(L, ar); break;
         default: break;  // a tail call takes its caller's place; counts are not asked for
         }
@@ -252,9 +257,68 @@ void TDebugEngine::Hook(lua_State* L, lua_Debug* ar)
     }
 }
 
-void TDebugEngine::OnCall()
+TDebugEngine::ThreadFrames& TDebugEngine::EnterThread(lua_State* L)
 {
-    ++FDepth;
+    if (L == eventThread_) return *eventFrames_;
+    std::size_t at = 0;
+    while (at < resumeChain_.size() && resumeChain_[at] != L) ++at;
+    if (at < resumeChain_.size()) {
+        // Back in a thread that resumed others: they yielded or ended. An ended thread's frames go.
+        for (std::size_t i = at + 1; i < resumeChain_.size(); ++i) {
+            const auto found = threads_.find(resumeChain_[i]);
+            if (found != threads_.end() && found->second.frames.empty()) threads_.erase(found);
+        }
+        resumeChain_.resize(at + 1);
+    } else {
+        int base = 0;
+        if (!resumeChain_.empty()) {
+            const ThreadFrames& resumer = threads_[resumeChain_.back()];
+            base = resumer.base + int(resumer.frames.size());
+        }
+        // Threads that died by an error keep stale lists; past a bound they are forgotten (a
+        // suspended one forgotten this way is rebuilt from its stack when it runs again).
+        if (threads_.size() > 4096) {
+            for (auto it = threads_.begin(); it != threads_.end();) {
+                const bool onChain =
+                    std::find(resumeChain_.begin(), resumeChain_.end(), it->first) != resumeChain_.end();
+                it = onChain ? std::next(it) : threads_.erase(it);
+            }
+        }
+        resumeChain_.push_back(L);
+        threads_[L].base = base;
+    }
+    eventThread_ = L;
+    eventFrames_ = &threads_[L];
+    return *eventFrames_;
+}
+
+void TDebugEngine::SyncFrames(lua_State* L, ThreadFrames& thread, const void* frame)
+{
+    auto& frames = thread.frames;
+    while (!frames.empty() && frames.back() != frame) frames.pop_back();
+    if (!frames.empty() || frame == nullptr) return;
+    // Not seen before (a thread met in the middle of its work): read the whole stack once.
+    lua_Debug probe;
+    for (int level = 0; lua_getstack(L, level, &probe) != 0; ++level) frames.push_back(probe.i_ci);
+    std::reverse(frames.begin(), frames.end());
+}
+
+void TDebugEngine::UpdateDepth(const ThreadFrames& thread)
+{
+    FDepth = 1 + thread.base + int(thread.frames.size());
+    if (!callDepths_.empty()) DropCallsDeeperThan(FDepth);
+}
+
+void TDebugEngine::OnCall(lua_State* L, lua_Debug* ar)
+{
+    ThreadFrames& thread = EnterThread(L);
+    lua_Debug caller;
+    // The caller's frame must be on top of the list: frames above it were left by an error.
+    const void* callerFrame = lua_getstack(L, 1, &caller) != 0 ? caller.i_ci : nullptr;
+    if (callerFrame == nullptr) thread.frames.clear();
+    else SyncFrames(L, thread, callerFrame);
+    thread.frames.push_back(ar->i_ci);
+    UpdateDepth(thread);
     if (view_.DisplayOn() && FCurLine != 0) {
         view_.CallEntered(view_.LineText(FCurFile, FCurLine));
         FCallHistory.Add(FCurFile, FCurLine, false);
@@ -262,10 +326,12 @@ void TDebugEngine::OnCall()
     }
 }
 
-void TDebugEngine::OnReturn()
+void TDebugEngine::OnReturn(lua_State* L, lua_Debug* ar)
 {
-    --FDepth;
-    DropCallsDeeperThan(FDepth);
+    ThreadFrames& thread = EnterThread(L);
+    SyncFrames(L, thread, ar->i_ci);
+    if (!thread.frames.empty()) thread.frames.pop_back();
+    UpdateDepth(thread);
 }
 
 void TDebugEngine::DropCallsDeeperThan(int depth)
@@ -279,22 +345,14 @@ void TDebugEngine::DropCallsDeeperThan(int depth)
     if (dropped > 0) view_.CallsDropped(dropped);
 }
 
-// Errors caught by pcall unwind frames without return events: the count is put right from the
-// stack of the run's own thread (a coroutine's stack does not show the frames that resumed it).
-void TDebugEngine::RecountDepth(lua_State* L)
-{
-    lua_Debug probe;
-    const int levels = FDepth - 1;
-    if (levels >= 1 && lua_getstack(L, levels - 1, &probe) != 0 && lua_getstack(L, levels, &probe) == 0) return;
-    int count = 0;
-    while (lua_getstack(L, count, &probe) != 0) ++count;
-    FDepth = count + 1;
-    DropCallsDeeperThan(FDepth);
-}
-
 bool TDebugEngine::OnLine(lua_State* L, lua_Debug* ar)
 {
-    if (L == FLuaState) RecountDepth(L);
+    // O(1) while the list is right: the running frame is on top of it.
+    ThreadFrames& thread = EnterThread(L);
+    if (thread.frames.empty() || thread.frames.back() != ar->i_ci) {
+        SyncFrames(L, thread, ar->i_ci);
+        UpdateDepth(thread);
+    }
     FStepDepth = FDepth - 1;
     const int line = ar->currentline - 1;
     std::string_view file;

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace pek {
@@ -117,11 +118,24 @@ public:
 
 private:
     static void Hook(lua_State* L, lua_Debug* ar);
-    void OnCall();
-    void OnReturn();
+    void OnCall(lua_State* L, lua_Debug* ar);
+    void OnReturn(lua_State* L, lua_Debug* ar);
     // True when the run is to end with "STOP".
     bool OnLine(lua_State* L, lua_Debug* ar);
-    void RecountDepth(lua_State* L);
+
+    // The frames of one Lua thread as the hook has seen them, each known by its CallInfo (stable
+    // while the frame is active), and the depth of the frames that resumed the thread.
+    struct ThreadFrames {
+        std::vector<const void*> frames;
+        int base = 0;
+    };
+    // Makes L the thread the events come from: a thread not on the resume chain was resumed by the
+    // one on top; threads above L on the chain have yielded or ended.
+    ThreadFrames& EnterThread(lua_State* L);
+    // Drops the frames above `frame` that were unwound without return events (a caught error), so
+    // `frame` is on top; rebuilds the thread's list from its stack when `frame` is not in it.
+    static void SyncFrames(lua_State* L, ThreadFrames& thread, const void* frame);
+    void UpdateDepth(const ThreadFrames& thread);
     void DropCallsDeeperThan(int depth);
     void ApplyRequest(const TRunRequest& request);
     void StartRun(const TRunRequest& request);
@@ -141,6 +155,10 @@ private:
     std::string FCurFile;
     int FCurLine = 0;
     lua_State* viewState_ = nullptr;
+    std::unordered_map<lua_State*, ThreadFrames> threads_;
+    std::vector<lua_State*> resumeChain_;  // the run's main thread first
+    lua_State* eventThread_ = nullptr;
+    ThreadFrames* eventFrames_ = nullptr;
     // The depth each call-history record was made at, in step with FCallHistory.
     std::vector<int> callDepths_;
     std::chrono::steady_clock::time_point lastServe_{};
