@@ -48,8 +48,9 @@ void TfrmEval::btnEvalClick()
 
 void TfrmEval::btnChangeClick()
 {
-    debugger_.ChangeValue(QStringToCp932(edtIdent->text()), QStringToCp932(edtNewValue->text()));
-    btnEvalClick();
+    const std::string error = debugger_.ChangeValue(QStringToCp932(edtIdent->text()), QStringToCp932(edtNewValue->text()));
+    if (error.empty()) btnEvalClick();
+    else memValue->setPlainText(Cp932ToQString(error));
 }
 
 }  // namespace pek

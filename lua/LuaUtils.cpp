@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <unordered_set>
 
 namespace pek {
 
@@ -57,32 +58,34 @@ std::string ErrorText(lua_State* L, int index)
     throw ELuaException(std::move(parts.ChunkName), parts.Line, std::move(parts.Msg));
 }
 
-void FillTree(lua_State* L, int index, std::vector<LuaTreeNode>& nodes, std::vector<const void*>& visited, int limit)
+// Nesting beyond this shows as "{...}": a chain of a million tables must not exhaust the C stack.
+constexpr int kTreeDepthLimit = 200;
+
+void FillTree(lua_State* L, int index, std::vector<LuaTreeNode>& nodes, std::unordered_set<const void*>& visited,
+              int limit, int depth)
 {
     index = lua_absindex(L, index);
+    if (!lua_checkstack(L, 3)) return;
     lua_pushnil(L);
     while (lua_next(L, index) != 0) {
-        const std::string key = KeyText(L, -2, limit);
+        std::string key = KeyText(L, -2, limit);
         if (key == "_G") {
             nodes.push_back({"_G = " + Sjis("{グローバル変数}"), {}});
         } else if (lua_type(L, -1) == LUA_TTABLE) {
-            const void* id = lua_topointer(L, -1);
-            bool seen = false;
-            for (const void* v : visited) seen = seen || v == id;
-            if (seen) {
+            if (!visited.insert(lua_topointer(L, -1)).second) {
                 nodes.push_back({key + " = " + Sjis("{循環参照}"), {}});
+            } else if (depth >= kTreeDepthLimit) {
+                nodes.push_back({key + " = {...}", {}});
             } else {
-                visited.push_back(id);
-                nodes.push_back({key, {}});
+                nodes.push_back({std::move(key), {}});
                 std::vector<LuaTreeNode> children;
-                FillTree(L, -1, children, visited, limit);
+                FillTree(L, -1, children, visited, limit, depth + 1);
                 nodes.back().Children = std::move(children);
             }
         } else {
-            std::string text = key;
-            text += " = ";
-            text += LuaValueToStr(L, -1, limit);
-            nodes.push_back({std::move(text), {}});
+            key += " = ";
+            key += LuaValueToStr(L, -1, limit);
+            nodes.push_back({std::move(key), {}});
         }
         lua_pop(L, 1);
     }
@@ -221,8 +224,8 @@ void LuaLocalsToStrings(lua_State* L, std::vector<std::pair<std::string, std::st
 void LuaTableToTree(lua_State* L, int index, std::vector<LuaTreeNode>& tree, int limit)
 {
     tree.clear();
-    std::vector<const void*> visited;
-    FillTree(L, index, tree, visited, limit);
+    std::unordered_set<const void*> visited;
+    FillTree(L, index, tree, visited, limit, 0);
 }
 
 std::string LuaEvalName(lua_State* L, std::string_view name, int limit, int level)
@@ -232,14 +235,38 @@ std::string LuaEvalName(lua_State* L, std::string_view name, int limit, int leve
     LuaLocalsToStrings(L, locals, limit, level);
     for (const auto& [localName, value] : locals)
         if (localName == name) return value;
-    const std::string global(name);
-    lua_getglobal(L, global.c_str());
+    // Raw: a script's __index on _G must not run here (from a debug hook nothing could stop it).
+    lua_pushglobaltable(L);
+    lua_pushlstring(L, name.data(), name.size());
+    lua_rawget(L, -2);
     std::string text = LuaValueToStr(L, -1, limit);
-    lua_pop(L, 1);
+    lua_pop(L, 2);
     return text;
 }
 
-void LuaSetValue(lua_State* L, std::string_view name, std::string_view value, int limit, int level)
+namespace {
+
+void BudgetSpent(lua_State* T, lua_Debug*) { luaL_error(T, "%s", Sjis("実行命令数の上限を超えたため中断しました").c_str()); }
+
+}  // namespace
+
+std::string LuaRunBudgeted(lua_State* L, std::string_view chunk, const char* chunkName, int budget)
+{
+    if (!lua_checkstack(L, 2)) return "stack overflow";
+    lua_State* T = lua_newthread(L);  // anchored on L's stack until the end
+    // Finalizers run with hooks off: no collection while the budget is what stops the code.
+    const bool collecting = lua_gc(L, LUA_GCISRUNNING, 0) != 0;
+    lua_gc(L, LUA_GCSTOP, 0);
+    lua_sethook(T, BudgetSpent, LUA_MASKCOUNT, budget);
+    std::string error;
+    if (luaL_loadbufferx(T, chunk.data(), chunk.size(), chunkName, "t") != LUA_OK || lua_pcall(T, 0, 0, 0) != LUA_OK)
+        error = ErrorText(T, -1);
+    if (collecting) lua_gc(L, LUA_GCRESTART, 0);
+    lua_pop(L, 1);
+    return error;
+}
+
+std::string LuaSetValue(lua_State* L, std::string_view name, std::string_view value, int limit, int level)
 {
     std::vector<std::pair<std::string, std::string>> locals;
     LuaLocalsToStrings(L, locals, limit, level);
@@ -247,12 +274,10 @@ void LuaSetValue(lua_State* L, std::string_view name, std::string_view value, in
     for (const auto& entry : locals) isLocal = isLocal || entry.first == name;
     if (!isLocal) {
         const std::string chunk = std::string(name) + "=" + std::string(value);
-        if (luaL_loadbuffer(L, chunk.data(), chunk.size(), "debug") != LUA_OK || lua_pcall(L, 0, 0, 0) != LUA_OK)
-            lua_pop(L, 1);
-        return;
+        return LuaRunBudgeted(L, chunk, "debug", LuaEvalBudget);
     }
     lua_Debug ar{};
-    if (lua_getstack(L, level, &ar) == 0) return;
+    if (lua_getstack(L, level, &ar) == 0) return {};
     int target = 0;
     for (int i = 1;; ++i) {
         const char* localName = lua_getlocal(L, &ar, i);
@@ -279,6 +304,7 @@ void LuaSetValue(lua_State* L, std::string_view name, std::string_view value, in
         lua_pushlstring(L, s.data(), s.size());
     }
     if (lua_setlocal(L, &ar, target) == nullptr) lua_pop(L, 1);
+    return {};
 }
 
 lua_Integer LuaToInteger(lua_State* L, int index)

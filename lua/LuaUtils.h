@@ -61,9 +61,18 @@ struct LuaTreeNode {
 // The table at `index` as a tree; tables met twice show "{循環参照}" the second time.
 void LuaTableToTree(lua_State* L, int index, std::vector<LuaTreeNode>& tree, int limit = -1);
 
-// A local of the function at the stack level, else the global of that name.
+// A local of the function at the stack level, else the global of that name, read raw (no
+// metamethod runs; a missing name is nil).
 std::string LuaEvalName(lua_State* L, std::string_view name, int limit = -1, int level = 0);
-void LuaSetValue(lua_State* L, std::string_view name, std::string_view value, int limit = -1, int level = 0);
+// Instructions script code run for the debugger's views may take: hooks are off inside a debug
+// hook, so nothing else would end a loop.
+inline constexpr int LuaEvalBudget = 1'000'000;
+// Runs the text chunk on a fresh thread of L under the instruction budget, with the collector
+// held; returns the error text, empty when it ran through.
+std::string LuaRunBudgeted(lua_State* L, std::string_view chunk, const char* chunkName, int budget);
+// A local gets the text as a number or a string; any other name is assigned by running
+// "name=value" under LuaEvalBudget. Returns the error text, empty when the value was set.
+std::string LuaSetValue(lua_State* L, std::string_view name, std::string_view value, int limit = -1, int level = 0);
 // The number at the index truncated toward zero (clamped to the integer range; 0 for NaN).
 lua_Integer LuaToInteger(lua_State* L, int index);
 

@@ -103,6 +103,31 @@ TEST_F(LuaUtilsTest, TreeMarksCycles)
     EXPECT_TRUE(cycle);
 }
 
+TEST_F(LuaUtilsTest, TreeOfSharedAndDeeplyNestedTables)
+{
+    // A table shared by 50,000 entries is expanded once; a chain of a million tables stops at the
+    // nesting bound instead of exhausting the C stack.
+    Run("shared = {1}; many = {}; for i = 1, 50000 do many[i] = shared end\n"
+        "chain = {}; for i = 1, 1000000 do chain = {chain} end");
+    std::vector<LuaTreeNode> tree;
+    lua_pushglobaltable(L.get());
+    LuaTableToTree(L.get(), -1, tree);
+    lua_pop(L.get(), 1);
+    std::size_t expanded = 0, marked = 0, depth = 0;
+    for (const auto& n : tree) {
+        if (n.Text == "many") {
+            for (const auto& c : n.Children) (c.Children.empty() ? marked : expanded) += 1;
+        } else if (n.Text == "chain") {
+            for (const LuaTreeNode* p = &n; !p->Children.empty(); p = &p->Children[0]) ++depth;
+        }
+    }
+    EXPECT_EQ(expanded + marked, 50000u);
+    EXPECT_LE(expanded, 1u);  // once here, or already under "shared" when that came first
+    EXPECT_GT(depth, 100u);
+    EXPECT_LT(depth, 1000u);
+    EXPECT_EQ(lua_gettop(L.get()), 0);
+}
+
 TEST_F(LuaUtilsTest, ParsesErrorsAndChunkNames)
 {
     struct Case { std::string text, chunk; int line; std::string msg; };
