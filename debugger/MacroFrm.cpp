@@ -221,7 +221,11 @@ TfrmMacro::TfrmMacro(ProfileFile* ini, QWidget* owner)
 TfrmMacro::~TfrmMacro()
 {
     SetLuaOutputSink(nullptr);
-    tabs_.clear();
+    // The tab widget reports each page that goes; its slots must see a list that is not mid-change.
+    const QSignalBlocker quiet(pgcEdit);
+    std::vector<std::unique_ptr<TEditInfo>> gone;
+    gone.swap(tabs_);
+    gone.clear();
 }
 
 void TfrmMacro::BuildActions()
@@ -423,11 +427,13 @@ void TfrmMacro::BuildMenus()
     exit->setObjectName("Exit1");
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
-    QMenu* run = menuBar()->addMenu(Ui("実行&R)"));
+    QMenu* run = menuBar()->addMenu(Ui("実行(&R)"));
     run->addAction(acRun);
     item(run, "P1", "実行時引数(&P)...", {}, &TfrmMacro::P1Click);
     run->addSeparator();
     for (QAction* action : {acStep, acTrace, acExecuteToCursor, acUp, acPause, acStop}) run->addAction(action);
+    run->addSeparator();
+    run->addAction(acSetBreak);
     run->addSeparator();
     run->addAction(acEval);
     run->addAction(acAddWatch);
@@ -567,7 +573,10 @@ TEditInfo* TfrmMacro::TargetTab() const
 void TfrmMacro::DeleteTab(int i)
 {
     if (i < 0 || i >= TabCount()) return;
+    // Out of the list before its page leaves the tab widget, whose change slot walks the list.
+    std::unique_ptr<TEditInfo> gone = std::move(tabs_[std::size_t(i)]);
     tabs_.erase(tabs_.begin() + i);
+    gone.reset();
     RefreshTargets();
 }
 
@@ -773,13 +782,16 @@ std::string TfrmMacro::EvalName(const std::string& name)
     return value;
 }
 
-void TfrmMacro::ChangeValue(const std::string& name, const std::string& value)
+std::string TfrmMacro::ChangeValue(const std::string& name, const std::string& value)
 {
     lua_State* L = engine_.ViewState();
-    if (L == nullptr) return;
-    LuaProtected(L, [&](lua_State* S) { LuaSetValue(S, name, value, kViewLimit, TDebugEngine::ProtectedLevel); });
+    if (L == nullptr) return {};
+    std::string error;
+    if (!LuaProtected(L, [&](lua_State* S) { error = LuaSetValue(S, name, value, kViewLimit, TDebugEngine::ProtectedLevel); }))
+        error = Sjis("変更できませんでした");
     RefreshLocalsOf(L);
     RefreshWatchesOf(L);
+    return error;
 }
 
 void TfrmMacro::AppendConsole(const std::string& text)
@@ -881,13 +893,16 @@ bool TfrmMacro::eventFilter(QObject* watched, QEvent* event)
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) RefreshWatches();
         return false;
     }
-    if (event->type() == QEvent::MouseButtonDblClick) {
+    // A click in the line-number margin toggles the row's breakpoint. A double click arrives as
+    // two presses and a double-click event: three toggles, so it sets one as it always did.
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    if (press || event->type() == QEvent::MouseButtonDblClick) {
         for (const auto& tab : tabs_) {
             TEditorEx& editor = tab->Editor();
             if (watched != editor.viewport()) continue;
             const auto* mouse = static_cast<QMouseEvent*>(event);
             const QPoint pos = mouse->position().toPoint();
-            if (pos.x() >= editor.LeftAreaWidth()) return false;
+            if (pos.x() >= editor.LeftAreaWidth() || mouse->button() != Qt::LeftButton) return false;
             const long long row = editor.RowAtPoint(pos);
             if (row >= 0 && row < editor.LineCount()) {
                 pgcEdit->setCurrentWidget(tab->Sheet());

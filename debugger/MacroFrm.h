@@ -71,6 +71,8 @@ public:
     ~TfrmMacro() override;
 
     TDebugEngine& Engine() { return engine_; }
+    // The settings file is going: the window's place is no longer saved.
+    void DetachSettings() { ini_ = nullptr; }
 
     // The macro host's entry: loads the file into a tab, makes it the target and runs it; returns
     // when the run has ended. Throws a script error on, and Exception when the file cannot be read.
@@ -104,7 +106,8 @@ public:
     void RefreshGlobals(bool force);
     void RefreshWatches();
     std::string EvalName(const std::string& name);
-    void ChangeValue(const std::string& name, const std::string& value);
+    // Returns the error text of a change that failed (empty when it was made).
+    std::string ChangeValue(const std::string& name, const std::string& value);
     void AppendConsole(const std::string& text);
     void RefreshBreakGrid();
     // Adds a watch in the first free row (a row is added when none is left).
