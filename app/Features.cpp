@@ -9,6 +9,8 @@
 #include "settings/Settings.h"
 #include "terminal/main_u.h"
 
+#include <QCoreApplication>
+
 namespace pek {
 
 TFeatures::TFeatures(TPekForm& form)
@@ -21,6 +23,8 @@ TFeatures::TFeatures(TPekForm& form)
       windowTools_(AttachWindowTools(form))
 {
     macroHost_->AddScriptLibrary(ScriptDialogLibrary(scriptDialogs_));
+    // The program ends with its main window, whatever tool windows are still open.
+    QObject::connect(&form, &QObject::destroyed, QCoreApplication::instance(), &QCoreApplication::quit);
 }
 
 // Members go in the reverse order: every feature before the macro host it may use.

@@ -51,6 +51,13 @@ TDebuggerHost::TDebuggerHost(TerminalHost& window, TMacroHost& host)
     host.SetDebugger(runner_.get());
     if (const TEditorEx* pane = window.TemplatePane()) form->SetSourceFont(pane->Properties().Font);
 
+    // The window goes with the main window, its place saved while the settings file is there.
+    window.OnClosing([weak] {
+        auto self = weak.lock();
+        if (!self || !*self) return;
+        (*self)->form_->close();
+        (*self)->form_->DetachSettings();
+    });
     window.OnCloseRequest([weak] {
         auto self = weak.lock();
         if (!self || !*self || !(*self)->form_->IsRunning()) return true;

@@ -274,11 +274,12 @@ void TPekForm::FormClose()
     if (closing_) return;
     closing_ = true;
     if (IsShadow()) return;
-    for (const auto& handler : closingHandlers_) handler();
-    for (TPekForm* shadow : ShadowWindows()) shadow->close();
-    // One write of the whole file: killed halfway, the old file is still whole.
+    // One write of the whole file, the features' windows included: killed halfway, the old file
+    // is still whole.
     try {
         ProfileBatch batch(Ini());
+        for (const auto& handler : closingHandlers_) handler();
+        for (TPekForm* shadow : ShadowWindows()) shadow->close();
         WriteWindowSettings(Ini(), {y(), x(), height(), width(), Echo(), CtrlCode(), autoColOff_});
         for (int k = 0; Ini().SectionExists(SheetSection(k)); ++k) Ini().EraseSection(SheetSection(k));
         for (int k = 0; k < SheetCount(); ++k) {
