@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iterator>
+#include <string>
 
 using Clock = std::chrono::steady_clock;
 
@@ -95,7 +97,11 @@ int main(int argc, char** argv)
     std::printf("stop until the run ended: median %.2f ms, worst %.2f ms\n", stops[2], stops[4]);
 
     // 3. Views at a stop with 100,000 globals, and with one global table of 100,000 entries.
-    for (const char* setup : {"for i = 1, 100000 do _G['g' .. i] = i end\n", "big = {}\nfor i = 1, 100000 do big[i] = 'v' .. i end\n"}) {
+    const char* setups[] = {"for i = 1, 100000 do _G['g' .. i] = i end\n", "big = {}\nfor i = 1, 100000 do big[i] = 'v' .. i end\n",
+                            "big = {}\nfor i = 1, 80000 do big[i] = {i} end\n"};
+    const char* setupNames[] = {"100,000 globals", "a table of 100,000", "a table of 80,000 tables"};
+    for (std::size_t k = 0; k < std::size(setups); ++k) {
+        const char* setup = setups[k];
         editor.SetText(std::string(setup) + "local here = 1\n");
         form.Engine().FBreakPoints.Clear();
         form.ToggleBreakPoint(form.ActiveTab()->FileName(), int(std::count(setup, setup + std::strlen(setup), '\n')));
@@ -121,8 +127,41 @@ int main(int argc, char** argv)
             poll->start(1);
         });
         form.acRun->trigger();
-        std::printf("views at a stop, %s: %.1f ms (processor %.1f ms)\n",
-                    setup[0] == 'f' ? "100,000 globals" : "a table of 100,000", refresh, refreshCpu);
+        std::printf("views at a stop, %s: %.1f ms (processor %.1f ms)\n", setupNames[k], refresh, refreshCpu);
+    }
+
+    // 4. The end of a run refreshes the globals view too: 80,000 tables, no stop.
+    form.Engine().FBreakPoints.Clear();
+    editor.SetText("big = {}\nfor i = 1, 80000 do big[i] = {i} end\n");
+    {
+        double best = 1e9;
+        for (int round = 0; round < 3; ++round) {
+            const auto t0 = Clock::now();
+            form.acRun->trigger();
+            best = std::min(best, Ms(Clock::now() - t0));
+        }
+        std::printf("run ending with 80,000 tables in the globals view: %.1f ms\n", best);
+    }
+
+    // 5. Deep recursion: a line event costs the same at any depth.
+    for (int depth : {10000, 50000}) {
+        const std::string dive = "local function dive(n)\n  if n == 0 then return 0 end\n  return 1 + dive(n - 1)\nend\n"
+                                 "for i = 1, 5 do dive(" + std::to_string(depth) + ") end\n";
+        double bareDive = 1e9, debuggedDive = 1e9;
+        for (int round = 0; round < 3; ++round) {
+            lua_State* L = luaL_newstate();
+            luaL_openlibs(L);
+            const auto t0 = Clock::now();
+            luaL_dostring(L, dive.c_str());
+            bareDive = std::min(bareDive, Ms(Clock::now() - t0));
+            lua_close(L);
+            editor.SetText(dive);
+            const auto t1 = Clock::now();
+            form.acRun->trigger();
+            debuggedDive = std::min(debuggedDive, Ms(Clock::now() - t1));
+        }
+        std::printf("%d-deep recursion x5: bare %.1f ms, debugged %.1f ms (%.1fx)\n", depth, bareDive, debuggedDive,
+                    debuggedDive / bareDive);
     }
     return 0;
 }

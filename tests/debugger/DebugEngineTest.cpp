@@ -286,12 +286,116 @@ TEST(DebugEngine, ProtectedAccessSurvivesAStrictGlobalTable)
     luaL_openlibs(L);
     ASSERT_EQ(luaL_dostring(L, "setmetatable(_G, {__index = function(_, k) error('undeclared ' .. k) end})"), LUA_OK);
     std::string value = "unchanged";
-    EXPECT_FALSE(LuaProtected(L, [&](lua_State* S) { value = LuaEvalName(S, "missing", 32); }));
-    EXPECT_EQ(value, "unchanged");
+    // Read raw: the strict table's __index does not run, and a missing name is nil.
+    EXPECT_TRUE(LuaProtected(L, [&](lua_State* S) { value = LuaEvalName(S, "missing", 32); }));
+    EXPECT_EQ(value, "nil");
     EXPECT_EQ(lua_gettop(L), 0);
     EXPECT_TRUE(LuaProtected(L, [&](lua_State* S) { value = LuaEvalName(S, "print", 32); }));
     EXPECT_NE(value, "unchanged");
     lua_close(L);
+}
+
+const char* kCoroutines =
+    "local co = coroutine.create(function()\n"  // 1
+    "  for i = 1, 3 do\n"                       // 2
+    "    coroutine.yield(i)\n"                  // 3
+    "  end\n"                                   // 4
+    "end)\n"                                    // 5
+    "local a = coroutine.resume(co)\n"          // 6
+    "local w = coroutine.wrap(function() coroutine.yield(1) coroutine.yield(2) end)\n"  // 7
+    "local b = w()\n"                           // 8
+    "local c = coroutine.resume(co)\n"          // 9
+    "local d = w()\n"                           // 10
+    "print(a, b, c, d)\n";                      // 11
+
+// The depth is counted per Lua thread: stepping over a resume never stops inside the coroutine,
+// also when the resume returns a yield made on an earlier resume.
+TEST(DebugEngine, CoroutinesStepLikePlainCalls)
+{
+    const std::vector<Case> cases = {
+        {"step over every resume", kCoroutines, {6}, run, {step, step, step, step, step, run}, {6, 7, 8, 9, 10, 11}},
+        {"up from a coroutine returns to its resumer", kCoroutines, {3}, run, {up, up, run}, {3, 7, 3}},
+        {"step inside a coroutine goes on in its resumer after the yield", kCoroutines, {3}, run, {step, run, run}, {3, 7, 3}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingView view(c.script);
+        TDebugEngine engine(view);
+        view.engine = &engine;
+        for (int line : c.breakLines) engine.FBreakPoints.Add("t.lua", line - 1, true);
+        for (const auto& command : c.atStops) view.commands.push_back(command);
+        c.start(engine);
+        EXPECT_EQ(view.stops, c.expected);
+    }
+}
+
+// Deep recursion, errors caught deep inside it, and a coroutine dying by an error: the depth at
+// each stop is what the Lua stack holds.
+TEST(DebugEngine, DepthStaysExactThroughDeepRecursionAndCaughtErrors)
+{
+    RecordingView view("local function dive(n)\n"                                       // 1
+                       "  if n == 0 then return 0 end\n"                                // 2
+                       "  if n % 1000 == 0 then pcall(error, 'x') end\n"                // 3
+                       "  if n % 3000 == 0 then pcall(function() dive(-1) end) end\n"   // 4
+                       "  if n < 0 then error('deep') end\n"                            // 5
+                       "  return 1 + dive(n - 1)\n"                                     // 6
+                       "end\n"                                                          // 7
+                       "coroutine.resume(coroutine.create(function() dive(50) error('co') end))\n"  // 8
+                       "local r = dive(10000)\n"                                        // 9
+                       "print(r)\n");                                                   // 10
+    TDebugEngine engine(view);
+    view.engine = &engine;
+    engine.FBreakPoints.Add("t.lua", 1, true);  // line 2, first met in the coroutine
+    engine.FBreakPoints.Add("t.lua", 9, true);  // line 10
+    std::vector<int> depths;
+    const auto record = [&](TDebugEngine& e) {
+        depths.push_back(e.StepDepth());
+        e.FBreakPoints.Remove("t.lua", 1);
+        e.Run();
+    };
+    view.commands.assign(2, record);
+    engine.Run();
+    // Line 2 at the coroutine's first level (the chunk, resume and the coroutine's function below
+    // it), then line 10 of the chunk after 10,000 levels came back.
+    ASSERT_EQ(depths.size(), 2u);
+    EXPECT_EQ(depths[0], 4);
+    EXPECT_EQ(depths[1], 1);
+}
+
+// At a stop, hooks are off: the views read names raw, and script code they must run has a budget.
+TEST(DebugEngine, ViewsNeverRunAScriptForEver)
+{
+    RecordingView view("setmetatable(_G, {__index = function() while true do end end,\n"   // 1
+                       "                  __newindex = function() while true do end end})\n"  // 2
+                       "local x = 1\n"                                                          // 3
+                       "print(x, rawget(_G, 'z'))\n");                                          // 4
+    TDebugEngine engine(view);
+    view.engine = &engine;
+    engine.FBreakPoints.Add("t.lua", 3, true);
+    std::vector<std::string> seen;
+    view.commands.push_back([&](TDebugEngine& e) {
+        lua_State* L = e.ViewState();
+        const auto eval = [&](const char* name) {
+            std::string v = "failed";
+            LuaProtected(L, [&](lua_State* S) { v = LuaEvalName(S, name, 32, TDebugEngine::ProtectedLevel); });
+            seen.push_back(v);
+        };
+        const auto set = [&](const char* name, const char* value) {
+            std::string error = "failed";
+            LuaProtected(L, [&](lua_State* S) { error = LuaSetValue(S, name, value, 32, TDebugEngine::ProtectedLevel); });
+            seen.push_back(error.empty() ? "set" : "error");
+        };
+        eval("missing");
+        set("x", "7");
+        eval("x");
+        set("y", "5");  // __newindex loops
+        set("rawy", "(function() rawset(_G, 'z', 3) return 4 end)()");
+        set("co", "coroutine.wrap(function() while true do end end)()");
+        eval("z");
+        e.Run();
+    });
+    engine.Run();
+    EXPECT_EQ(seen, std::vector<std::string>({"nil", "set", "7", "error", "error", "error", "3"}));
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -121,6 +123,45 @@ TEST(DebuggerWindow, BreakpointViewsEvaluationAndStop)
     EXPECT_EQ(form.ActiveTab()->Editor().Row(), 2);
     EXPECT_TRUE(form.memMessage->toPlainText().contains("] (3): ")) << form.memMessage->toPlainText().toStdString();
     EXPECT_EQ(boxes.count, 1);
+}
+
+TEST(DebuggerWindow, BreakpointsFromTheMenuAndTheMarginAndTabsThatGo)
+{
+    test::TempDir dir;
+    const std::string path = dir.file("b.lua").string();
+    test::WriteFileBytes(path, "local a = 1\nlocal b = 2\nlocal c = 3\n");
+    auto form = std::make_unique<TfrmMacro>(nullptr, nullptr);
+    form->resize(800, 600);
+    form->show();
+    form->LoadFile(path);
+    TEditorEx& editor = form->ActiveTab()->Editor();
+    const auto rowY = [&](int row) { return (row - int(editor.TopRow())) * editor.CellHeight() + editor.CellHeight() / 2; };
+
+    QAction* inMenu = nullptr;
+    for (QAction* menu : form->menuBar()->actions())
+        if (menu->menu() && menu->menu()->actions().contains(form->acSetBreak)) inMenu = menu;
+    ASSERT_NE(inMenu, nullptr);
+    EXPECT_EQ(inMenu->text(), Cp932ToQString(Sjis("実行(&R)")));
+    EXPECT_EQ(form->acSetBreak->shortcut(), QKeySequence(Qt::Key_F5));
+    editor.SetCaret(2, 0);
+    form->acSetBreak->trigger();
+    QTest::mouseClick(editor.viewport(), Qt::LeftButton, {}, QPoint(2, rowY(0)));
+    EXPECT_EQ(form->Engine().FBreakPoints.Count(), 2);
+    QTest::mouseClick(editor.viewport(), Qt::LeftButton, {}, QPoint(2, rowY(2)));
+    ASSERT_EQ(form->Engine().FBreakPoints.Count(), 1);
+    EXPECT_EQ(form->Engine().FBreakPoints.Items(0).Line, 0);
+
+    // Tabs deleted one by one and with the window: the tab widget's change slot never meets a
+    // list in the middle of its change.
+    form->NewTab(dir.file("c.lua").string());
+    form->NewTab(dir.file("d.lua").string());
+    ASSERT_EQ(form->TabCount(), 3);
+    form->DeleteTab(0);
+    form->DeleteTab(1);
+    ASSERT_EQ(form->TabCount(), 1);
+    EXPECT_EQ(form->ActiveTab(), &form->Tab(0));
+    form->NewTab(dir.file("e.lua").string());
+    form.reset();
 }
 
 }  // namespace
