@@ -4,6 +4,7 @@
 #include "macro/ScriptEditor.h"
 #include "platform/CodePage.h"
 #include "platform/DialogService.h"
+#include "regex/Onig.h"
 #include "terminal/TerminalHost.h"
 
 #include <QAction>
@@ -61,6 +62,9 @@ bool TSearchFeature::Search(TEditorEx* pane, bool forward)
     if (pane == nullptr || form_->Pattern().empty()) return false;
     pane->SetFindString(form_->Pattern());
     pane->SetExSearchOptions(form_->SearchOptions());
+    // The window waits for the answer: a pattern that back-tracks on every line, or a very large
+    // pane, ends the search with a reason instead of holding it for minutes.
+    onig::SearchBudget budget(SearchTimeBudget);
     const bool found = forward ? pane->FindNext() : pane->FindPrev();
     if (found) {
         pane->SetTopRow(TopRowWithMargin(pane->Row(), pane->TopRow(), pane->RowCount()));
@@ -68,6 +72,7 @@ bool TSearchFeature::Search(TEditorEx* pane, bool forward)
     }
     // A pattern that cannot be searched says why instead of reading as "not found".
     std::string why = pane->Model().SearchError();
+    if (why.empty()) why = budget.Error();
     if (why.empty() && (form_->SearchOptions() & soRegexp) && !pane->RegexAvailable()) why = Sjis("正規表現ライブラリがありません");
     if (!why.empty()) Dialogs().MessageBox(window_.DialogParent(), Cp932ToQString(why), Ui("検索"), MB_OK | MB_ICONERROR);
     return false;
