@@ -426,12 +426,16 @@ int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vect
     const OnigUChar* const range = end;
     std::size_t from = 0;
     while (from <= lastStart) {
+        if (budget && from > 0 && !budget->Allows())
+            break;  // a long text with many hits
         const int r = a.onig_search(regex.get(), str, end, str + from, range, region.get(), ONIG_OPTION_NONE);
         if (r == ONIG_MISMATCH)
             break;
         if (r < 0) {
             // Out of its work bounds (or memory): the search ends here, and says so.
             regex.gaveUp_ = ErrorText(r);
+            if (regex.gaveUp_.empty())
+                regex.gaveUp_ = Sjis("検索を打ち切りました");
             if (budget)
                 budget->Fail(regex.gaveUp_);
             break;

@@ -65,7 +65,15 @@ bool TSearchFeature::Search(TEditorEx* pane, bool forward)
     // The window waits for the answer: a pattern that back-tracks on every line, or a very large
     // pane, ends the search with a reason instead of holding it for minutes.
     onig::SearchBudget budget(SearchTimeBudget);
-    const bool found = forward ? pane->FindNext() : pane->FindPrev();
+    TEditorModel& model = pane->Model();
+    const TTextPos anchor = model.AnchorPos(), caret = model.CaretPos();
+    bool found = forward ? pane->FindNext() : pane->FindPrev();
+    if (found && !forward && !budget.Error().empty()) {
+        // Lines are searched first to last: a search cut short backwards may have missed the
+        // nearest hit, so what it found is not the answer.
+        model.Select(anchor, caret);
+        found = false;
+    }
     if (found) {
         pane->SetTopRow(TopRowWithMargin(pane->Row(), pane->TopRow(), pane->RowCount()));
         return true;

@@ -199,6 +199,14 @@ TEST_F(SearchTest, GivingUpEndsTheSearchAndSaysWhy)
     Pane().Model().SetCaretPos({3, 0});  // below the lines it gives up on
     EXPECT_TRUE(search->Search(&Pane(), true));
     EXPECT_EQ(Pane().SelText(), "aaa");
+
+    // Backwards, the hit above the line it gave up on is not the nearest one: no hit, the caret stays.
+    Pane().SetText("aaa\r\n" + text + "aaa\r\n");
+    Pane().Model().SetCaretPos({5, 0});
+    EXPECT_FALSE(search->Search(&Pane(), false));
+    EXPECT_EQ(dialogs.boxes.back().text, "retry-limit-in-match over");
+    EXPECT_EQ(Pane().Model().CaretPos(), (TTextPos{5, 0}));
+    EXPECT_FALSE(Pane().Model().Selected());
 }
 
 // A sheet shown in two panes: F3 searches the one with the focus.
