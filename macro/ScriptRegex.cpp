@@ -31,7 +31,9 @@ struct MatchResult {
 };
 
 // Searches the whole subject, zero bytes included (ring-buffer data holds them), without copying
-// it. Failures come back as the text of the script error.
+// it. Failures come back as the text of the script error: a pattern that does not compile or is
+// too long, and a search the library gave up on. The library's work bounds keep one call short,
+// so a stop is served at the next call.
 MatchResult Search(std::string_view pattern, std::string_view subject, std::string& error)
 {
     MatchResult result;
@@ -52,7 +54,14 @@ MatchResult Search(std::string_view pattern, std::string_view subject, std::stri
     if (!region) throw std::bad_alloc();
     const auto* const start = reinterpret_cast<const OnigUChar*>(subject.data());
     const OnigUChar* const end = start + subject.size();
-    if (a.onig_search(regex.get(), start, end, start, end, region.get(), ONIG_OPTION_NONE) < 0) return result;
+    const int r = a.onig_search(regex.get(), start, end, start, end, region.get(), ONIG_OPTION_NONE);
+    if (r == ONIG_MISMATCH) return result;
+    if (r < 0) {
+        // The library gave up (its work bounds): "not found" would be a lie.
+        error = onig::ErrorText(r);
+        if (error.empty()) error = Sjis("正規表現の検索を打ち切りました");
+        return result;
+    }
     result.matched = true;
     result.pos = region->beg[0] + 1;
     result.len = region->end[0] - region->beg[0];

@@ -169,6 +169,30 @@ bool Initialize(const Api& a)
     return true;
 }
 
+// The work bounds are the library's global settings, and only this program uses them; a build
+// without the setters has no bounds of its own (searches of the editor still stop on time).
+void SetWorkLimits(const std::array<void*, kNameCount>& values)
+{
+    decltype(&lib::onig_set_retry_limit_in_match) inMatch = nullptr;
+    decltype(&lib::onig_set_retry_limit_in_search) inSearch = nullptr;
+    decltype(&lib::onig_set_match_stack_limit_size) stack = nullptr;
+    decltype(&lib::onig_set_subexp_call_limit_in_search) calls = nullptr;
+    Take(inMatch, "onig_set_retry_limit_in_match", values);
+    Take(inSearch, "onig_set_retry_limit_in_search", values);
+    Take(stack, "onig_set_match_stack_limit_size", values);
+    Take(calls, "onig_set_subexp_call_limit_in_search", values);
+    if (inMatch)
+        inMatch(RetryLimitInMatch);
+    if (inSearch)
+        inSearch(RetryLimitInSearch);
+    if (stack)
+        stack(MatchStackLimit);
+    if (calls)
+        calls(SubexpCallLimitInSearch);
+}
+
+thread_local SearchBudget* tCurrentBudget = nullptr;
+
 struct RegionFree {
     void operator()(OnigRegion* region) const { api().onig_region_free(region, 1); }
 };
@@ -199,6 +223,7 @@ bool LoadFrom(std::span<const char* const> fileNames)
         dlclose(handle);
         return false;
     }
+    SetWorkLimits(values);
     b.handle = handle;
     b.values = values;
     b.api = a;
@@ -294,6 +319,46 @@ void Regex::Reset() noexcept
     Unload();
 }
 
+std::string ErrorText(int code)
+{
+    const Library library;
+    if (!library.ok() || !api().onig_error_code_to_str)
+        return {};
+    std::array<OnigUChar, ONIG_MAX_ERROR_MESSAGE_LEN> text{};
+    const int n = api().onig_error_code_to_str(text.data(), code);
+    const auto len = static_cast<std::size_t>(std::clamp(n, 0, static_cast<int>(text.size()) - 1));
+    return std::string(reinterpret_cast<const char*>(text.data()), len);
+}
+
+SearchBudget::SearchBudget(std::chrono::steady_clock::duration time)
+    : deadline_(std::chrono::steady_clock::now() + time), outer_(tCurrentBudget)
+{
+    tCurrentBudget = this;
+}
+
+SearchBudget::~SearchBudget()
+{
+    tCurrentBudget = outer_;
+}
+
+SearchBudget* SearchBudget::Current()
+{
+    return tCurrentBudget;
+}
+
+bool SearchBudget::Allows()
+{
+    if (error_.empty() && std::chrono::steady_clock::now() >= deadline_)
+        error_ = Sjis("検索を打ち切りました: 時間がかかりすぎます");
+    return error_.empty();
+}
+
+void SearchBudget::Fail(std::string why)
+{
+    if (error_.empty())
+        error_ = why.empty() ? Sjis("検索を打ち切りました") : std::move(why);
+}
+
 Regex CompileForSearch(std::string_view pattern, OnigOptionType options, OnigSyntaxType* syntax,
                        std::string* error)
 {
@@ -306,6 +371,11 @@ Regex CompileForSearch(std::string_view pattern, OnigOptionType options, OnigSyn
     if (!a.onig_new || !a.OnigEncodingSJIS || !syntax)
         return {};
     pattern = pattern.substr(0, pattern.find('\0'));
+    if (pattern.size() > MaxPatternBytes) {
+        if (error)
+            *error = Sjis("パターンが長すぎます (") + std::to_string(MaxPatternBytes) + Sjis(" バイトまで)");
+        return {};
+    }
     static constexpr OnigUChar kEmpty[1] = {0};
     const OnigUChar* const p =
         pattern.empty() ? kEmpty : reinterpret_cast<const OnigUChar*>(pattern.data());
@@ -339,6 +409,9 @@ int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vect
     const Api& a = api();  // the regex holds a reference, so the entry points stay put
     if (!regex || text.empty() || !a.onig_search || !a.onig_region_new || !a.onig_region_free)
         return count();
+    SearchBudget* const budget = SearchBudget::Current();
+    if (budget ? !budget->Allows() : !regex.gaveUp_.empty())
+        return count();
     // Match offsets are ints.
     text = text.substr(0, std::min<std::size_t>(text.size(), INT_MAX));
     const std::unique_ptr<OnigRegion, RegionFree> region(a.onig_region_new());
@@ -353,9 +426,20 @@ int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vect
     const OnigUChar* const range = end;
     std::size_t from = 0;
     while (from <= lastStart) {
+        if (budget && from > 0 && !budget->Allows())
+            break;  // a long text with many hits
         const int r = a.onig_search(regex.get(), str, end, str + from, range, region.get(), ONIG_OPTION_NONE);
-        if (r < 0)  // no further match, or the library gave up (an error code)
+        if (r == ONIG_MISMATCH)
             break;
+        if (r < 0) {
+            // Out of its work bounds (or memory): the search ends here, and says so.
+            regex.gaveUp_ = ErrorText(r);
+            if (regex.gaveUp_.empty())
+                regex.gaveUp_ = Sjis("検索を打ち切りました");
+            if (budget)
+                budget->Fail(regex.gaveUp_);
+            break;
+        }
         const auto s = static_cast<std::size_t>(region->beg[0]);
         const auto e = static_cast<std::size_t>(region->end[0]);
         if (s > lastStart)

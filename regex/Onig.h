@@ -2,6 +2,7 @@
 // Run-time binding of the regular-expression library and the editor's search routines.
 // Nothing links against the library: it is opened with dlopen, so a machine without it still
 // runs the program, with regular-expression search unavailable.
+#include <chrono>
 #include <span>
 #include <string>
 #include <string_view>
@@ -93,13 +94,29 @@ struct Match {
     std::vector<std::string> groups;
 };
 
+// Bounds on the library's work, set when it is loaded where the loaded build offers them: the
+// back-tracking one match may do from one start and one search call over all its starts, the
+// entries of its back-tracking stack, and the calls of named groups (\g<name>) in one search. A
+// search past them ends with the library's error instead of running on for minutes or taking
+// gigabytes; each is about a second of work at most.
+inline constexpr unsigned long RetryLimitInMatch = 10'000'000;
+inline constexpr unsigned long RetryLimitInSearch = 100'000'000;
+inline constexpr unsigned int MatchStackLimit = 1'000'000;
+inline constexpr unsigned long SubexpCallLimitInSearch = 300'000;
+// The longest pattern compiled: the library's compile time grows with the square of a pattern's
+// length (8 KB takes about a tenth of a second, 64 KB several seconds).
+inline constexpr std::size_t MaxPatternBytes = 8 * 1024;
+
+// The library's text for a result code (a compile failure or a search that gave up).
+std::string ErrorText(int code);
+
 // Owns a compiled pattern, and a reference to the library so that it can always be freed.
 class Regex {
 public:
     Regex() = default;
     explicit Regex(OnigRegex handle);
     ~Regex();
-    Regex(Regex&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+    Regex(Regex&& other) noexcept : handle_(other.handle_), gaveUp_(std::move(other.gaveUp_)) { other.handle_ = nullptr; }
     Regex& operator=(Regex&& other) noexcept;
     Regex(const Regex&) = delete;
     Regex& operator=(const Regex&) = delete;
@@ -107,10 +124,42 @@ public:
     OnigRegex get() const { return handle_; }
     explicit operator bool() const { return handle_ != nullptr; }
 
+    // The library's text when a FindAll with this pattern gave up (empty otherwise). FindAll calls
+    // outside a SearchBudget then find nothing more with it: painting the marks of a pattern that
+    // gave up must not pay for it again on every line. Use a Regex from one thread at a time.
+    const std::string& GaveUp() const { return gaveUp_; }
+
 private:
+    friend int FindAll(std::string_view, const Regex&, bool, std::vector<Match>&, std::size_t);
     void Reset() noexcept;
 
     OnigRegex handle_ = nullptr;
+    mutable std::string gaveUp_;
+};
+
+// Bounds the FindAll calls this thread makes while it lives, as one search (the lines of one F3):
+// once the time is up or the library gives up on one call, the later ones find nothing, and
+// Error() says why. Budgets nest; the innermost one counts. Not for sharing between threads.
+class SearchBudget {
+public:
+    explicit SearchBudget(std::chrono::steady_clock::duration time);
+    ~SearchBudget();
+    SearchBudget(const SearchBudget&) = delete;
+    SearchBudget& operator=(const SearchBudget&) = delete;
+
+    // Empty while the search may go on.
+    const std::string& Error() const { return error_; }
+
+    // The innermost budget of this thread, or null.
+    static SearchBudget* Current();
+    // False, with Error() set, once the time is up or an error was told.
+    bool Allows();
+    void Fail(std::string why);
+
+private:
+    std::chrono::steady_clock::time_point deadline_;
+    std::string error_;
+    SearchBudget* outer_;
 };
 
 // Patterns handed to the library for compiling since the program started (for tests and
@@ -119,13 +168,15 @@ unsigned long long CompileCount();
 
 // Compiles pattern (up to its first zero byte) for Shift-JIS text. On failure returns an empty
 // Regex and puts the library's error text into *error when given (an empty text when the
-// library is not available or the syntax is null).
+// library is not available or the syntax is null). A pattern longer than MaxPatternBytes is
+// refused unread, with a text of its own.
 Regex CompileForSearch(std::string_view pattern, OnigOptionType options, OnigSyntaxType* syntax,
                        std::string* error = nullptr);
 
 // Appends every match of regex in text, from the start, each search resuming at the end of the
 // last match; with wholeWord only matches whose both ends change character class. An empty match
-// (possible only without ONIG_OPTION_FIND_NOT_EMPTY) is skipped. Returns matches.size().
+// (possible only without ONIG_OPTION_FIND_NOT_EMPTY) is skipped. Returns matches.size(). A search
+// the library gives up on (its work bounds) ends there: see Regex::GaveUp and SearchBudget.
 int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vector<Match>& matches);
 // The same for matches that start at or before byte lastStart (0-based); they may run past it.
 int FindAll(std::string_view text, const Regex& regex, bool wholeWord, std::vector<Match>& matches,

@@ -4,6 +4,7 @@
 #include "macro/ScriptEditor.h"
 #include "platform/CodePage.h"
 #include "platform/DialogService.h"
+#include "regex/Onig.h"
 #include "terminal/TerminalHost.h"
 
 #include <QAction>
@@ -61,13 +62,25 @@ bool TSearchFeature::Search(TEditorEx* pane, bool forward)
     if (pane == nullptr || form_->Pattern().empty()) return false;
     pane->SetFindString(form_->Pattern());
     pane->SetExSearchOptions(form_->SearchOptions());
-    const bool found = forward ? pane->FindNext() : pane->FindPrev();
+    // The window waits for the answer: a pattern that back-tracks on every line, or a very large
+    // pane, ends the search with a reason instead of holding it for minutes.
+    onig::SearchBudget budget(SearchTimeBudget);
+    TEditorModel& model = pane->Model();
+    const TTextPos anchor = model.AnchorPos(), caret = model.CaretPos();
+    bool found = forward ? pane->FindNext() : pane->FindPrev();
+    if (found && !forward && !budget.Error().empty()) {
+        // Lines are searched first to last: a search cut short backwards may have missed the
+        // nearest hit, so what it found is not the answer.
+        model.Select(anchor, caret);
+        found = false;
+    }
     if (found) {
         pane->SetTopRow(TopRowWithMargin(pane->Row(), pane->TopRow(), pane->RowCount()));
         return true;
     }
     // A pattern that cannot be searched says why instead of reading as "not found".
     std::string why = pane->Model().SearchError();
+    if (why.empty()) why = budget.Error();
     if (why.empty() && (form_->SearchOptions() & soRegexp) && !pane->RegexAvailable()) why = Sjis("正規表現ライブラリがありません");
     if (!why.empty()) Dialogs().MessageBox(window_.DialogParent(), Cp932ToQString(why), Ui("検索"), MB_OK | MB_ICONERROR);
     return false;

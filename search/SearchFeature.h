@@ -2,6 +2,7 @@
 // Searching the window's panes: the search dialog and the window's three search actions.
 #include <QPointer>
 
+#include <chrono>
 #include <memory>
 
 #include "search/srch_u.h"
@@ -10,6 +11,10 @@ namespace pek {
 
 class TEditorEx;
 class TerminalHost;
+
+// How long one regular-expression search of a pane may take before it gives up and says so; one
+// call of the library may run past it by its own work bound.
+inline constexpr std::chrono::milliseconds SearchTimeBudget{1000};
 
 class TSearchFeature {
 public:
@@ -23,7 +28,8 @@ public:
     // The handlers of SrchSearchAct, SrchForwardAct and SrchBackwardAct; pane null: the active
     // sheet's.
     void SrchSearchActExecute(TEditorEx* pane);
-    // False when nothing was found; a pattern that does not compile is reported in a box.
+    // False when nothing was found; a pattern that does not compile, or a search that gave up, is
+    // reported in a box.
     bool Search(TEditorEx* pane, bool forward);
 
     // The pane a search of `window` is meant for: the given one, else the focused view of the

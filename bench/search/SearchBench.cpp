@@ -1,18 +1,22 @@
 // Search and script-editor figures: 100,000 Editor:GetLineString calls from a thread run while
 // the window paints and receives (median and 99th percentile per call); reading the Text of a
 // 50 MB pane into a script (the longest the main thread is held); Match on a 50 MB subject beside
-// the library called directly; F3 that finds nothing in a 50 MB pane.
+// the library called directly; F3 that finds nothing in a 50 MB pane, also with the back-tracking
+// pattern (a+)+$ (on lines it gives up on, and on lines it does not); stopping a script that keeps
+// the library busy.
 //
 //   QT_QPA_PLATFORM=offscreen bench_search
 #include "editor/EditorEx.h"
 #include "lua/LuaUtils.h"
 #include "macro/FakeTerminal.h"
 #include "macro/MacroHost.h"
+#include "platform/CodePage.h"
 #include "regex/Onig.h"
 #include "search/SearchFeature.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QEventLoop>
 #include <QRadioButton>
 #include <QTimer>
 
@@ -22,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -86,6 +91,7 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures show as they come, also into a file
     pek::test::FakeTerminal window(3, 1);
     pek::test::RecordingDialogs dialogs;
     const pek::ScopedDialogService scope(dialogs);
@@ -113,11 +119,13 @@ int main(int argc, char** argv)
     QObject::connect(&painter, &QTimer::timeout, [&] { shown.AppendText("received line " + std::to_string(++painted) + "\r\n", true); });
     painter.start(10);
     std::atomic<bool> feeding{true};
+    std::atomic<bool> fed{false};
     std::thread feeder([&] {
         while (feeding) {
             window.Device(0).write(std::string(100, 'r'));
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        fed = true;
     });
 
     std::string thousand;
@@ -199,7 +207,73 @@ end
                     found ? "found" : "not found", Ms(Clock::now() - t0));
     }
 
+    // A back-tracking pattern: on lines it gives up on, and on lines where it merely finds nothing.
+    {
+        pek::Tsrch_form& form = search->Form();
+        form.SrchTypeRG[int(pek::TSearchType::Regex)]->setChecked(true);
+        form.SetFindText("(a+)+$");
+        form.OkbtnClick();
+        std::string hundred;
+        for (int i = 0; i < 100; ++i) hundred += std::string(100, 'a') + "b\r\n";
+        std::string fifty;
+        fifty.reserve((50u << 20) + hundred.size());
+        while (fifty.size() < (50u << 20)) fifty += hundred;
+        for (const auto& [what, text] : {std::pair{"50 MB of lines a x 100 + b", &std::as_const(fifty)}, std::pair{"the 50 MB pane above", &big}}) {
+            pane.SetText(*text);
+            pane.SetCaret(0, 0);
+            dialogs.boxes.clear();
+            const auto t0 = Clock::now();
+            const bool found = search->Search(&pane, true);
+            std::printf("F3 (a+)+$ on %s (%s%s%s): %.0f ms\n", what, found ? "found" : "not found",
+                        dialogs.boxes.empty() ? "" : ", box: ", dialogs.boxes.empty() ? "" : pek::Cp932ToUtf8(dialogs.boxes.back().text).c_str(),
+                        Ms(Clock::now() - t0));
+        }
+    }
+
+    // The longest one Match call holds a run: the back-tracking pattern on 1 MB, a pattern of the
+    // largest size allowed.
+    run(R"(
+local r = Regex{}
+local s = string.rep(string.rep('a', 20) .. 'b', 50000)
+local p = string.rep('a', 8192)
+for _, c in ipairs{{'(a+)+$ on 1 MB', '(a+)+$', s}, {'an 8 KB pattern on 1 MB', p, s}} do
+  local longest, why = 0, ''
+  for i = 1, 3 do
+    local t0 = BenchNow()
+    local ok, e = pcall(r.Match, r, c[2], c[3])
+    longest = math.max(longest, BenchNow() - t0)
+    why = ok and tostring(e) or tostring(e):gsub('^.-:%d+: ', '')
+  end
+  BenchReport(string.format('Match %s: longest call %.0f ms (%s)', c[1], longest / 1000, why))
+end
+)");
+
+    // A script that keeps the library busy, its errors swallowed: stopping it (as closing the window
+    // does) must not wait for the library.
+    {
+        const std::string path = window.Dir().file("busy.lua").string();
+        pek::test::WriteFileBytes(path, R"(
+local r = Regex{}
+local s = string.rep(string.rep('a', 20) .. 'b', 50000)
+local p = string.rep('a', 8192)
+while true do
+  pcall(r.Match, r, '(a+)+$', s)
+  pcall(r.Match, r, p, s)
+end
+)");
+        host->Run(0, path);
+        QEventLoop wait;
+        QTimer::singleShot(1500, &wait, &QEventLoop::quit);
+        wait.exec();
+        const auto t0 = Clock::now();
+        const bool ended = host->StopAll(pek::TMacroHost::CloseWaitMs);
+        std::printf("Stop of a script looping Match with (a+)+$ on 1 MB and an 8 KB pattern (%s): %.0f ms\n",
+                    ended ? "ended" : "still running", Ms(Clock::now() - t0));
+    }
+
+    // A write of the feeder may wait for the receiver, which waits for the main thread.
     feeding = false;
+    while (!fed) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     feeder.join();
     host->StopAll(5000);
     return 0;

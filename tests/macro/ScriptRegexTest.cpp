@@ -56,5 +56,25 @@ io.writeEx(2, table.concat(out, '\n'))
     EXPECT_NE(rest.find("\ntrue 3 17 99 true 17"), std::string::npos) << rest;
 }
 
+// A search the library gives up on is an error with its words, not "not found"; patterns are
+// bounded in length, so none takes seconds to compile.
+TEST_F(MacroTest, RegexGivingUpAndLongPatternsAreErrors)
+{
+    Start(std::string(ScriptResults) + R"(
+local r = Regex{}
+say(E(r.Match, r, '(a+)+$', string.rep('a', 100) .. 'b'))
+say(r:Match('(a+)+$', 'aaab'), r:Match('(a+)+$', 'aaa'), r.Len)
+say(r:Match(string.rep('a', 8192), string.rep('A', 8193)), r.Len)
+say(E(r.Match, r, string.rep('a', 8193), 'a'))
+io.writeEx(2, table.concat(out, '\n'))
+)");
+    ASSERT_TRUE(Finish());
+    ASSERT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text;
+    EXPECT_EQ(WithoutCr(window.PaneText(2)), Utf8ToCp932("retry-limit-in-match over\n"
+                                                         "false true 3\n"
+                                                         "true 8192\n"
+                                                         "正規表現が正しくない: パターンが長すぎます (8192 バイトまで)"));
+}
+
 }  // namespace
 }  // namespace pek::test

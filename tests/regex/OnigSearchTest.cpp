@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <random>
 #include <string>
 #include <vector>
@@ -137,6 +138,40 @@ TEST_F(OnigSearch, BadPatternGivesTheLibraryErrorText)
     EXPECT_TRUE(CompileForSearch("a", kNoCase, api().OnigSyntaxRuby, &error));
     EXPECT_EQ(error, "");
     EXPECT_FALSE(CompileForSearch("a", kNoCase, nullptr, &error));
+}
+
+// A search the library gives up on ends there and says why, for the budget it runs in and for the
+// pattern; later searches in that budget find nothing, a new budget tries again.
+TEST_F(OnigSearch, GivingUpEndsTheSearchWithTheLibraryText)
+{
+    const Regex rx = CompileForSearch("(a+)+$", kNoCase, api().OnigSyntaxRuby);
+    ASSERT_TRUE(rx);
+    const auto count = [&rx](const std::string& text) {
+        std::vector<Match> hits;
+        return FindAll(text, rx, false, hits);
+    };
+    const std::string backtracking = std::string(100, 'a') + "b";
+    {
+        SearchBudget budget(std::chrono::minutes(1));
+        EXPECT_EQ(count(backtracking), 0);
+        EXPECT_EQ(budget.Error(), "retry-limit-in-match over");
+        EXPECT_EQ(count("aaa"), 0);
+    }
+    EXPECT_EQ(rx.GaveUp(), "retry-limit-in-match over");
+    EXPECT_EQ(count("aaa"), 0);  // painting marks does not pay again
+    {
+        SearchBudget budget(std::chrono::minutes(1));
+        EXPECT_EQ(count("aaa"), 1);
+        EXPECT_EQ(budget.Error(), "");
+        const SearchBudget spent(std::chrono::seconds(0));  // the inner one counts
+        EXPECT_EQ(count("aaa"), 0);
+        EXPECT_EQ(spent.Error(), J("検索を打ち切りました: 時間がかかりすぎます"));
+        EXPECT_EQ(budget.Error(), "");
+    }
+    std::string error;
+    EXPECT_TRUE(CompileForSearch(std::string(MaxPatternBytes, 'a'), kCase, api().OnigSyntaxRuby, &error));
+    EXPECT_FALSE(CompileForSearch(std::string(MaxPatternBytes + 1, 'a'), kCase, api().OnigSyntaxRuby, &error));
+    EXPECT_EQ(error, J("パターンが長すぎます (8192 バイトまで)"));
 }
 
 TEST_F(OnigSearch, WholeWordTakesOnlyTheStandaloneWord)

@@ -183,6 +183,32 @@ TEST_F(SearchTest, BadPatternSaysWhyAndHistoriesAreSharedBetweenWindows)
     EXPECT_EQ(dialogs.boxes.size(), 2u);
 }
 
+// A pattern the library gives up on ends F3 there with the library's words: the line below that
+// would match is not searched line after line for minutes.
+TEST_F(SearchTest, GivingUpEndsTheSearchAndSaysWhy)
+{
+    std::string text;
+    for (int i = 0; i < 3; ++i) text += std::string(100, 'a') + "b\r\n";
+    Pane().SetText(text + "aaa\r\n");
+    Accept(TSearchType::Regex, "(a+)+$");
+    for (int i = 0; i < 2; ++i) {  // the next F3 tries again, and says so again
+        EXPECT_FALSE(search->Search(&Pane(), true));
+        ASSERT_EQ(dialogs.boxes.size(), size_t(i + 1));
+        EXPECT_EQ(dialogs.boxes[size_t(i)].text, "retry-limit-in-match over");
+    }
+    Pane().Model().SetCaretPos({3, 0});  // below the lines it gives up on
+    EXPECT_TRUE(search->Search(&Pane(), true));
+    EXPECT_EQ(Pane().SelText(), "aaa");
+
+    // Backwards, the hit above the line it gave up on is not the nearest one: no hit, the caret stays.
+    Pane().SetText("aaa\r\n" + text + "aaa\r\n");
+    Pane().Model().SetCaretPos({5, 0});
+    EXPECT_FALSE(search->Search(&Pane(), false));
+    EXPECT_EQ(dialogs.boxes.back().text, "retry-limit-in-match over");
+    EXPECT_EQ(Pane().Model().CaretPos(), (TTextPos{5, 0}));
+    EXPECT_FALSE(Pane().Model().Selected());
+}
+
 // A sheet shown in two panes: F3 searches the one with the focus.
 TEST_F(SearchTest, FocusedViewOfTheActiveSheet)
 {
