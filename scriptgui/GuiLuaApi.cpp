@@ -21,6 +21,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <variant>
@@ -34,10 +36,33 @@ struct TGuiShared {
     std::shared_ptr<TGuiWaitState> Wait = std::make_shared<TGuiWaitState>();
 };
 
+namespace {
+
+// Script states name the feature by a number, never by a Lua object: a script reaches every value
+// of its state through the debug library and could free such an object or put another in its place.
+struct TGuiTable {
+    std::mutex Mutex;
+    std::map<lua_Integer, std::shared_ptr<TGuiShared>> Live;
+    lua_Integer Next = 1;
+};
+
+TGuiTable& Table()
+{
+    static TGuiTable table;
+    return table;
+}
+
+}  // namespace
+
 TScriptGui::TScriptGui(TerminalHost& window, TMacroHost& host) : window_(window), shared_(std::make_shared<TGuiShared>())
 {
     shared_->Owner = this;
-    host.AddScriptLibrary([shared = shared_](lua_State* L) { RegisterGuiFunctions(L, shared); });
+    {
+        const std::lock_guard lock(Table().Mutex);
+        key_ = Table().Next++;
+        Table().Live.emplace(key_, shared_);
+    }
+    host.AddScriptLibrary([key = key_](lua_State* L) { RegisterGuiFunctions(L, key); });
     ServeAction(window, "ViewLuaGuiAct", window.Action("ViewLuaGuiAct"), [shared = shared_] {
         if (shared->Owner) shared->Owner->Form().ShowFront();
     });
@@ -49,6 +74,10 @@ TScriptGui::TScriptGui(TerminalHost& window, TMacroHost& host) : window_(window)
 
 TScriptGui::~TScriptGui()
 {
+    {
+        const std::lock_guard lock(Table().Mutex);
+        Table().Live.erase(key_);
+    }
     shared_->Owner = nullptr;
     // A wait still open ends as a closed panel's would.
     shared_->Wait->Decide(2, true);
@@ -71,20 +100,33 @@ namespace {
 // How often a thread run waiting in the panel checks for a stop request.
 constexpr int StopCheckMs = 5;
 
-TGuiShared& Shared(lua_State* L)
+// The feature the function belongs to, held for the call. A feature that has gone ends the run;
+// a number that never named one (a script replaced it) is an error.
+std::shared_ptr<TGuiShared> Shared(lua_State* L)
 {
-    return **static_cast<std::shared_ptr<TGuiShared>*>(lua_touserdata(L, lua_upvalueindex(1)));
+    const int up = lua_upvalueindex(1);
+    const lua_Integer key = lua_type(L, up) == LUA_TNUMBER ? LuaToInteger(L, up) : 0;
+    bool issued = false;
+    std::shared_ptr<TGuiShared> shared;
+    {
+        const std::lock_guard lock(Table().Mutex);
+        issued = key > 0 && key < Table().Next && lua_tonumber(L, up) == double(key);
+        if (const auto it = Table().Live.find(key); issued && it != Table().Live.end()) shared = it->second;
+    }
+    if (!issued) luaL_error(L, "%s", Sjis("Gui関数の内部データが壊れています").c_str());
+    if (!shared) luaL_error(L, "STOP");
+    return shared;
 }
 
 // Runs fn with the shown panel on the main thread; a panel that is gone ends the run.
 template <typename F>
 void OnPanel(lua_State* L, F&& fn)
 {
-    TGuiShared& shared = Shared(L);
+    const std::shared_ptr<TGuiShared> shared = Shared(L);
     LuaGuard(L, [&] {
         ScriptContext(L).Core->OnMain([&](TerminalHost&) {
-            if (shared.Owner == nullptr) throw Exception("STOP");
-            TGuiLuaForm& form = shared.Owner->Form();
+            if (shared->Owner == nullptr) throw Exception("STOP");
+            TGuiLuaForm& form = shared->Owner->Form();
             form.ShowFront();
             fn(form);
         });
@@ -128,13 +170,13 @@ void PushId(lua_State* L, int id) { lua_pushinteger(L, id); }
 // Ends the wait on the panel however the waiting call is left (a "STOP" error included).
 class TWaitEnd {
 public:
-    TWaitEnd(std::shared_ptr<TMacroCore> core, TGuiShared& shared, std::uint64_t serial)
-        : core_(std::move(core)), shared_(shared), serial_(serial) {}
+    TWaitEnd(std::shared_ptr<TMacroCore> core, std::shared_ptr<TGuiShared> shared, std::uint64_t serial)
+        : core_(std::move(core)), shared_(std::move(shared)), serial_(serial) {}
     ~TWaitEnd()
     {
         try {
             core_->OnMain([this](TerminalHost&) {
-                if (shared_.Owner && shared_.Owner->FormIfAny()) shared_.Owner->FormIfAny()->EndWait(serial_);
+                if (shared_->Owner && shared_->Owner->FormIfAny()) shared_->Owner->FormIfAny()->EndWait(serial_);
             });
         } catch (const std::exception&) {
             // The window is gone: nothing is left to end.
@@ -145,7 +187,7 @@ public:
 
 private:
     std::shared_ptr<TMacroCore> core_;
-    TGuiShared& shared_;
+    std::shared_ptr<TGuiShared> shared_;
     std::uint64_t serial_;
 };
 
@@ -154,8 +196,8 @@ private:
 template <typename F>
 int Wait(lua_State* L, F&& prepare)
 {
-    TGuiShared& shared = Shared(L);
-    const std::shared_ptr<TGuiWaitState> state = shared.Wait;
+    const std::shared_ptr<TGuiShared> shared = Shared(L);
+    const std::shared_ptr<TGuiWaitState> state = shared->Wait;
     std::uint64_t serial = 0;
     OnPanel(L, [&](TGuiLuaForm& form) {
         prepare(form);
@@ -179,8 +221,8 @@ int Wait(lua_State* L, F&& prepare)
         // for the stop check.
         QEventLoop loop;
         QTimer::singleShot(20, &loop, &QEventLoop::quit);
-        if (shared.Owner && shared.Owner->FormIfAny())
-            QObject::connect(shared.Owner->FormIfAny(), &TGuiLuaForm::Decided, &loop, &QEventLoop::quit);
+        if (shared->Owner && shared->Owner->FormIfAny())
+            QObject::connect(shared->Owner->FormIfAny(), &TGuiLuaForm::Decided, &loop, &QEventLoop::quit);
         loop.exec();
     }
 }
@@ -537,12 +579,6 @@ int GuiBinInput(lua_State* L)
     return 3;
 }
 
-int ReleaseShared(lua_State* L)
-{
-    static_cast<std::shared_ptr<TGuiShared>*>(lua_touserdata(L, 1))->~shared_ptr();
-    return 0;
-}
-
 const struct {
     const char* name;
     lua_CFunction fn;
@@ -556,20 +592,13 @@ const struct {
 
 }  // namespace
 
-void RegisterGuiFunctions(lua_State* L, const std::shared_ptr<TGuiShared>& shared)
+void RegisterGuiFunctions(lua_State* L, std::int64_t feature)
 {
-    void* block = lua_newuserdata(L, sizeof(std::shared_ptr<TGuiShared>));
-    new (block) std::shared_ptr<TGuiShared>(shared);
-    lua_newtable(L);
-    lua_pushcfunction(L, ReleaseShared);
-    lua_setfield(L, -2, "__gc");
-    lua_setmetatable(L, -2);
     for (const auto& f : Functions) {
-        lua_pushvalue(L, -1);
+        lua_pushinteger(L, lua_Integer(feature));
         lua_pushcclosure(L, f.fn, 1);
         lua_setglobal(L, f.name);
     }
-    lua_pop(L, 1);
 }
 
 }  // namespace pek

@@ -260,6 +260,31 @@ TEST_F(ScriptGuiTest, ARunOnTheMainThreadWaitsServingEvents)
     }
 }
 
+// The functions' link to the panel is not a Lua object a script can free or swap for another.
+TEST_F(ScriptGuiTest, AScriptCannotFreeOrForgeThePanelLink)
+{
+    Start(R"(
+        local _, u = debug.getupvalue(GuiResult, 1)
+        if type(u) == "userdata" then
+            for i = 1, 50 do debug.getmetatable(u).__gc(u) end
+            getmetatable(u).__gc(u)
+        end
+        GuiClear()
+        say("G", GuiLabel("still"), GuiResult(0))
+        debug.setupvalue(GuiLabel, 1, io.stdout)
+        debug.setupvalue(GuiClear, 1, 123456)
+        debug.setupvalue(GuiResult, 1, 0/0)
+        local a, ea = pcall(GuiLabel, "x")
+        local b, eb = pcall(GuiClear)
+        local c = pcall(GuiResult, 0)
+        say("H", a, b, c, ea == eb and ea)
+    )");
+    ASSERT_TRUE(Finish());
+    EXPECT_TRUE(Shows("G\t0\tstill")) << window.PaneText(0);
+    EXPECT_TRUE(Shows("H\tfalse\tfalse\tfalse\t" + Sjis("Gui関数の内部データが壊れています")));
+    EXPECT_EQ(Form().ItemCount(), 1);
+}
+
 // A userdata block is written back in place after OK, and never past its length.
 TEST_F(ScriptGuiTest, BinaryInputWritesAUserdataBlockAndRefusesASizeBeyondIt)
 {
