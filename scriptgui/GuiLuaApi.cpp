@@ -418,7 +418,8 @@ int GuiSel(lua_State* L)
         sel->SetCaption(title);
         id = form.AddItem(sel);
         form.AddRow(sel);
-        sel->Options().SetSelected(int(std::clamp<lua_Integer>(initial - 1, INT32_MIN, INT32_MAX)));
+        // Clamped before the subtraction: the script's number may be anything.
+        sel->Options().SetSelected(int(std::clamp<lua_Integer>(initial, INT32_MIN / 2, INT32_MAX / 2) - 1));
         for (const auto& option : options) sel->AddOption(option);
         sel->Arrange();
         form.Advance(sel);

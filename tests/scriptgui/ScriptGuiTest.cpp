@@ -285,6 +285,30 @@ TEST_F(ScriptGuiTest, AScriptCannotFreeOrForgeThePanelLink)
     EXPECT_EQ(Form().ItemCount(), 1);
 }
 
+// Out-of-range numbers are clamped before any arithmetic on them.
+TEST_F(ScriptGuiTest, HugeScrollsAndInitialIndexesAreClamped)
+{
+    Start(R"(
+        GuiClear()
+        GuiLabel("a")
+        for _, v in ipairs({math.huge, -math.huge, 0/0, 2^63, -2^63, 1e300, -1e300, -1e300, -1e300, -1e300, "x"}) do
+            GuiScroll(v)
+        end
+        GuiLocate(0, 0)
+        local ids = {}
+        for _, v in ipairs({-math.huge, math.huge, 0/0, -2^63, 2^63, 2}) do ids[#ids + 1] = GuiSel("S", {"x", "y"}, v) end
+        local r = {}
+        for i, id in ipairs(ids) do r[i] = GuiResult(id) end
+        say("S", table.concat(r, ","))
+        GuiScroll(1)
+    )");
+    ASSERT_TRUE(Finish());
+    EXPECT_TRUE(Shows("S\t1,2,1,1,2,2")) << window.PaneText(0);
+    // Pushed far down, and still moved by exactly one row afterwards.
+    EXPECT_GT(Form().Item(0)->y(), 1000000);
+    EXPECT_EQ(Form().Item(1)->y(), 10 - 25);
+}
+
 // A userdata block is written back in place after OK, and never past its length.
 TEST_F(ScriptGuiTest, BinaryInputWritesAUserdataBlockAndRefusesASizeBeyondIt)
 {
