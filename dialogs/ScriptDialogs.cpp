@@ -19,6 +19,8 @@
 
 #include <lua.hpp>
 
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,15 +29,54 @@ namespace pek {
 
 namespace {
 
-const char* const kDialogsKey = "pek.ScriptDialogs";
+// Script states name the dialogs by a number, never by a Lua object: a script reaches every value
+// of its state through the debug library and could free such an object or put another in its place.
+struct TDialogsTable {
+    std::mutex mutex;
+    std::map<lua_Integer, std::shared_ptr<TScriptDialogs>> live;
+    lua_Integer next = 1;
+};
 
-TScriptDialogs& DialogsOf(lua_State* L)
+TDialogsTable& Table()
 {
-    lua_getfield(L, LUA_REGISTRYINDEX, kDialogsKey);
-    auto* holder = static_cast<std::shared_ptr<TScriptDialogs>*>(lua_touserdata(L, -1));
-    lua_pop(L, 1);
-    if (holder == nullptr || !*holder) luaL_error(L, "STOP");
-    return **holder;
+    static TDialogsTable table;
+    return table;
+}
+
+// Holds a number's entry for as long as the library that registers it exists.
+struct TDialogsLink {
+    lua_Integer key = 0;
+    explicit TDialogsLink(std::shared_ptr<TScriptDialogs> dialogs)
+    {
+        const std::lock_guard lock(Table().mutex);
+        key = Table().next++;
+        Table().live.emplace(key, std::move(dialogs));
+    }
+    ~TDialogsLink()
+    {
+        const std::lock_guard lock(Table().mutex);
+        Table().live.erase(key);
+    }
+    TDialogsLink(const TDialogsLink&) = delete;
+    TDialogsLink& operator=(const TDialogsLink&) = delete;
+};
+
+// The dialogs of the calling function, held for the call. Dialogs that have gone end the run; a
+// number that never named any (a script replaced it) is an error.
+std::shared_ptr<TScriptDialogs> DialogsOf(lua_State* L)
+{
+    const int up = lua_upvalueindex(1);
+    const lua_Integer key = lua_type(L, up) == LUA_TNUMBER ? LuaToInteger(L, up) : 0;
+    bool issued = false;
+    std::shared_ptr<TScriptDialogs> dialogs;
+    {
+        const std::lock_guard lock(Table().mutex);
+        issued = key > 0 && key < Table().next && lua_tonumber(L, up) == double(key);
+        if (const auto it = Table().live.find(key); issued && it != Table().live.end()) dialogs = it->second;
+    }
+    if (!issued) luaL_error(L, "%s", Sjis("ダイアログ関数の内部データが壊れています").c_str());
+    if (!dialogs) luaL_error(L, "STOP");
+    return dialogs;
 }
 
 // A text argument: a string or a number; anything else is the function's argument error.
@@ -64,7 +105,8 @@ int FileDialog(lua_State* L)
     const bool save = n >= 1 && lua_tonumber(L, 1) != 0;
     const std::string title = n >= 2 ? Text(L, 2, name) : std::string();
     const std::string folder = n >= 3 ? Text(L, 3, name) : std::string();
-    TScriptDialogs& dialogs = DialogsOf(L);
+    const std::shared_ptr<TScriptDialogs> held = DialogsOf(L);
+    TScriptDialogs& dialogs = *held;
     using Files = std::optional<std::vector<std::string>>;
     Files files;
     LuaGuard(L, [&] {
@@ -143,7 +185,8 @@ int InpPara(lua_State* L)
     }
     ParaAnswer cancelled;
     for (const ParaRow& row : rows) cancelled.values.push_back(row.value);
-    TScriptDialogs& dialogs = DialogsOf(L);
+    const std::shared_ptr<TScriptDialogs> held = DialogsOf(L);
+    TScriptDialogs& dialogs = *held;
     ParaAnswer answer;
     LuaGuard(L, [&] {
         answer = dialogs.Show<ParaAnswer>(
@@ -200,7 +243,8 @@ int SelMenu(lua_State* L)
         lua_pushinteger(L, 0);
         return 1;
     }
-    TScriptDialogs& dialogs = DialogsOf(L);
+    const std::shared_ptr<TScriptDialogs> held = DialogsOf(L);
+    TScriptDialogs& dialogs = *held;
     const int chosen = LuaGuard(L, [&]() -> int {
         return dialogs.Show<int>(
             L,
@@ -236,7 +280,8 @@ int MessageBoxFn(lua_State* L)
         lua_pushinteger(L, 0);
         return 1;
     }
-    TScriptDialogs& dialogs = DialogsOf(L);
+    const std::shared_ptr<TScriptDialogs> held = DialogsOf(L);
+    TScriptDialogs& dialogs = *held;
     const int answer = LuaGuard(L, [&]() -> int {
         return dialogs.Show<int>(
             L,
@@ -283,7 +328,8 @@ int ShellExecute(lua_State* L)
     request.file = Text(L, 1, name);
     if (n >= 2) request.parameters = Text(L, 2, name);
     if (n >= 3) request.folder = Text(L, 3, name);
-    TScriptDialogs& dialogs = DialogsOf(L);
+    const std::shared_ptr<TScriptDialogs> held = DialogsOf(L);
+    TScriptDialogs& dialogs = *held;
     LuaGuard(L, [&] {
         return dialogs.Show<int>(
             L,
@@ -298,13 +344,6 @@ int ShellExecute(lua_State* L)
     return 0;
 }
 
-int ReleaseHolder(lua_State* L)
-{
-    using Holder = std::shared_ptr<TScriptDialogs>;
-    static_cast<Holder*>(lua_touserdata(L, 1))->~Holder();
-    return 0;
-}
-
 }  // namespace
 
 std::shared_ptr<TScriptDialogs> AttachScriptDialogs(TerminalHost& window)
@@ -314,20 +353,17 @@ std::shared_ptr<TScriptDialogs> AttachScriptDialogs(TerminalHost& window)
 
 std::function<void(lua_State*)> ScriptDialogLibrary(std::shared_ptr<TScriptDialogs> dialogs)
 {
-    return [dialogs](lua_State* L) {
-        using Holder = std::shared_ptr<TScriptDialogs>;
-        new (lua_newuserdata(L, sizeof(Holder))) Holder(dialogs);
-        lua_createtable(L, 0, 1);
-        lua_pushcfunction(L, ReleaseHolder);
-        lua_setfield(L, -2, "__gc");
-        lua_setmetatable(L, -2);
-        lua_setfield(L, LUA_REGISTRYINDEX, kDialogsKey);
-        lua_register(L, "FileDialog", FileDialog);
-        lua_register(L, "InpPara", InpPara);
-        lua_register(L, "SelMenu", SelMenu);
-        lua_register(L, "MessageBox", MessageBoxFn);
-        lua_register(L, "ClipBoard", ClipBoard);
-        lua_register(L, "ShellExecute", ShellExecute);
+    return [link = std::make_shared<TDialogsLink>(std::move(dialogs))](lua_State* L) {
+        const struct {
+            const char* name;
+            lua_CFunction fn;
+        } functions[] = {{"FileDialog", FileDialog}, {"InpPara", InpPara},   {"SelMenu", SelMenu},
+                         {"MessageBox", MessageBoxFn}, {"ClipBoard", ClipBoard}, {"ShellExecute", ShellExecute}};
+        for (const auto& f : functions) {
+            lua_pushinteger(L, link->key);
+            lua_pushcclosure(L, f.fn, 1);
+            lua_setglobal(L, f.name);
+        }
     };
 }
 

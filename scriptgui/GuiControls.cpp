@@ -249,7 +249,8 @@ void TLMemo::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         if (event->modifiers() & Qt::ShiftModifier) {
-            insertPlainText(QStringLiteral("\n"));
+            // A read-only memo takes no line break (inserting from code would bypass read-only).
+            if (!isReadOnly()) insertPlainText(QStringLiteral("\n"));
             return;
         }
         // Enter has already become OK: the memo does not take the line break.

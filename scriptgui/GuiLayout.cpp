@@ -55,6 +55,12 @@ int GuiScrolledCursorY(int y, std::int64_t rows)
     return std::max(GuiOriginY, ClampInt(std::int64_t(y) - GuiScrollPixels(rows)));
 }
 
+int GuiScrolledItemY(int y, int pixels)
+{
+    constexpr std::int64_t far = std::int64_t(1) << 24;
+    return int(std::clamp(std::int64_t(y) - pixels, -far, far));
+}
+
 int GuiOptionWidth(int current, std::size_t textBytes, int charWidth)
 {
     return std::max<std::int64_t>(current, ClampInt(std::int64_t(textBytes) * charWidth + 15));

@@ -29,6 +29,9 @@ TGuiCursor GuiLocate(std::int64_t column, std::int64_t row);
 // How far GuiScroll moves the items up, in pixels (clamped into int), and the cursor's new y.
 int GuiScrollPixels(std::int64_t rows);
 int GuiScrolledCursorY(int y, std::int64_t rows);
+// An item's y after such a scroll; kept within a range where moving it is safe (far outside the
+// panel either way).
+int GuiScrolledItemY(int y, int pixels);
 
 // Options of a selection row or a menu share one width, the widest text's.
 int GuiOptionWidth(int current, std::size_t textBytes, int charWidth);

@@ -21,7 +21,10 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <optional>
+#include <random>
 #include <thread>
 #include <variant>
 
@@ -34,10 +37,33 @@ struct TGuiShared {
     std::shared_ptr<TGuiWaitState> Wait = std::make_shared<TGuiWaitState>();
 };
 
+namespace {
+
+// Script states name the feature by a number, never by a Lua object: a script reaches every value
+// of its state through the debug library and could free such an object or put another in its place.
+struct TGuiTable {
+    std::mutex Mutex;
+    std::map<lua_Integer, std::shared_ptr<TGuiShared>> Live;
+    lua_Integer Next = 1;
+};
+
+TGuiTable& Table()
+{
+    static TGuiTable table;
+    return table;
+}
+
+}  // namespace
+
 TScriptGui::TScriptGui(TerminalHost& window, TMacroHost& host) : window_(window), shared_(std::make_shared<TGuiShared>())
 {
     shared_->Owner = this;
-    host.AddScriptLibrary([shared = shared_](lua_State* L) { RegisterGuiFunctions(L, shared); });
+    {
+        const std::lock_guard lock(Table().Mutex);
+        key_ = Table().Next++;
+        Table().Live.emplace(key_, shared_);
+    }
+    host.AddScriptLibrary([key = key_](lua_State* L) { RegisterGuiFunctions(L, key); });
     ServeAction(window, "ViewLuaGuiAct", window.Action("ViewLuaGuiAct"), [shared = shared_] {
         if (shared->Owner) shared->Owner->Form().ShowFront();
     });
@@ -49,6 +75,10 @@ TScriptGui::TScriptGui(TerminalHost& window, TMacroHost& host) : window_(window)
 
 TScriptGui::~TScriptGui()
 {
+    {
+        const std::lock_guard lock(Table().Mutex);
+        Table().Live.erase(key_);
+    }
     shared_->Owner = nullptr;
     // A wait still open ends as a closed panel's would.
     shared_->Wait->Decide(2, true);
@@ -71,20 +101,33 @@ namespace {
 // How often a thread run waiting in the panel checks for a stop request.
 constexpr int StopCheckMs = 5;
 
-TGuiShared& Shared(lua_State* L)
+// The feature the function belongs to, held for the call. A feature that has gone ends the run;
+// a number that never named one (a script replaced it) is an error.
+std::shared_ptr<TGuiShared> Shared(lua_State* L)
 {
-    return **static_cast<std::shared_ptr<TGuiShared>*>(lua_touserdata(L, lua_upvalueindex(1)));
+    const int up = lua_upvalueindex(1);
+    const lua_Integer key = lua_type(L, up) == LUA_TNUMBER ? LuaToInteger(L, up) : 0;
+    bool issued = false;
+    std::shared_ptr<TGuiShared> shared;
+    {
+        const std::lock_guard lock(Table().Mutex);
+        issued = key > 0 && key < Table().Next && lua_tonumber(L, up) == double(key);
+        if (const auto it = Table().Live.find(key); issued && it != Table().Live.end()) shared = it->second;
+    }
+    if (!issued) luaL_error(L, "%s", Sjis("Gui関数の内部データが壊れています").c_str());
+    if (!shared) luaL_error(L, "STOP");
+    return shared;
 }
 
 // Runs fn with the shown panel on the main thread; a panel that is gone ends the run.
 template <typename F>
 void OnPanel(lua_State* L, F&& fn)
 {
-    TGuiShared& shared = Shared(L);
+    const std::shared_ptr<TGuiShared> shared = Shared(L);
     LuaGuard(L, [&] {
         ScriptContext(L).Core->OnMain([&](TerminalHost&) {
-            if (shared.Owner == nullptr) throw Exception("STOP");
-            TGuiLuaForm& form = shared.Owner->Form();
+            if (shared->Owner == nullptr) throw Exception("STOP");
+            TGuiLuaForm& form = shared->Owner->Form();
             form.ShowFront();
             fn(form);
         });
@@ -128,13 +171,13 @@ void PushId(lua_State* L, int id) { lua_pushinteger(L, id); }
 // Ends the wait on the panel however the waiting call is left (a "STOP" error included).
 class TWaitEnd {
 public:
-    TWaitEnd(std::shared_ptr<TMacroCore> core, TGuiShared& shared, std::uint64_t serial)
-        : core_(std::move(core)), shared_(shared), serial_(serial) {}
+    TWaitEnd(std::shared_ptr<TMacroCore> core, std::shared_ptr<TGuiShared> shared, std::uint64_t serial)
+        : core_(std::move(core)), shared_(std::move(shared)), serial_(serial) {}
     ~TWaitEnd()
     {
         try {
             core_->OnMain([this](TerminalHost&) {
-                if (shared_.Owner && shared_.Owner->FormIfAny()) shared_.Owner->FormIfAny()->EndWait(serial_);
+                if (shared_->Owner && shared_->Owner->FormIfAny()) shared_->Owner->FormIfAny()->EndWait(serial_);
             });
         } catch (const std::exception&) {
             // The window is gone: nothing is left to end.
@@ -145,7 +188,7 @@ public:
 
 private:
     std::shared_ptr<TMacroCore> core_;
-    TGuiShared& shared_;
+    std::shared_ptr<TGuiShared> shared_;
     std::uint64_t serial_;
 };
 
@@ -154,8 +197,8 @@ private:
 template <typename F>
 int Wait(lua_State* L, F&& prepare)
 {
-    TGuiShared& shared = Shared(L);
-    const std::shared_ptr<TGuiWaitState> state = shared.Wait;
+    const std::shared_ptr<TGuiShared> shared = Shared(L);
+    const std::shared_ptr<TGuiWaitState> state = shared->Wait;
     std::uint64_t serial = 0;
     OnPanel(L, [&](TGuiLuaForm& form) {
         prepare(form);
@@ -179,8 +222,8 @@ int Wait(lua_State* L, F&& prepare)
         // for the stop check.
         QEventLoop loop;
         QTimer::singleShot(20, &loop, &QEventLoop::quit);
-        if (shared.Owner && shared.Owner->FormIfAny())
-            QObject::connect(shared.Owner->FormIfAny(), &TGuiLuaForm::Decided, &loop, &QEventLoop::quit);
+        if (shared->Owner && shared->Owner->FormIfAny())
+            QObject::connect(shared->Owner->FormIfAny(), &TGuiLuaForm::Decided, &loop, &QEventLoop::quit);
         loop.exec();
     }
 }
@@ -376,7 +419,8 @@ int GuiSel(lua_State* L)
         sel->SetCaption(title);
         id = form.AddItem(sel);
         form.AddRow(sel);
-        sel->Options().SetSelected(int(std::clamp<lua_Integer>(initial - 1, INT32_MIN, INT32_MAX)));
+        // Clamped before the subtraction: the script's number may be anything.
+        sel->Options().SetSelected(int(std::clamp<lua_Integer>(initial, INT32_MIN / 2, INT32_MAX / 2) - 1));
         for (const auto& option : options) sel->AddOption(option);
         sel->Arrange();
         form.Advance(sel);
@@ -473,19 +517,101 @@ int GuiMemoClear(lua_State* L)
     return 0;
 }
 
+// A block of bytes made by GuiBinBuffer for GuiBinInput: a header, then the bytes. The header binds
+// the block to its own address, so that a userdata of another kind that a script gave this type's
+// metatable (debug.setmetatable) is still refused: only such blocks are ever written to.
+struct TBinBufferHeader {
+    std::uint64_t Tag;
+    std::uint64_t Size;
+};
+
+constexpr const char* BinBufferType = "pek.GuiBinBuffer";
+constexpr lua_Integer MaxBinBuffer = lua_Integer(1) << 30;
+
+std::uint64_t BinBufferTag(const void* block)
+{
+    static const std::uint64_t secret = [] {
+        std::random_device random;
+        return (std::uint64_t(random()) << 32) ^ random() ^ 0x9E3779B97F4A7C15ull;
+    }();
+    return std::uint64_t(reinterpret_cast<std::uintptr_t>(block)) ^ secret;
+}
+
+// The bytes of a block at index and their count, or null for anything else.
+unsigned char* BinBufferBytes(lua_State* L, int index, std::size_t& size)
+{
+    void* block = lua_type(L, index) == LUA_TUSERDATA ? luaL_testudata(L, index, BinBufferType) : nullptr;
+    const std::size_t length = block ? lua_rawlen(L, index) : 0;
+    if (length < sizeof(TBinBufferHeader)) return nullptr;
+    TBinBufferHeader header{};
+    std::memcpy(&header, block, sizeof header);
+    if (header.Tag != BinBufferTag(block) || header.Size != length - sizeof header) return nullptr;
+    size = std::size_t(header.Size);
+    return static_cast<unsigned char*>(block) + sizeof header;
+}
+
+// buffer:sub([i [, j]]): the bytes i to j as a string, counted as string.sub counts them.
+int BinBufferSub(lua_State* L)
+{
+    std::size_t size = 0;
+    const unsigned char* bytes = BinBufferBytes(L, 1, size);
+    const int n = lua_gettop(L);
+    if (bytes == nullptr || n > 3 || (n >= 2 && !IsNumber(L, 2)) || (n >= 3 && !IsNumber(L, 3))) ArgError(L, "GuiBinBuffer");
+    const auto length = std::int64_t(size);
+    const auto position = [&](int index, std::int64_t fallback) {
+        const std::int64_t p = n >= index ? LuaToInteger(L, index) : fallback;
+        if (p >= 0) return p;
+        return p < -length ? 0 : length + p + 1;
+    };
+    const std::int64_t first = std::max<std::int64_t>(1, position(2, 1));
+    const std::int64_t last = std::min(length, position(3, -1));
+    if (first > last) lua_pushliteral(L, "");
+    else lua_pushlstring(L, reinterpret_cast<const char*>(bytes) + first - 1, std::size_t(last - first + 1));
+    return 1;
+}
+
+int BinBufferLength(lua_State* L)
+{
+    std::size_t size = 0;
+    if (BinBufferBytes(L, 1, size) == nullptr) ArgError(L, "GuiBinBuffer");
+    lua_pushinteger(L, lua_Integer(size));
+    return 1;
+}
+
+// GuiBinBuffer(size or bytes): a block for GuiBinInput, zeroed or holding a copy of the bytes.
+int GuiBinBuffer(lua_State* L)
+{
+    CheckStop(L);
+    const int type = lua_type(L, 1);
+    const bool ok = lua_gettop(L) == 1 && (type == LUA_TNUMBER || type == LUA_TSTRING);
+    const lua_Integer size = !ok ? -1 : type == LUA_TSTRING ? lua_Integer(lua_rawlen(L, 1)) : LuaToInteger(L, 1);
+    if (size < 0 || size > MaxBinBuffer || (type == LUA_TNUMBER && lua_tonumber(L, 1) != double(size))) ArgError(L, "GuiBinBuffer");
+    luaL_getmetatable(L, BinBufferType);
+    if (!lua_istable(L, -1)) luaL_error(L, "%s", Sjis("Gui関数の内部データが壊れています").c_str());
+    void* block = lua_newuserdata(L, sizeof(TBinBufferHeader) + std::size_t(size));
+    const TBinBufferHeader header{BinBufferTag(block), std::uint64_t(size)};
+    std::memcpy(block, &header, sizeof header);
+    auto* bytes = static_cast<char*>(block) + sizeof header;
+    if (type == LUA_TSTRING) std::memcpy(bytes, lua_tostring(L, 1), std::size_t(size));
+    else std::memset(bytes, 0, std::size_t(size));
+    lua_insert(L, -2);
+    lua_setmetatable(L, -2);
+    return 1;
+}
+
 int GuiBinInput(lua_State* L)
 {
     CheckStop(L);
     const int n = lua_gettop(L);
-    // The buffer is a block the script owns: a full userdata (not an io handle) at least size
-    // bytes long, or a string whose edited bytes come back as an extra result.
-    const int type = n >= 1 ? lua_type(L, 1) : LUA_TNONE;
-    const bool isData = type == LUA_TUSERDATA && luaL_testudata(L, 1, LUA_FILEHANDLE) == nullptr;
-    const bool isString = type == LUA_TSTRING;
-    bool ok = n >= 2 && n <= 5 && (isData || isString) && IsNumber(L, 2);
+    // The buffer is a block made by GuiBinBuffer, or a string whose edited bytes come back as an
+    // extra result.
+    std::size_t capacity = 0;
+    const bool isBlock = n >= 1 && BinBufferBytes(L, 1, capacity) != nullptr;
+    const bool isString = n >= 1 && lua_type(L, 1) == LUA_TSTRING;
+    if (isString) capacity = lua_rawlen(L, 1);
+    bool ok = n >= 2 && n <= 5 && (isBlock || isString) && IsNumber(L, 2);
     for (int i = 3; ok && i <= n; ++i) ok = IsBool(L, i);
     const lua_Integer size = ok ? LuaToInteger(L, 2) : 0;
-    const std::size_t capacity = ok ? lua_rawlen(L, 1) : 0;
     ok = ok && size >= 0 && std::uint64_t(size) <= capacity;
     if (!ok) {
         OnPanel(L, [](TGuiLuaForm&) {});
@@ -494,10 +620,9 @@ int GuiBinInput(lua_State* L)
     const bool showOffsets = n >= 3 && lua_toboolean(L, 3);
     const bool showText = n >= 4 && lua_toboolean(L, 4);
     const bool readOnly = n >= 5 && lua_toboolean(L, 5);
-    const char* source = isData ? static_cast<const char*>(lua_touserdata(L, 1)) : lua_tostring(L, 1);
+    const char* source = isBlock ? reinterpret_cast<const char*>(BinBufferBytes(L, 1, capacity)) : lua_tostring(L, 1);
     std::string bytes(source, std::size_t(size));
     int id = -1;
-    std::string failure;
     const int result = Wait(L, [&](TGuiLuaForm& form) {
         auto* grid = new TMxBinEditor;
         id = form.AddItem(grid);
@@ -508,39 +633,68 @@ int GuiBinInput(lua_State* L)
         grid->SetHideByteView(!showText);
         grid->SetReadOnlyMode(readOnly);
         grid->LoadFromMemory(bytes.data(), std::int64_t(bytes.size()));
-        // Sized to its content, but no taller than the room below the cursor: it scrolls.
+        // Sized to its content, but no larger than the room right of and below the cursor: beyond
+        // that it scrolls, with its scroll bars inside the panel.
         const QSize content = grid->ContentSize();
         const int frame = 2 * grid->frameWidth();
-        const int minimum = grid->Geometry().HeaderHeight() + 3 * grid->Geometry().RowHeight + frame;
-        const int height = std::min(content.height() + frame, std::max(minimum, form.SpaceBelowCursor() - 5));
-        grid->resize(content.width() + frame + (height < content.height() + frame ? grid->verticalScrollBar()->sizeHint().width() : 0), height);
+        const int vbar = grid->verticalScrollBar()->sizeHint().width();
+        const int hbar = grid->horizontalScrollBar()->sizeHint().height();
+        const int minWidth = 8 * grid->Geometry().W + vbar + frame;
+        const int minHeight = grid->Geometry().HeaderHeight() + 3 * grid->Geometry().RowHeight + hbar + frame;
+        const int maxWidth = std::max(minWidth, form.MainPnl()->width() - form.Cursor().X - GuiOriginX);
+        const int maxHeight = std::max(minHeight, form.SpaceBelowCursor() - 5);
+        bool needV = false, needH = false;
+        for (int pass = 0; pass < 2; ++pass) {
+            needH = content.width() + frame + (needV ? vbar : 0) > maxWidth;
+            needV = content.height() + frame + (needH ? hbar : 0) > maxHeight;
+        }
+        grid->resize(std::min(maxWidth, content.width() + frame + (needV ? vbar : 0)),
+                     std::min(maxHeight, content.height() + frame + (needH ? hbar : 0)));
         grid->show();
         grid->setFocus();
         form.Advance(grid);
     });
-    bool stored = false;
+    std::int64_t edited = -1;  // the content's length after OK
     OnPanel(L, [&](TGuiLuaForm& form) {
         auto* grid = qobject_cast<TMxBinEditor*>(form.Item(id));
         if (grid == nullptr) return;  // cleared meanwhile: as Cancel
         if (result == 1) {
-            grid->SaveToMemory(bytes.data(), std::int64_t(bytes.size()), true);
-            stored = true;
+            edited = grid->FileSize();
+            bytes.resize(std::size_t(edited));
+            bytes.resize(std::size_t(grid->SaveToMemory(bytes.data(), edited, true)));
         }
         form.EnableItem(grid, false);
     });
-    // Written back here, on the script's own thread.
-    if (stored && isData) std::memcpy(lua_touserdata(L, 1), bytes.data(), bytes.size());
-    lua_pushboolean(L, stored);
+    // Written back here, on the script's own thread: what fits, and zeros where bytes were deleted,
+    // so that no stale copy of the old tail stays.
+    if (edited >= 0 && isBlock) {
+        unsigned char* block = BinBufferBytes(L, 1, capacity);
+        const std::size_t kept = std::min(bytes.size(), std::size_t(size));
+        std::memcpy(block, bytes.data(), kept);
+        std::memset(block + kept, 0, std::size_t(size) - kept);
+    }
+    // OK without a change of length is true; otherwise the new length says what the user deleted
+    // or added (added bytes beyond the block's size are not kept).
+    if (edited < 0) lua_pushboolean(L, 0);
+    else if (edited == size) lua_pushboolean(L, 1);
+    else lua_pushinteger(L, lua_Integer(edited));
     PushId(L, id);
     if (!isString) return 2;
     lua_pushlstring(L, bytes.data(), bytes.size());
     return 3;
 }
 
-int ReleaseShared(lua_State* L)
+// The metatable of GuiBinBuffer's blocks, in the state's registry.
+void RegisterBinBufferType(lua_State* L)
 {
-    static_cast<std::shared_ptr<TGuiShared>*>(lua_touserdata(L, 1))->~shared_ptr();
-    return 0;
+    luaL_newmetatable(L, BinBufferType);
+    lua_pushcfunction(L, BinBufferLength);
+    lua_setfield(L, -2, "__len");
+    lua_createtable(L, 0, 1);
+    lua_pushcfunction(L, BinBufferSub);
+    lua_setfield(L, -2, "sub");
+    lua_setfield(L, -2, "__index");
+    lua_pop(L, 1);
 }
 
 const struct {
@@ -551,25 +705,19 @@ const struct {
     {"GuiLocate", GuiLocate}, {"GuiScroll", GuiScroll}, {"GuiLabel", GuiLabel}, {"GuiBinInput", GuiBinInput},
     {"GuiMenuInput", GuiMenuInput}, {"GuiSel", GuiSel}, {"GuiStr", GuiStr}, {"GuiNum", GuiNum},
     {"GuiInt", GuiInt}, {"GuiHex4", GuiHex4}, {"GuiHex8", GuiHex8}, {"GuiMemo", GuiMemo},
-    {"GuiMemoPuts", GuiMemoPuts}, {"GuiMemoClear", GuiMemoClear},
+    {"GuiMemoPuts", GuiMemoPuts}, {"GuiMemoClear", GuiMemoClear}, {"GuiBinBuffer", GuiBinBuffer},
 };
 
 }  // namespace
 
-void RegisterGuiFunctions(lua_State* L, const std::shared_ptr<TGuiShared>& shared)
+void RegisterGuiFunctions(lua_State* L, std::int64_t feature)
 {
-    void* block = lua_newuserdata(L, sizeof(std::shared_ptr<TGuiShared>));
-    new (block) std::shared_ptr<TGuiShared>(shared);
-    lua_newtable(L);
-    lua_pushcfunction(L, ReleaseShared);
-    lua_setfield(L, -2, "__gc");
-    lua_setmetatable(L, -2);
+    RegisterBinBufferType(L);
     for (const auto& f : Functions) {
-        lua_pushvalue(L, -1);
+        lua_pushinteger(L, lua_Integer(feature));
         lua_pushcclosure(L, f.fn, 1);
         lua_setglobal(L, f.name);
     }
-    lua_pop(L, 1);
 }
 
 }  // namespace pek

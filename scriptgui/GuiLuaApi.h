@@ -1,6 +1,7 @@
 #pragma once
 // The script GUI feature: the panel, created on first use, and the eighteen Gui* script
 // functions registered into every run through the macro host.
+#include <cstdint>
 #include <memory>
 
 struct lua_State;
@@ -28,13 +29,15 @@ public:
 private:
     TerminalHost& window_;
     std::shared_ptr<TGuiShared> shared_;
+    std::int64_t key_ = 0;  // the number script states know the feature by
     std::unique_ptr<TGuiLuaForm> form_;
 };
 
 // For the composition root: the feature attached to the window and the macro host.
 std::unique_ptr<TScriptGui> AttachScriptGui(TerminalHost& window, TMacroHost& host);
 
-// Registers the Gui* functions of the feature into a script state (what the host calls).
-void RegisterGuiFunctions(lua_State* L, const std::shared_ptr<TGuiShared>& shared);
+// Registers the Gui* functions of the feature (named by its number) into a script state (what the
+// host calls).
+void RegisterGuiFunctions(lua_State* L, std::int64_t feature);
 
 }  // namespace pek

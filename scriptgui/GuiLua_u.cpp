@@ -127,7 +127,7 @@ void TGuiLuaForm::Scroll(std::int64_t rows)
 {
     const int dy = GuiScrollPixels(rows);
     for (auto& item : items_)
-        if (item) item->move(item->x(), item->y() - dy);
+        if (item) item->move(item->x(), GuiScrolledItemY(item->y(), dy));
     cursor_.Y = GuiScrolledCursorY(cursor_.Y, rows);
 }
 

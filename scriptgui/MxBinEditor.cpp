@@ -12,6 +12,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace pek {
@@ -59,8 +60,11 @@ TMxBinEditor::TMxBinEditor(QWidget* parent) : QAbstractScrollArea(parent)
     try {
         searchBlock_ = std::make_unique<TMxShareMemStream>(MxSearchTextName, MxSearchTextSize);
         ReadSearchText();
-    } catch (const std::exception&) {
-        // Without the block the grid simply has no shared search text.
+    } catch (const std::exception& e) {
+        // Without the block the grid simply has no shared search text; why is said once.
+        searchBlockError_ = e.what();
+        static bool said = false;
+        if (!std::exchange(said, true)) qWarning("%s", qUtf8Printable(Cp932ToQString(searchBlockError_)));
     }
     Grids().push_back(this);
     UpdateScrollBars();

@@ -56,6 +56,8 @@ public:
     QSize ContentSize() const;
     // The text other grids publish for searching, and its flag byte.
     const std::string& SearchText() const { return searchText_; }
+    // Why the grid has no shared search text (empty when it has the block).
+    const std::string& SearchBlockError() const { return searchBlockError_; }
     // Publishes a search text to every grid of the program.
     static void PublishSearchText(const std::string& text, std::uint8_t flag);
 
@@ -96,6 +98,7 @@ private:
     TMxBinGeometry geo_;
     std::unique_ptr<TMxShareMemStream> searchBlock_;
     std::string searchText_;
+    std::string searchBlockError_;
     std::uint8_t searchFlag_ = 0;
     bool dragging_ = false;
 };

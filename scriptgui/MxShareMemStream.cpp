@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -17,9 +18,17 @@ namespace pek {
 TMxShareMemStream::TMxShareMemStream(const std::string& name, std::int64_t size)
 {
     const std::string path = name.empty() || name[0] != '/' ? "/" + name : name;
-    fd_ = ::shm_open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    fd_ = ::shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd_ < 0 && errno == EEXIST) fd_ = ::shm_open(path.c_str(), O_RDWR | O_CLOEXEC, 0);
     struct stat st {};
     if (fd_ >= 0 && ::fstat(fd_, &st) == 0) {
+        // The name is fixed and known: a block that someone else made, or that others may write,
+        // would let them read and set what is shared here.
+        if (st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+            throw Exception(Sjis("共有メモリ[") + name + Sjis("]は他のユーザーが作ったか書き込めるため使いません"));
+        }
         // A new block is empty: give it its size. An existing one keeps the size it has.
         if (st.st_size == 0 && size > 0 && ::ftruncate(fd_, off_t(size)) == 0) st.st_size = off_t(size);
         size_ = std::min<std::int64_t>(st.st_size, std::max<std::int64_t>(size, 0));

@@ -11,7 +11,8 @@ public:
     enum class TOrigin { Begin, Current, End };
 
     // Creates the block (mode 0600) or opens the existing one and maps it. Throws Exception
-    // "共有メモリ[name]を開けません" when that fails.
+    // "共有メモリ[name]を開けません" when that fails, and refuses (with its own message) a block
+    // another user owns or that group or others may write.
     TMxShareMemStream(const std::string& name, std::int64_t size);
     ~TMxShareMemStream();
     TMxShareMemStream(const TMxShareMemStream&) = delete;

@@ -120,6 +120,32 @@ TEST_F(ScriptDialogsTest, EveryDialogAnsweredFromAThreadRun)
     EXPECT_EQ(answers.execs, 4);
 }
 
+TEST_F(ScriptDialogsTest, AScriptCannotFreeOrForgeTheFunctionsLink)
+{
+    QApplication::clipboard()->setText("zero");
+    const std::string out = RunScript(R"(
+        local reg = debug.getregistry()
+        for k, v in pairs(reg) do
+            local mt = type(k) == 'string' and type(v) == 'userdata' and debug.getmetatable(v)
+            if mt and mt.__gc then for i = 1, 50 do mt.__gc(v) end end
+        end
+        print('A', ClipBoard('one'), MessageBox('hello', 'c'))
+        for k, v in pairs(reg) do
+            if type(k) == 'string' and type(v) == 'userdata' then reg[k] = io.stdout end
+        end
+        debug.setupvalue(FileDialog, 1, io.stdout)
+        debug.setupvalue(MessageBox, 1, 99999)
+        print('B', pcall(FileDialog))
+        print('C', pcall(MessageBox, 'x', 'c'))
+    )", false);
+    EXPECT_NE(out.find("A\tzero\t"), std::string::npos) << out;
+    const std::string broken = "false\t" + Sjis("ダイアログ関数の内部データが壊れています");
+    EXPECT_NE(out.find("B\t" + broken), std::string::npos) << out;
+    EXPECT_NE(out.find("C\t" + broken), std::string::npos) << out;
+    EXPECT_EQ(QApplication::clipboard()->text(), "one");
+    EXPECT_EQ(answers.execs, 1);  // the message box before the tampering
+}
+
 TEST_F(ScriptDialogsTest, CancelledAndEmptyAnswers)
 {
     answers.onExec = [](QDialog& d) {

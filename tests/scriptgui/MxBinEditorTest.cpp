@@ -1,3 +1,4 @@
+#include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "scriptgui/MxBinEditor.h"
 #include "scriptgui/MxShareMemStream.h"
@@ -11,6 +12,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pek::test {
@@ -109,6 +111,39 @@ TEST(MxShareMemStream, AccessesStayInsideTheBlockItReallyHas)
     }
     ::shm_unlink(("/" + name).c_str());
     EXPECT_THROW(TMxShareMemStream("no/such/dir", 10), Exception);
+}
+
+// A block someone else made, or that others may write, is refused: its text could be read and set
+// by them. Our own private block is used.
+TEST(MxShareMemStream, RefusesABlockOfAnotherUserOrWritableByOthers)
+{
+    const std::string name = "pek-test-owner-" + std::to_string(::getpid());
+    struct Case {
+        mode_t mode;
+        uid_t owner;
+        bool usable;
+    };
+    std::vector<Case> cases = {{0666, ::geteuid(), false}, {0620, ::geteuid(), false}, {0602, ::geteuid(), false},
+                               {0600, ::geteuid(), true}};
+    if (::geteuid() == 0) cases.push_back({0600, 65534, false});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const int fd = ::shm_open(("/" + name).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::fchmod(fd, c.mode), 0);
+        ASSERT_EQ(::fchown(fd, c.owner, gid_t(-1)), 0);
+        ASSERT_EQ(::ftruncate(fd, 260), 0);
+        ::close(fd);
+        std::string message;
+        try {
+            TMxShareMemStream stream(name, 260);
+        } catch (const Exception& e) {
+            message = e.what();
+        }
+        ::shm_unlink(("/" + name).c_str());
+        if (c.usable) EXPECT_EQ(message, "");
+        else EXPECT_EQ(message, Sjis("共有メモリ[") + name + Sjis("]は他のユーザーが作ったか書き込めるため使いません"));
+    }
 }
 
 }  // namespace

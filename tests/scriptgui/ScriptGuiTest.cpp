@@ -136,12 +136,16 @@ TEST_F(ScriptGuiTest, ShiftEnterInAMemoBreaksTheLineAndEnterEndsTheWait)
 {
     Start(R"(
         local m = GuiMemo(10, 4, "a")
+        local r = GuiMemo(10, 2, "r", true)
         GuiMemoPuts(m, "b")
         GuiMemoPuts(77, "nothing")
         local ok = GuiInput()
-        say("T", ok, (GuiResult(m):gsub("\r\n", "|")))
+        say("T", ok, (GuiResult(m):gsub("\r\n", "|")), (GuiResult(r):gsub("\r\n", "|")), "end")
     )");
-    ASSERT_TRUE(Waiting(1));
+    ASSERT_TRUE(Waiting(2));
+    // A read-only memo takes no line break.
+    Key(Item<TLMemo>(1), Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_TRUE(Form().Waiting());
     auto* memo = Item<TLMemo>(0);
     EXPECT_EQ(memo->size(), QSize(250, 100));
     Key(memo, Qt::Key_Return, Qt::ShiftModifier);
@@ -149,7 +153,7 @@ TEST_F(ScriptGuiTest, ShiftEnterInAMemoBreaksTheLineAndEnterEndsTheWait)
     EXPECT_TRUE(Form().Waiting());
     Key(memo, Qt::Key_Return);
     ASSERT_TRUE(Finish());
-    EXPECT_TRUE(Shows("T\ttrue\tab|c"));
+    EXPECT_TRUE(Shows("T\ttrue\tab|c\tr\tend")) << window.PaneText(0);
 }
 
 TEST_F(ScriptGuiTest, BinaryInputEditsAStringBufferOnOkOnly)
@@ -260,15 +264,108 @@ TEST_F(ScriptGuiTest, ARunOnTheMainThreadWaitsServingEvents)
     }
 }
 
-// A userdata block is written back in place after OK, and never past its length.
-TEST_F(ScriptGuiTest, BinaryInputWritesAUserdataBlockAndRefusesASizeBeyondIt)
+// The functions' link to the panel is not a Lua object a script can free or swap for another.
+TEST_F(ScriptGuiTest, AScriptCannotFreeOrForgeThePanelLink)
+{
+    Start(R"(
+        local _, u = debug.getupvalue(GuiResult, 1)
+        if type(u) == "userdata" then
+            for i = 1, 50 do debug.getmetatable(u).__gc(u) end
+            getmetatable(u).__gc(u)
+        end
+        GuiClear()
+        say("G", GuiLabel("still"), GuiResult(0))
+        debug.setupvalue(GuiLabel, 1, io.stdout)
+        debug.setupvalue(GuiClear, 1, 123456)
+        debug.setupvalue(GuiResult, 1, 0/0)
+        local a, ea = pcall(GuiLabel, "x")
+        local b, eb = pcall(GuiClear)
+        local c = pcall(GuiResult, 0)
+        say("H", a, b, c, ea == eb and ea)
+    )");
+    ASSERT_TRUE(Finish());
+    EXPECT_TRUE(Shows("G\t0\tstill")) << window.PaneText(0);
+    EXPECT_TRUE(Shows("H\tfalse\tfalse\tfalse\t" + Sjis("Gui関数の内部データが壊れています")));
+    EXPECT_EQ(Form().ItemCount(), 1);
+}
+
+// Out-of-range numbers are clamped before any arithmetic on them.
+TEST_F(ScriptGuiTest, HugeScrollsAndInitialIndexesAreClamped)
+{
+    Start(R"(
+        GuiClear()
+        GuiLabel("a")
+        for _, v in ipairs({math.huge, -math.huge, 0/0, 2^63, -2^63, 1e300, -1e300, -1e300, -1e300, -1e300, "x"}) do
+            GuiScroll(v)
+        end
+        GuiLocate(0, 0)
+        local ids = {}
+        for _, v in ipairs({-math.huge, math.huge, 0/0, -2^63, 2^63, 2}) do ids[#ids + 1] = GuiSel("S", {"x", "y"}, v) end
+        local r = {}
+        for i, id in ipairs(ids) do r[i] = GuiResult(id) end
+        say("S", table.concat(r, ","))
+        GuiScroll(1)
+    )");
+    ASSERT_TRUE(Finish());
+    EXPECT_TRUE(Shows("S\t1,2,1,1,2,2")) << window.PaneText(0);
+    // Pushed far down, and still moved by exactly one row afterwards.
+    EXPECT_GT(Form().Item(0)->y(), 1000000);
+    EXPECT_EQ(Form().Item(1)->y(), 10 - 25);
+}
+
+// The edited bytes come back at their new length: a deleted byte leaves no stale copy behind, and
+// the result says the new size. Only a buffer made for the grid is written to.
+TEST_F(ScriptGuiTest, BinaryInputTellsTheNewSizeAndTakesOnlyItsOwnBuffers)
+{
+    Start(R"(
+        GuiClear()
+        local ok, id, bytes = GuiBinInput("\1\2\3", 3)
+        say("D", ok, id, #bytes, bytes:byte(1, -1))
+        local buf = GuiBinBuffer(("\1\2\3\4"):rep(1024))
+        local ok2 = GuiBinInput(buf, 4096, true, true)
+        say("E", ok2, #buf, buf:sub(1, 3):byte(1, -1))
+        say("E2", buf:sub(-2):byte(1, -1))
+        local same = GuiBinBuffer(2)
+        say("F", GuiBinInput(same, 2), #GuiBinBuffer(0), GuiBinBuffer(3):sub(1):byte(1, -1))
+        local f = io.tmpfile()
+        local fileMeta = debug.getmetatable(f)
+        debug.setmetatable(f, debug.getmetatable(buf))
+        local bad1 = pcall(GuiBinInput, f, 4)
+        debug.setmetatable(f, fileMeta)
+        f:close()
+        local bad2 = true
+        for _, v in pairs(debug.getregistry()) do
+            if type(v) == "userdata" then bad2 = bad2 and pcall(GuiBinInput, v, 1) end
+        end
+        local bad3, e3 = pcall(GuiBinBuffer, 2^63)
+        say("B", bad1, bad2, pcall(GuiBinInput, buf, 4097), bad3, pcall(GuiBinBuffer, -1), pcall(GuiBinBuffer, {}))
+    )");
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(Waiting(i + 1)) << i;
+        auto* grid = Item<TMxBinEditor>(i);
+        if (i == 1) {
+            // Offsets and text shown: still inside the panel, its scroll bar on screen.
+            EXPECT_LE(grid->geometry().right(), Form().MainPnl()->width() - 1);
+            EXPECT_TRUE(grid->verticalScrollBar()->isVisible());
+            EXPECT_LE(grid->verticalScrollBar()->geometry().right(), grid->width() - 1);
+        }
+        if (i < 2) Key(grid, Qt::Key_Delete, Qt::ControlModifier);
+        Key(grid, Qt::Key_Return);
+    }
+    ASSERT_TRUE(Finish());
+    EXPECT_TRUE(Shows("D\t2\t0\t2\t2\t3")) << window.PaneText(0);
+    EXPECT_TRUE(Shows("E\t4095\t4096\t2\t3\t4"));
+    EXPECT_TRUE(Shows("E2\t4\t0"));
+    EXPECT_TRUE(Shows("F\ttrue\t0\t0\t0\t0"));
+    EXPECT_TRUE(Shows("B\tfalse\tfalse\tfalse\tfalse\tfalse\tfalse"));
+}
+
+// A buffer block is written back in place after OK, and never past its length.
+TEST_F(ScriptGuiTest, BinaryInputWritesABufferBlockAndRefusesASizeBeyondIt)
 {
     lua_State* L = luaL_newstate();
     luaL_openlibs(L);
     host->OnDebuggerState(L);
-    auto* block = static_cast<unsigned char*>(lua_newuserdata(L, 16));
-    std::fill(block, block + 16, 0x11);
-    lua_setglobal(L, "buf");
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
         if (!gui->FormIfAny() || !Form().Waiting() || Form().ItemCount() == 0) return;
@@ -277,14 +374,16 @@ TEST_F(ScriptGuiTest, BinaryInputWritesAUserdataBlockAndRefusesASizeBeyondIt)
         Form().OkPnlBtn()->click();
     });
     answer.start(5);
-    ASSERT_EQ(luaL_loadstring(L, "GuiClear() ok = GuiBinInput(buf, 16) bad = pcall(GuiBinInput, buf, 17)"), 0);
-    ASSERT_EQ(lua_pcall(L, 0, 0, 0), 0) << lua_tostring(L, -1);
+    ASSERT_EQ(luaL_loadstring(L, "GuiClear() buf = GuiBinBuffer(('\\17'):rep(16)) ok = GuiBinInput(buf, 16) "
+                                 "bad = pcall(GuiBinInput, buf, 17) got = buf:sub(1, 2)"), 0);
+    const int status = lua_pcall(L, 0, 0, 0);
+    EXPECT_EQ(status, 0) << lua_tostring(L, -1);
     lua_getglobal(L, "ok");
     EXPECT_TRUE(lua_toboolean(L, -1));
     lua_getglobal(L, "bad");
     EXPECT_FALSE(lua_toboolean(L, -1));
-    EXPECT_EQ(block[0], 0x42);
-    EXPECT_EQ(block[1], 0x11);
+    lua_getglobal(L, "got");
+    EXPECT_STREQ(lua_tostring(L, -1), "\x42\x11");
     lua_close(L);
 }
 
