@@ -307,16 +307,30 @@ TEditorModel::TBoxRect TEditorModel::BoxRect() const
     return {std::min(ra, rc), std::max(ra, rc), std::min(ca, cc), std::max(ca, cc)};
 }
 
+// Each line's rows are found once, and the rows below follow from there: a box over a long wrapped
+// line costs the line's length, not its length once per row.
 std::vector<std::pair<TTextPos, TTextPos>> TEditorModel::BoxRanges() const
 {
     std::vector<std::pair<TTextPos, TTextPos>> out;
     const TBoxRect box = BoxRect();
-    for (long long r = box.firstRow; r <= box.lastRow; ++r) {
-        const TRowInfo info = lines_->RowInfo(r);
-        const std::string_view s = lines_->LineView(info.line);
-        const size_t a = ByteAtColumn(s, size_t(info.start), size_t(info.end), box.firstCol, lines_->Layout());
-        const size_t z = ByteAtColumn(s, size_t(info.start), size_t(info.end), box.endCol, lines_->Layout());
-        out.push_back({{info.line, static_cast<long long>(a)}, {info.line, static_cast<long long>(std::max(a, z))}});
+    const TWrapLayout& layout = lines_->Layout();
+    const TRowInfo first = lines_->RowInfo(box.firstRow);
+    long long line = first.line;
+    size_t index = size_t(first.index);
+    std::vector<uint32_t> scratch;
+    const std::vector<uint32_t>* starts = &lines_->RowStarts(line, scratch);
+    for (long long r = box.firstRow; r <= box.lastRow; ++r, ++index) {
+        if (index >= starts->size()) {
+            if (++line >= lines_->LineCount()) break;
+            index = 0;
+            starts = &lines_->RowStarts(line, scratch);
+        }
+        const std::string_view s = lines_->LineView(line);
+        const size_t rowStart = (*starts)[index];
+        const size_t rowEnd = index + 1 < starts->size() ? (*starts)[index + 1] : s.size();
+        const size_t a = ByteAtColumn(s, rowStart, rowEnd, box.firstCol, layout);
+        const size_t z = ByteAtColumn(s, rowStart, rowEnd, box.endCol, layout);
+        out.push_back({{line, static_cast<long long>(a)}, {line, static_cast<long long>(std::max(a, z))}});
     }
     return out;
 }
@@ -353,12 +367,17 @@ std::string TEditorModel::SelText() const
 {
     if (!Selected()) return {};
     if (selMode_ == TSelectionMode::smBox) {
+        // The ranges lie on character starts already: copied as they are, without the scan from
+        // the line start that checking a position takes.
+        const auto ranges = BoxRanges();
+        size_t size = 0;
+        for (const auto& [a, z] : ranges) size += size_t(z.byte - a.byte) + 2;
         std::string out;
-        bool first = true;
-        for (const auto& [a, z] : BoxRanges()) {
-            if (!first) out += "\r\n";
-            first = false;
-            out += lines_->GetRange(a, z);
+        out.reserve(size);
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            const auto& [a, z] = ranges[i];
+            if (i > 0) out += "\r\n";
+            out.append(lines_->LineView(a.line).substr(size_t(a.byte), size_t(z.byte - a.byte)));
         }
         return out;
     }

@@ -181,5 +181,58 @@ TEST(EditorRandom, UndoingEverythingRestoresTheStartAndRedoingRestoresTheEnd)
     EXPECT_EQ(m.Text(), final);
 }
 
+// A box selection against the plain rule: of each row in the box, the characters whose last
+// column lies inside the box's columns. Random texts, wrap widths, tabs and double-byte
+// characters; columns past the row ends.
+TEST(EditorRandom, BoxSelectionTextMatchesTheColumnRule)
+{
+    std::mt19937 rng(2024);
+    for (int round = 0; round < 300; ++round) {
+        TEditorModel m;
+        const bool wrap = rng() % 4 != 0;
+        m.SetWordWrap(wrap);
+        m.SetWrapByte(2 + int(rng() % 20));
+        m.SetTabSpaceCount(1 + int(rng() % 8));
+        std::string text;
+        for (int l = int(rng() % 6); l >= 0; --l)
+            text += RandomText(rng, rng() % 5 == 0 ? 400 : 12) + (l > 0 ? "\r\n" : "");
+        m.SetText(text);
+        // The rows as (line text, start, end), from the lines and the layout.
+        struct Row {
+            std::string_view line;
+            size_t start, end;
+        };
+        std::vector<Row> rows;
+        for (long long l = 0; l < m.Lines().LineCount(); ++l) {
+            const std::string_view s = m.Lines().LineView(l);
+            std::vector<uint32_t> starts;
+            WrapLine(s, m.Lines().Layout(), &starts);
+            for (size_t k = 0; k < starts.size(); ++k) rows.push_back({s, starts[k], k + 1 < starts.size() ? starts[k + 1] : s.size()});
+        }
+        ASSERT_EQ(static_cast<long long>(rows.size()), m.Lines().RowCount());
+        for (int box = 0; box < 10; ++box) {
+            const long long r1 = static_cast<long long>(rng() % rows.size()), r2 = static_cast<long long>(rng() % rows.size());
+            const int c1 = int(rng() % 30), c2 = int(rng() % 30);
+            m.SetSelectionMode(TSelectionMode::smBox);
+            m.SetCaret(r1, c1);
+            m.SetCaret(r2, c2, true);
+            if (!m.Selected()) continue;
+            const int firstCol = std::min(c1, c2), endCol = std::max(c1, c2);
+            std::string expect;
+            for (long long r = std::min(r1, r2); r <= std::max(r1, r2); ++r) {
+                if (r != std::min(r1, r2)) expect += "\r\n";
+                const Row& row = rows[size_t(r)];
+                int col = 0;
+                for (size_t i = row.start; i < row.end; i += size_t(CharBytes(row.line, i))) {
+                    col += CharColumns(row.line, i, col, m.Lines().Layout());
+                    if (col > firstCol && col <= endCol) expect += row.line.substr(i, size_t(CharBytes(row.line, i)));
+                }
+            }
+            ASSERT_EQ(m.SelText(), expect) << "round " << round << " box " << box << " rows " << r1 << "-" << r2 << " cols " << c1
+                                           << "-" << c2 << " wrap " << wrap;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace pek
