@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "editor/EditorProps.h"
 #include "platform/CharClass.h"
 #include "regex/Onig.h"
 
@@ -131,14 +132,14 @@ void TEditorModel::SetWordWrap(bool on)
 void TEditorModel::SetWrapByte(int columns)
 {
     TWrapLayout l = lines_->Layout();
-    l.WrapByte = std::max(2, columns);
+    l.WrapByte = std::clamp(columns, 2, kMaxColumn);
     lines_->SetLayout(l);
 }
 
 void TEditorModel::SetTabSpaceCount(int columns)
 {
     TWrapLayout l = lines_->Layout();
-    l.TabSpaceCount = std::max(1, columns);
+    l.TabSpaceCount = std::clamp(columns, 1, kMaxTabSpaceCount);
     lines_->SetLayout(l);
 }
 
@@ -261,18 +262,19 @@ void TEditorModel::SetTopRow(long long row)
 
 void TEditorModel::SetTopCol(int col)
 {
-    topCol_ = std::max(0, col);
+    topCol_ = std::clamp(col, 0, kMaxTopCol);
     Changed();
 }
 
 void TEditorModel::SetVisibleExtent(long long rows, int cols)
 {
-    visibleRows_ = std::max<long long>(1, rows);
-    visibleCols_ = std::max(1, cols);
+    visibleRows_ = std::clamp<long long>(rows, 1, kMaxVisibleRows);
+    visibleCols_ = std::clamp(cols, 1, kMaxTopCol);
 }
 
 void TEditorModel::ScrollToRow(long long row)
 {
+    row = std::clamp<long long>(row, 0, std::max<long long>(0, lines_->RowCount() - 1));
     if (row < topRow_) topRow_ = row;
     else if (row >= topRow_ + visibleRows_) topRow_ = row - visibleRows_ + 1;
     topRow_ = std::clamp<long long>(topRow_, 0, std::max<long long>(0, lines_->RowCount() - 1));
@@ -357,7 +359,8 @@ void TEditorModel::SetSelLength(long long length)
     const TTextPos a = lines_->Clamp(lines_->OffsetToPos(start));
     anchor_ = a;
     anchorColWish_ = lines_->ColumnOfPos(anchor_);
-    caret_ = lines_->Clamp(lines_->OffsetToPos(start + std::max<long long>(0, length)));
+    // Past the end is the end; a huge length must not overflow the sum.
+    caret_ = lines_->Clamp(lines_->OffsetToPos(start + std::clamp<long long>(length, 0, lines_->TextLength() - start)));
     caretColWish_ = lines_->ColumnOfPos(caret_);
     preferredCol_ = -1;
     Changed();
