@@ -493,7 +493,19 @@ void TEditorModel::InsertText(std::string_view text)
     if (Selected() && selMode_ == TSelectionMode::smBox) {
         const auto ranges = BoxRanges();
         lines_->BeginUpdate();
-        for (auto it = ranges.rbegin(); it != ranges.rend(); ++it) lines_->Replace(it->first, it->second, {});
+        // One replacement per line, keeping what lies between its rows' ranges: a replacement per
+        // row would rewrite a long wrapped line once for each of its rows.
+        for (size_t last = ranges.size(); last > 0;) {
+            size_t first = last - 1;
+            const long long line = ranges[first].first.line;
+            while (first > 0 && ranges[first - 1].first.line == line) --first;
+            const std::string_view s = lines_->LineView(line);
+            std::string kept;
+            for (size_t k = first; k + 1 < last; ++k)
+                kept.append(s.substr(size_t(ranges[k].second.byte), size_t(ranges[k + 1].first.byte - ranges[k].second.byte)));
+            lines_->Replace(ranges[first].first, ranges[last - 1].second, kept);
+            last = first;
+        }
         const TTextPos at = ranges.front().first;
         const TTextPos end = lines_->Replace(at, at, text);
         lines_->EndUpdate();
