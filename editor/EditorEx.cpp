@@ -753,7 +753,9 @@ void TEditor::paintEvent(QPaintEvent* event)
                     i += size_t(len);
                 }
                 maxCols_ = std::max(maxCols_, col);
-                const int endX = left + (col - topCol) * cellW_;
+                // An unwrapped row may end far off either side: only where it lands on screen matters.
+                const int endX = int(std::clamp<long long>(left + (static_cast<long long>(col) - topCol) * cellW_, -2LL * cellW_,
+                                                           static_cast<long long>(area.width()) + cellW_));
                 fillSpan(std::max(endX, left), area.width(), rowColor);
                 flushSpan();
                 const bool lastLine = line + 1 >= lines.LineCount();
@@ -835,7 +837,7 @@ void TEditor::paintEvent(QPaintEvent* event)
     }
 
     // Caret, and the input method's text not yet committed, shown where it will go.
-    if (hasFocus() && caretRow >= topRow && caretRow < topRow + rowsShown && caretCol >= topCol) {
+    if (hasFocus() && caretRow >= topRow && caretRow < topRow + rowsShown && caretCol >= topCol && caretCol - topCol < colsShown) {
         const int x = left + (caretCol - topCol) * cellW_;
         const int y = top + int(caretRow - topRow) * cellH_;
         const QColor c = ToQColor(textColor);
@@ -1030,7 +1032,8 @@ QRect TEditor::CaretRect() const
 {
     const int top = props_.Ruler ? cellH_ : 0;
     const long long row = std::clamp<long long>(model_->Row() - model_->TopRow(), -1, viewport()->height() / cellH_ + 1);
-    return {LeftAreaWidth() + (model_->Col() - model_->TopCol()) * cellW_, top + int(row) * cellH_, 2, cellH_};
+    const long long col = std::clamp<long long>(static_cast<long long>(model_->Col()) - model_->TopCol(), -1, viewport()->width() / cellW_ + 1);
+    return {LeftAreaWidth() + int(col) * cellW_, top + int(row) * cellH_, 2, cellH_};
 }
 
 void TEditor::Blink()

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "editor/EditorProps.h"
 #include "platform/CharClass.h"
 #include "regex/Onig.h"
 
@@ -131,14 +132,14 @@ void TEditorModel::SetWordWrap(bool on)
 void TEditorModel::SetWrapByte(int columns)
 {
     TWrapLayout l = lines_->Layout();
-    l.WrapByte = std::max(2, columns);
+    l.WrapByte = std::clamp(columns, 2, kMaxColumn);
     lines_->SetLayout(l);
 }
 
 void TEditorModel::SetTabSpaceCount(int columns)
 {
     TWrapLayout l = lines_->Layout();
-    l.TabSpaceCount = std::max(1, columns);
+    l.TabSpaceCount = std::clamp(columns, 1, kMaxTabSpaceCount);
     lines_->SetLayout(l);
 }
 
@@ -261,18 +262,19 @@ void TEditorModel::SetTopRow(long long row)
 
 void TEditorModel::SetTopCol(int col)
 {
-    topCol_ = std::max(0, col);
+    topCol_ = std::clamp(col, 0, kMaxTopCol);
     Changed();
 }
 
 void TEditorModel::SetVisibleExtent(long long rows, int cols)
 {
-    visibleRows_ = std::max<long long>(1, rows);
-    visibleCols_ = std::max(1, cols);
+    visibleRows_ = std::clamp<long long>(rows, 1, kMaxVisibleRows);
+    visibleCols_ = std::clamp(cols, 1, kMaxTopCol);
 }
 
 void TEditorModel::ScrollToRow(long long row)
 {
+    row = std::clamp<long long>(row, 0, std::max<long long>(0, lines_->RowCount() - 1));
     if (row < topRow_) topRow_ = row;
     else if (row >= topRow_ + visibleRows_) topRow_ = row - visibleRows_ + 1;
     topRow_ = std::clamp<long long>(topRow_, 0, std::max<long long>(0, lines_->RowCount() - 1));
@@ -307,16 +309,30 @@ TEditorModel::TBoxRect TEditorModel::BoxRect() const
     return {std::min(ra, rc), std::max(ra, rc), std::min(ca, cc), std::max(ca, cc)};
 }
 
+// Each line's rows are found once, and the rows below follow from there: a box over a long wrapped
+// line costs the line's length, not its length once per row.
 std::vector<std::pair<TTextPos, TTextPos>> TEditorModel::BoxRanges() const
 {
     std::vector<std::pair<TTextPos, TTextPos>> out;
     const TBoxRect box = BoxRect();
-    for (long long r = box.firstRow; r <= box.lastRow; ++r) {
-        const TRowInfo info = lines_->RowInfo(r);
-        const std::string_view s = lines_->LineView(info.line);
-        const size_t a = ByteAtColumn(s, size_t(info.start), size_t(info.end), box.firstCol, lines_->Layout());
-        const size_t z = ByteAtColumn(s, size_t(info.start), size_t(info.end), box.endCol, lines_->Layout());
-        out.push_back({{info.line, static_cast<long long>(a)}, {info.line, static_cast<long long>(std::max(a, z))}});
+    const TWrapLayout& layout = lines_->Layout();
+    const TRowInfo first = lines_->RowInfo(box.firstRow);
+    long long line = first.line;
+    size_t index = size_t(first.index);
+    std::vector<uint32_t> scratch;
+    const std::vector<uint32_t>* starts = &lines_->RowStarts(line, scratch);
+    for (long long r = box.firstRow; r <= box.lastRow; ++r, ++index) {
+        if (index >= starts->size()) {
+            if (++line >= lines_->LineCount()) break;
+            index = 0;
+            starts = &lines_->RowStarts(line, scratch);
+        }
+        const std::string_view s = lines_->LineView(line);
+        const size_t rowStart = (*starts)[index];
+        const size_t rowEnd = index + 1 < starts->size() ? (*starts)[index + 1] : s.size();
+        const size_t a = ByteAtColumn(s, rowStart, rowEnd, box.firstCol, layout);
+        const size_t z = ByteAtColumn(s, rowStart, rowEnd, box.endCol, layout);
+        out.push_back({{line, static_cast<long long>(a)}, {line, static_cast<long long>(std::max(a, z))}});
     }
     return out;
 }
@@ -343,7 +359,8 @@ void TEditorModel::SetSelLength(long long length)
     const TTextPos a = lines_->Clamp(lines_->OffsetToPos(start));
     anchor_ = a;
     anchorColWish_ = lines_->ColumnOfPos(anchor_);
-    caret_ = lines_->Clamp(lines_->OffsetToPos(start + std::max<long long>(0, length)));
+    // Past the end is the end; a huge length must not overflow the sum.
+    caret_ = lines_->Clamp(lines_->OffsetToPos(start + std::clamp<long long>(length, 0, lines_->TextLength() - start)));
     caretColWish_ = lines_->ColumnOfPos(caret_);
     preferredCol_ = -1;
     Changed();
@@ -353,12 +370,17 @@ std::string TEditorModel::SelText() const
 {
     if (!Selected()) return {};
     if (selMode_ == TSelectionMode::smBox) {
+        // The ranges lie on character starts already: copied as they are, without the scan from
+        // the line start that checking a position takes.
+        const auto ranges = BoxRanges();
+        size_t size = 0;
+        for (const auto& [a, z] : ranges) size += size_t(z.byte - a.byte) + 2;
         std::string out;
-        bool first = true;
-        for (const auto& [a, z] : BoxRanges()) {
-            if (!first) out += "\r\n";
-            first = false;
-            out += lines_->GetRange(a, z);
+        out.reserve(size);
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            const auto& [a, z] = ranges[i];
+            if (i > 0) out += "\r\n";
+            out.append(lines_->LineView(a.line).substr(size_t(a.byte), size_t(z.byte - a.byte)));
         }
         return out;
     }
@@ -471,7 +493,19 @@ void TEditorModel::InsertText(std::string_view text)
     if (Selected() && selMode_ == TSelectionMode::smBox) {
         const auto ranges = BoxRanges();
         lines_->BeginUpdate();
-        for (auto it = ranges.rbegin(); it != ranges.rend(); ++it) lines_->Replace(it->first, it->second, {});
+        // One replacement per line, keeping what lies between its rows' ranges: a replacement per
+        // row would rewrite a long wrapped line once for each of its rows.
+        for (size_t last = ranges.size(); last > 0;) {
+            size_t first = last - 1;
+            const long long line = ranges[first].first.line;
+            while (first > 0 && ranges[first - 1].first.line == line) --first;
+            const std::string_view s = lines_->LineView(line);
+            std::string kept;
+            for (size_t k = first; k + 1 < last; ++k)
+                kept.append(s.substr(size_t(ranges[k].second.byte), size_t(ranges[k + 1].first.byte - ranges[k].second.byte)));
+            lines_->Replace(ranges[first].first, ranges[last - 1].second, kept);
+            last = first;
+        }
         const TTextPos at = ranges.front().first;
         const TTextPos end = lines_->Replace(at, at, text);
         lines_->EndUpdate();

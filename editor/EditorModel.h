@@ -1,6 +1,7 @@
 #pragma once
 // One editor control's view of a text: caret, selection, scroll position, search, highlighting
 // state and the editing operations. No widget: the Qt control is a thin view on this.
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -30,6 +31,12 @@ enum class TCaretMove { Left, Right, Up, Down, RowHome, RowEnd, PageUp, PageDown
 
 class TEditorModel {
 public:
+    // The furthest column a view scrolls to: beyond any row worth reading, and far enough from
+    // int's limit that the first column shown plus a screen's width cannot overflow.
+    static constexpr int kMaxTopCol = INT_MAX / 4;
+    // Rows and columns a view may show at once; more would make the scroll arithmetic overflow.
+    static constexpr long long kMaxVisibleRows = 1LL << 30;
+
     TEditorModel();
     ~TEditorModel();
     TEditorModel(const TEditorModel&) = delete;

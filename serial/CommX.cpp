@@ -76,11 +76,11 @@ void TCommTransThread::Start()
     thread_ = std::thread([this] { Run(); });
 }
 
-void TCommTransThread::Post(std::unique_ptr<char[]> block, std::int32_t size)
+void TCommTransThread::Post(std::unique_ptr<char[]> block, std::int32_t size, std::int32_t charDelay)
 {
     {
         const std::lock_guard lock(queueMutex_);
-        queue_.push_back({std::move(block), size});
+        queue_.push_back({std::move(block), size, charDelay});
     }
     queueChanged_.notify_one();
 }
@@ -113,10 +113,9 @@ void TCommTransThread::Finish(const Block& block)
     if (owner_.queuedBlocks_ > 0) owner_.queuedBlocks_--;
 }
 
-void TCommTransThread::Send(const Block& block)
+void TCommTransThread::Send(const char* data, std::int32_t size)
 {
-    const char* data = block.data.get();
-    std::int32_t left = block.size;
+    std::int32_t left = size;
     const std::int32_t timeout = owner_.TimeOutTrans();
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeout);
     while (!Stopped()) {
@@ -141,6 +140,25 @@ void TCommTransThread::Send(const Block& block)
         }
         port_.WaitWritable(wakeFd_, wait);
         DrainFd(wakeFd_);
+    }
+}
+
+void TCommTransThread::Pause(int ms)
+{
+    const auto until = SteadyClock::now() + std::chrono::milliseconds(ms);
+    while (!Stopped()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - SteadyClock::now()).count();
+        if (left <= 0) return;
+        pollfd fd{wakeFd_, POLLIN, 0};
+        if (poll(&fd, 1, int(left)) > 0) DrainFd(wakeFd_);
+    }
+}
+
+void TCommTransThread::SendPaced(const Block& block)
+{
+    for (std::int32_t i = 0; i < block.size && !Stopped(); ++i) {
+        Send(block.data.get() + i, 1);
+        Pause(block.charDelay);
     }
 }
 
@@ -179,7 +197,8 @@ void TCommTransThread::Run()
                         Sleep(std::uint32_t(CharTime()));
                     }
                 }
-                Send(block);
+                if (block.charDelay > 0) SendPaced(block);
+                else Send(block.data.get(), block.size);
             }
             Finish(block);
         }
@@ -582,6 +601,16 @@ void TCustomCommX::SetTimeOutReceive(std::int32_t value)
     if (IsOpen()) ApplyTimeouts();
 }
 
+static_assert(TCustomCommX::MaxDelayTrans == 10000, "the message below names the bound");
+
+void TCustomCommX::SetDelayTrans(std::int32_t value)
+{
+    // The pause is made for every character: a huge one would hold the transmit queue for ever.
+    if (value < 0 || value > MaxDelayTrans)
+        Fail("送信遅延の設定でエラーが発生しました（0 ms から 10000 ms までの値を設定してください）");
+    delayTrans_.store(value);
+}
+
 void TCustomCommX::SetXonChar(char value)
 {
     xonChar_.store(value);
@@ -713,6 +742,11 @@ void TCustomCommX::Close()
 
 bool TCustomCommX::Write(const void* bytes, std::int32_t count)
 {
+    return Queue(bytes, count, 0);
+}
+
+bool TCustomCommX::Queue(const void* bytes, std::int32_t count, std::int32_t charDelay)
+{
     if (count == 0) return true;
     if (count < 0 || bytes == nullptr) return false;
     const char* data = static_cast<const char*>(bytes);
@@ -734,7 +768,7 @@ bool TCustomCommX::Write(const void* bytes, std::int32_t count)
                 if (queuedBlocks_ < MaxQueuedBlocks) {
                     pendingBytes_ += size;
                     queuedBlocks_++;
-                    trans_->Post(std::move(block), size);
+                    trans_->Post(std::move(block), size, charDelay);
                     break;
                 }
             }
@@ -889,11 +923,10 @@ bool TCommX::SendStr(std::string_view text)
 {
     const std::int32_t delay = DelayTrans();
     if (delay < 1) return WriteStr(text);
-    for (const char c : text) {
-        if (!Write(&c, 1)) return false;
-        Sleep(std::uint32_t(delay));
-    }
-    return true;
+    if (text.empty()) return true;
+    // One queued block per BufLenTrans bytes, paced by the transmit thread: the caller (mostly
+    // the main thread) never sleeps, and closing the port or a purge ends the pauses at once.
+    return Queue(text.data(), std::int32_t(text.size()), delay);
 }
 
 bool TCommX::SendLine(std::string_view text)

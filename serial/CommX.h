@@ -43,8 +43,10 @@ public:
     void Start();  // throws std::system_error when the thread cannot be created
     void SetCharTime(int ms) { charTime_.store(ms); }
     int CharTime() const { return charTime_.load(); }
-    // The block belongs to the thread from here on.
-    void Post(std::unique_ptr<char[]> block, std::int32_t size);
+    // The block belongs to the thread from here on. With a `charDelay` (ms) above 0 its bytes are
+    // written one at a time, each followed by a pause of that length, which an abort or the end
+    // of the thread cuts short.
+    void Post(std::unique_ptr<char[]> block, std::int32_t size, std::int32_t charDelay = 0);
     void SetAbort(bool abort);
     bool Aborting() const { return abort_.load(); }
     const std::atomic<bool>& AbortFlag() const { return abort_; }
@@ -53,10 +55,13 @@ public:
 private:
     struct Block {
         std::unique_ptr<char[]> data;
-        std::int32_t size;
+        std::int32_t size = 0;
+        std::int32_t charDelay = 0;
     };
     void Run();
-    void Send(const Block& block);
+    void Send(const char* data, std::int32_t size);
+    void SendPaced(const Block& block);
+    void Pause(int ms);
     void WaitUntilSent();
     void Finish(const Block& block);  // counters
     void Wake();
@@ -122,6 +127,8 @@ public:
 
     static constexpr std::uint32_t InvalidHandle = 0xFFFFFFFFu;
     static constexpr std::int32_t MaxQueuedBlocks = 32;
+    // The longest pause after each character of SendStr, ms.
+    static constexpr std::int32_t MaxDelayTrans = 10000;
     // Read asks the port again after a failure at most this many times.
     static constexpr int ReadRetries = 3;
 
@@ -154,7 +161,8 @@ public:
     std::int32_t TimeOutReceive() const { return timeOutReceive_.load(); }
     void SetTimeOutReceive(std::int32_t value);
     std::int32_t DelayTrans() const { return delayTrans_.load(); }
-    void SetDelayTrans(std::int32_t value) { delayTrans_.store(value); }
+    // Values outside 0..MaxDelayTrans are refused with ECommError.
+    void SetDelayTrans(std::int32_t value);
     TCrTyp CrTypTrans() const { return crTypTrans_.load(); }
     void SetCrTypTrans(TCrTyp value) { crTypTrans_.store(value); }
     char XonChar() const { return xonChar_.load(); }
@@ -203,6 +211,10 @@ public:
     // pseudo-terminal closed). Reported once: the engine has already stopped its threads and is
     // closed when the handler runs. Not an OnError: there is no line error to show.
     NotifyEvent OnDisconnect;
+
+protected:
+    // Write with a pause of `charDelay` ms after each byte, made by the transmit thread.
+    bool Queue(const void* bytes, std::int32_t count, std::int32_t charDelay);
 
 private:
     friend class TCommTransThread;
@@ -289,6 +301,7 @@ public:
 
     bool WriteStr(std::string_view text);
     // With DelayTrans > 0 each byte is written on its own, followed by a pause of DelayTrans ms.
+    // The transmit thread makes the pauses: the caller only queues the text.
     bool SendStr(std::string_view text);
     bool SendLine(std::string_view text);
     bool SendByte(std::uint8_t byte);

@@ -5,8 +5,9 @@
 
 namespace pek {
 
+// Zeroed: a reader may look ahead of the write position before anything has been received.
 TRingBuf::TRingBuf(std::int32_t size)
-    : size_(std::max<std::int32_t>(size, 0)), storage_(std::make_unique_for_overwrite<char[]>(std::size_t(size_)))
+    : size_(std::max<std::int32_t>(size, 0)), storage_(std::make_unique<char[]>(std::size_t(size_)))
 {
 }
 

@@ -68,7 +68,7 @@ const std::array<PortKey, 15> kPortKeys{{
     {"ComTimeOutTrans", [](const TCommXEx& p) { return int(p.TimeOutTrans()); },
      [](TCommXEx& p, int v) { p.SetTimeOutTrans(v); }, kAny, kAll},
     {"ComDelayTrans", [](const TCommXEx& p) { return int(p.DelayTrans()); },
-     [](TCommXEx& p, int v) { p.SetDelayTrans(v); }, kAny, kAll},
+     [](TCommXEx& p, int v) { p.SetDelayTrans(v); }, 0, TCustomCommX::MaxDelayTrans},
     {"ComCrTypTrans", [](const TCommXEx& p) { return int(p.CrTypTrans()); },
      [](TCommXEx& p, int v) { p.SetCrTypTrans(TCrTyp(v)); }, ctNone, ctCrLf},
     {"ComCharSize", [](const TCommXEx& p) { return int(p.CharSize()); }, [](TCommXEx& p, int v) { p.SetCharSize(v); }, kAny, kAll},

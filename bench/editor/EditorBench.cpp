@@ -1,7 +1,8 @@
 // Appends 50 MB of received-looking text to a pane in 255-byte chunks and measures the append rate,
 // the time to paint one screen at the start, middle and end, and the memory per stored byte.
 // Then whole-word search on a long line and painting with find marks in a pane of long lines.
-// Run offscreen: QT_QPA_PLATFORM=offscreen editor_bench [megabytes [append|search|marks]]
+// Then the text and the deletion of box selections over long wrapped lines.
+// Run offscreen: QT_QPA_PLATFORM=offscreen editor_bench [megabytes [append|search|marks|screens|box]]
 #include <QApplication>
 
 #include <malloc.h>
@@ -220,6 +221,40 @@ void PaintWithFindMarks(long long megabytes)
     }
 }
 
+// Text of a box selection (the script's SelText), then deleting it: one 256 KB line wrapped at 80 columns, the same
+// line unwrapped, and 256 KB of 100-byte lines, each with a box 20 columns wide over every row.
+void BoxSelectionText()
+{
+    std::printf("Box selection text, columns 10 to 30 of every row:\n");
+    std::string line;
+    std::mt19937 rng(5);
+    while (line.size() < 256 * 1024) line += rng() % 8 == 0 ? std::string("\x82\xa0") : std::string(1, char('a' + rng() % 26));
+    std::string lines;
+    for (size_t i = 0; i < line.size(); i += 100) lines += line.substr(i, 100) + "\r\n";
+    const struct {
+        const char* name;
+        const std::string& text;
+        bool wrap;
+    } cases[] = {{"one 256 KB line wrapped at 80", line, true}, {"one 256 KB line unwrapped", line, false},
+                 {"256 KB of 100-byte lines wrapped at 80", lines, true}};
+    for (const auto& c : cases) {
+        pek::TEditorModel model;
+        model.SetWordWrap(c.wrap);
+        model.SetWrapByte(80);
+        model.SetText(c.text);
+        model.SetSelectionMode(pek::TSelectionMode::smBox);
+        model.SetCaret(0, 10);
+        model.SetCaret(model.Lines().RowCount() - 1, 30, true);
+        const long long rows = model.Lines().RowCount();
+        const auto t0 = Clock::now();
+        const size_t size = model.SelText().size();
+        const auto t1 = Clock::now();
+        model.DeleteSelection();
+        std::printf("  %s (%lld rows): text %.2f ms (%zu bytes), deleting the box %.2f ms\n", c.name,
+                    rows, Seconds(t0, t1) * 1000, size, Seconds(t1, Clock::now()) * 1000);
+    }
+}
+
 }  // namespace
 
 // One full screen of device output painted again and again: finished cells copied into the pane
@@ -265,7 +300,7 @@ int main(int argc, char** argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 50;
-    // A second argument runs one part only: append, search, marks or screens.
+    // A second argument runs one part only: append, search, marks, screens or box.
     const std::string part = argc > 2 ? argv[2] : "";
     if (part.empty() || part == "append") {
         Run("Pane with the template settings (wrap at 80, a reserved word):", megabytes, false);
@@ -275,5 +310,6 @@ int main(int argc, char** argv)
     if (part.empty() || part == "search") SearchLongLine();
     if (part.empty() || part == "marks") PaintWithFindMarks(megabytes);
     if (part.empty() || part == "screens") PaintFullScreens();
+    if (part.empty() || part == "box") BoxSelectionText();
     return 0;
 }

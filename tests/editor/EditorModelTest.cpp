@@ -1,6 +1,9 @@
 #include "editor/EditorModel.h"
+#include "editor/EditorProps.h"
 
 #include <gtest/gtest.h>
+
+#include <climits>
 
 namespace pek {
 namespace {
@@ -103,6 +106,49 @@ TEST(EditorModel, SelectionOffsetsCountLineBreaksAsTwo)
     EXPECT_EQ(m.Text(), "abXYef");
     EXPECT_FALSE(m.Selected());
     EXPECT_EQ(m.SelStart(), 4);
+}
+
+// Scroll and selection values from a script may be anything: they are clamped, and nothing that
+// follows (scrolling to the caret or to a row) overflows.
+TEST(EditorModel, ExtremeScrollLayoutAndSelectionValuesAreClamped)
+{
+    TEditorModel m;
+    m.SetText("abc\r\ndef\tgh");
+    m.SetVisibleExtent(LLONG_MAX, INT_MAX);
+    m.SetTopRow(1);
+    m.SetTopCol(1);
+    m.SetCaret(1, 2);
+    m.ScrollCaret();
+    EXPECT_EQ(m.TopCol(), 1);
+    for (const long long row : {LLONG_MAX, LLONG_MIN, 1LL}) {
+        m.ScrollToRow(row);
+        EXPECT_GE(m.TopRow(), 0) << row;
+        EXPECT_LE(m.TopRow(), 1) << row;
+    }
+    const struct {
+        int value, topCol;
+    } cols[] = {{INT_MAX, TEditorModel::kMaxTopCol}, {INT_MIN, 0}, {7, 7}};
+    for (const auto& c : cols) {
+        m.SetTopCol(c.value);
+        EXPECT_EQ(m.TopCol(), c.topCol) << c.value;
+    }
+    m.SetVisibleExtent(3, 4);
+    m.SetTopCol(INT_MAX);
+    m.ScrollCaret();
+    EXPECT_EQ(m.TopCol(), 2);
+    m.SetTopRow(LLONG_MAX);
+    EXPECT_EQ(m.TopRow(), 1);
+    m.SetSelStart(2);
+    m.SetSelLength(LLONG_MAX);
+    EXPECT_EQ(m.SelLength(), m.Lines().TextLength() - 2);
+    m.SetSelLength(LLONG_MIN);
+    EXPECT_EQ(m.SelLength(), 0);
+    m.SetTabSpaceCount(INT_MAX);
+    EXPECT_EQ(m.TabSpaceCount(), kMaxTabSpaceCount);
+    m.SetWrapByte(INT_MAX);
+    EXPECT_EQ(m.WrapByte(), kMaxColumn);
+    m.SetCaret(1, INT_MAX);
+    EXPECT_EQ(m.Col(), kMaxTabSpaceCount + 2);  // "def", a tab to the first stop, "gh"
 }
 
 TEST(EditorModel, BoxSelectionTakesColumnsOfEveryRow)

@@ -181,5 +181,84 @@ TEST(EditorRandom, UndoingEverythingRestoresTheStartAndRedoingRestoresTheEnd)
     EXPECT_EQ(m.Text(), final);
 }
 
+// A box selection against the plain rule: of each row in the box, the characters whose last
+// column lies inside the box's columns. Random texts, wrap widths, tabs and double-byte
+// characters; columns past the row ends.
+TEST(EditorRandom, BoxSelectionTextMatchesTheColumnRule)
+{
+    std::mt19937 rng(2024);
+    for (int round = 0; round < 300; ++round) {
+        TEditorModel m;
+        const bool wrap = rng() % 4 != 0;
+        m.SetWordWrap(wrap);
+        m.SetWrapByte(2 + int(rng() % 20));
+        m.SetTabSpaceCount(1 + int(rng() % 8));
+        std::string text;
+        for (int l = int(rng() % 6); l >= 0; --l)
+            text += RandomText(rng, rng() % 5 == 0 ? 400 : 12) + (l > 0 ? "\r\n" : "");
+        m.SetText(text);
+        std::vector<std::string> lines;
+        for (auto v : SplitLines(text)) lines.emplace_back(v);
+        // The rows as (line, start, end), from the lines and the layout.
+        struct Row {
+            size_t line, start, end;
+        };
+        std::vector<Row> rows;
+        for (size_t l = 0; l < lines.size(); ++l) {
+            std::vector<uint32_t> starts;
+            WrapLine(lines[l], m.Lines().Layout(), &starts);
+            for (size_t k = 0; k < starts.size(); ++k) rows.push_back({l, starts[k], k + 1 < starts.size() ? starts[k + 1] : lines[l].size()});
+        }
+        ASSERT_EQ(m.Lines().LineCount(), static_cast<long long>(lines.size()));
+        ASSERT_EQ(static_cast<long long>(rows.size()), m.Lines().RowCount());
+        for (int box = 0; box < 10; ++box) {
+            const long long r1 = static_cast<long long>(rng() % rows.size()), r2 = static_cast<long long>(rng() % rows.size());
+            const int c1 = int(rng() % 30), c2 = int(rng() % 30);
+            m.SetSelectionMode(TSelectionMode::smBox);
+            m.SetCaret(r1, c1);
+            m.SetCaret(r2, c2, true);
+            if (!m.Selected()) continue;
+            const int firstCol = std::min(c1, c2), endCol = std::max(c1, c2);
+            std::string expect;
+            std::vector<std::string> kept = lines;  // the lines without the box
+            std::vector<std::vector<bool>> taken(lines.size());
+            for (size_t l = 0; l < lines.size(); ++l) taken[l].assign(lines[l].size(), false);
+            size_t insertAt = std::string::npos;
+            for (long long r = std::min(r1, r2); r <= std::max(r1, r2); ++r) {
+                if (r != std::min(r1, r2)) expect += "\r\n";
+                const Row& row = rows[size_t(r)];
+                const std::string_view s = lines[row.line];
+                int col = 0;
+                for (size_t i = row.start; i < row.end; i += size_t(CharBytes(s, i))) {
+                    col += CharColumns(s, i, col, m.Lines().Layout());
+                    if (r == std::min(r1, r2) && col > firstCol && insertAt == std::string::npos) insertAt = i;
+                    if (col > firstCol && col <= endCol) {
+                        expect += s.substr(i, size_t(CharBytes(s, i)));
+                        for (int b = 0; b < CharBytes(s, i); ++b) taken[row.line][i + size_t(b)] = true;
+                    }
+                }
+                if (r == std::min(r1, r2) && insertAt == std::string::npos) insertAt = row.end;
+            }
+            ASSERT_EQ(m.SelText(), expect) << "round " << round << " box " << box << " rows " << r1 << "-" << r2 << " cols " << c1
+                                           << "-" << c2 << " wrap " << wrap;
+            if (box < 9) continue;
+            // The last box of a round is replaced: its characters go, the text goes in at its top left.
+            const size_t topLine = rows[size_t(std::min(r1, r2))].line;
+            for (size_t l = 0; l < lines.size(); ++l) {
+                kept[l].clear();
+                for (size_t i = 0; i < lines[l].size(); ++i) {
+                    if (l == topLine && i == insertAt) kept[l] += "XY";
+                    if (!taken[l][i]) kept[l] += lines[l][i];
+                }
+                if (l == topLine && insertAt == lines[l].size()) kept[l] += "XY";
+            }
+            std::string after;
+            for (size_t l = 0; l < kept.size(); ++l) after += (l ? "\r\n" : "") + kept[l];
+            m.InsertText("XY");
+            ASSERT_EQ(m.Text(), after) << "round " << round << " rows " << r1 << "-" << r2 << " cols " << c1 << "-" << c2;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace pek

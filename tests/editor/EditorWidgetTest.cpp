@@ -11,6 +11,8 @@
 #include <QScreen>
 #include <QWheelEvent>
 
+#include <algorithm>
+#include <climits>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -227,6 +229,23 @@ TEST_F(EditorWidget, ScrollBarMovesTheTopRow)
     EXPECT_EQ(editor.TopRow(), 40);
     editor.SetTopRow(10);
     EXPECT_TRUE(QTest::qWaitFor([&] { return editor.verticalScrollBar()->value() == 10; }, 1000));
+}
+
+TEST_F(EditorWidget, ExtremeScrollPositionsPaintWithoutOverflow)
+{
+    editor.SetText("abc\r\n\tdef\r\nxyz");
+    editor.SetCaret(1, 3);
+    for (const long long at : {static_cast<long long>(INT_MAX), static_cast<long long>(INT_MIN), LLONG_MAX, 1LL}) {
+        editor.SetTopCol(int(std::clamp<long long>(at, INT_MIN, INT_MAX)));
+        editor.SetTopRow(at);
+        editor.viewport()->repaint();
+        (void)editor.inputMethodQuery(Qt::ImCursorRectangle);
+        QApplication::processEvents();
+        EXPECT_GE(editor.TopCol(), 0) << at;
+        EXPECT_LE(editor.TopCol(), TEditorModel::kMaxTopCol) << at;
+        EXPECT_GE(editor.TopRow(), 0) << at;
+        EXPECT_LE(editor.TopRow(), 2) << at;
+    }
 }
 
 TEST_F(EditorWidget, TextAddedInSmallPiecesIsOnScreenAfterARefresh)

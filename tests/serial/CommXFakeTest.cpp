@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -436,15 +437,50 @@ TEST_F(CommXFake, SendLineAddsTheLineEnding)
     EXPECT_EQ(device->WaitWritten(5), "AT\r\n\x1B");
 }
 
-TEST_F(CommXFake, SendStrWithDelayWritesEachByteAsItsOwnBlock)
+TEST_F(CommXFake, SendStrWithDelayWritesEachByteOnItsOwnInOrderWithOtherWrites)
 {
     comm.Open();
     comm.SetDelayTrans(10);
-    const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(comm.SendStr("abc"));
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);  // a pause after every byte
-    EXPECT_EQ(device->WaitWritten(3), "abc");
-    EXPECT_EQ(WriteSizes(EventsOf(Kind::Write)), (std::vector<std::size_t>{1, 1, 1}));
+    ASSERT_TRUE(comm.WriteStr("XYZ"));
+    ASSERT_TRUE(comm.SendStr("de"));
+    EXPECT_EQ(device->WaitWritten(8), "abcXYZde");
+    const auto writes = EventsOf(Kind::Write);
+    ASSERT_EQ(WriteSizes(writes), (std::vector<std::size_t>{1, 1, 1, 3, 1, 1}));
+    for (const std::size_t paced : {0, 1, 2, 4})  // a pause after every byte of SendStr
+        EXPECT_GE(writes[paced + 1].time - writes[paced].time, 10ms) << paced;
+}
+
+// The pauses are the transmit thread's: the caller goes on at once, and a purge or closing the
+// port ends a pause without losing or repeating a byte of what follows.
+TEST_F(CommXFake, LongDelayDoesNotHoldTheCallerAndPurgeOrCloseCutsItShort)
+{
+    comm.Open();
+    comm.SetDelayTrans(10000);
+    ASSERT_TRUE(comm.SendStr("abcd"));
+    EXPECT_LT(device->Written().size(), 4u);
+    EXPECT_EQ(device->WaitWritten(1), "a");
+    comm.PurgeTrans();
+    EXPECT_EQ(comm.PendingBytes(), 0);
+    ASSERT_TRUE(comm.WriteStr("Z"));
+    ASSERT_TRUE(comm.SendStr("xy"));
+    EXPECT_EQ(device->WaitWritten(3), "aZx");
+    comm.Close();
+    EXPECT_EQ(device->Written(), "aZx");
+    EXPECT_EQ(comm.PendingBytes(), 0);
+}
+
+TEST_F(CommXFake, DelayTransOutsideItsRangeIsRefused)
+{
+    comm.SetDelayTrans(7);
+    for (const std::int32_t value : {-1, 10001, INT32_MAX, INT32_MIN}) {
+        EXPECT_NE(MessageOf([&] { comm.SetDelayTrans(value); }).find("送信遅延"), std::string::npos) << value;
+        EXPECT_EQ(comm.DelayTrans(), 7) << value;
+    }
+    for (const std::int32_t value : {0, 10000}) {
+        comm.SetDelayTrans(value);
+        EXPECT_EQ(comm.DelayTrans(), value);
+    }
 }
 
 // The RTS events and writes after the test's first write, in order.

@@ -283,5 +283,28 @@ TEST(CommXPtyReadAhead, BytesTakenAheadAreReportedWithoutFurtherArrivals)
     comm.Close();
 }
 
+// Paced and plain sends in blocks smaller than the texts reach a real device whole and in order;
+// closing the port in the middle of a long pause sends nothing more.
+TEST_F(CommXPty, PacedSendsArriveInOrderAndCloseEndsALongPause)
+{
+    comm.Open();
+    comm.SetBufLenTrans(16);
+    comm.SetDelayTrans(1);
+    std::string expected;
+    for (int i = 0; i < 4; ++i) {
+        const std::string paced(std::size_t(20 + i), char('a' + i));
+        const std::string plain(std::size_t(40 + i), char('A' + i));
+        ASSERT_TRUE(comm.SendStr(paced));
+        ASSERT_TRUE(comm.WriteStr(plain));
+        expected += paced + plain;
+    }
+    EXPECT_EQ(pty.readExactly(expected.size()), expected);
+    comm.SetDelayTrans(10000);
+    ASSERT_TRUE(comm.SendLine("AT"));
+    EXPECT_EQ(pty.readExactly(1), "A");
+    comm.Close();
+    EXPECT_EQ(pty.readAvailable(), "");
+}
+
 }  // namespace
 }  // namespace pek

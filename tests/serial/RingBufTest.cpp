@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -32,6 +34,24 @@ TEST(RingBuf, NewBufferIsEmpty)
     EXPECT_EQ(delivered, 0);
     EXPECT_EQ(p, 0);
     EXPECT_EQ(buf.DataSize(0), 0);
+}
+
+// A reader ahead of the write position reads the rest of the storage: on a fresh buffer that
+// must be zeros, not what the heap held before (the size is reused so old bytes are likely there).
+TEST(RingBuf, FreshStorageReadsZerosAheadOfTheWriter)
+{
+    for (const std::int32_t size : {64, 4096, 65536}) {
+        { auto junk = std::make_unique<char[]>(std::size_t(size)); std::fill_n(junk.get(), size, 'J'); }
+        TRingBuf buf(size);
+        for (const std::int32_t from : {1, size / 2, size - 1}) {
+            std::int32_t p = from;
+            const std::string got = buf.Get(p, size);
+            EXPECT_EQ(got.size(), std::size_t(size - from));
+            EXPECT_EQ(std::count(got.begin(), got.end(), '\0'), std::ptrdiff_t(got.size())) << size << " from " << from;
+        }
+        std::int32_t p = size / 2;
+        EXPECT_FALSE(buf.Srch(p, "J")) << size;
+    }
 }
 
 TEST(RingBuf, PutAndGetInOrderWithIndependentReaders)

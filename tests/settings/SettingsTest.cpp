@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 
 namespace pek::test {
@@ -83,6 +84,7 @@ TEST_F(SettingsTest, OkAppliesToPortAndPanesAndPersists)
         f.CrTypCBox->setCurrentIndex(2);
         f.TimeRB[2]->setChecked(true);
         f.BufLenRecSed->setValue(65536);
+        f.DelayTransSed->setValue(INT_MAX);
         f.EchoChkBox->setChecked(false);
         f.ColorRows[0].on->setChecked(false);
         f.WrapByteSEdit->setValue(100);
@@ -98,6 +100,7 @@ TEST_F(SettingsTest, OkAppliesToPortAndPanesAndPersists)
     EXPECT_EQ(port->CrTypTrans(), ctCrLf);
     EXPECT_EQ(port->TimeTyp(), 2);
     EXPECT_EQ(port->BufLenReceive(), 65536) << "spin boxes take the engine's range";
+    EXPECT_EQ(port->DelayTrans(), 10000);
     EXPECT_FALSE(form->Echo());
     for (TEditorEx* pane : {&form->Template(), form->SheetPane(0)}) {
         EXPECT_EQ(pane->View().Colors.Reserve.Color, clNone);

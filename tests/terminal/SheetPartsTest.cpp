@@ -54,7 +54,7 @@ TEST(SheetSettings, ValuesThePortRefusesOrThatAreOutOfRangeKeepTheCurrentSetting
     TempDir dir;
     ProfileFile ini(dir.file("pek.ini").string());
     WriteFileBytes(ini.Path(), "[No0]\r\nComPortOpen=1\r\nComBufLenTrans=0\r\nComBitRate=5\r\nComCrTypTrans=7\r\n"
-                               "ComFlowCtrl=x\r\nComTimeTyp=1\r\nComCharSize=7\r\n");
+                               "ComFlowCtrl=x\r\nComTimeTyp=1\r\nComCharSize=7\r\nComDelayTrans=2147483647\r\n");
     TCommXEx port;
     port.SetBitRate(19200);
     const int flow = port.FlowCtrl();
@@ -65,6 +65,7 @@ TEST(SheetSettings, ValuesThePortRefusesOrThatAreOutOfRangeKeepTheCurrentSetting
     EXPECT_EQ(port.FlowCtrl(), flow);
     EXPECT_EQ(port.TimeTyp(), 1);
     EXPECT_EQ(port.CharSize(), 7);
+    EXPECT_EQ(port.DelayTrans(), 0);
     TCommXEx untouched;
     WriteFileBytes(ini.Path(), "[No0]\r\nComPortOpen=0\r\nComBitRate=300\r\n");
     EXPECT_TRUE(LoadPortSettings(ini, "No0", untouched));
