@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+class QComboBox;
+
 namespace pek {
 
 // The command box's history: most recent first, no empty entries, no duplicates, at most 20.
@@ -16,5 +18,10 @@ public:
 private:
     std::vector<std::string> items_;
 };
+
+// The editable command box sends exactly what it shows: no inline completion from its items (the
+// history, most recent first). Up recalls the most recent command and goes further back, Down comes
+// forward and, past the most recent, brings back what was being typed.
+void AttachHistoryKeys(QComboBox& box);
 
 }  // namespace pek

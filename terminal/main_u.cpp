@@ -99,6 +99,7 @@ void TPekForm::FormCreate()
     LogBtn = command.log;
     InpCmdCbx->installEventFilter(this);
     InpCmdCbx->lineEdit()->installEventFilter(this);
+    AttachHistoryKeys(*InpCmdCbx);
     layout->addWidget(CmdPnl);
     setCentralWidget(central);
     const LogOptionWidgets log = BuildLogOptionPanel(*this);

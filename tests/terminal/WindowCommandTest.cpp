@@ -57,6 +57,47 @@ TEST_F(WindowTest, EnterAndEscapeInTheCommandBox)
     EXPECT_EQ(pty.readAvailable(std::chrono::milliseconds(50)), "");
 }
 
+TEST_F(WindowTest, TheCommandBoxSendsWhatWasTypedAndUpGoesBackInTheHistory)
+{
+    PortSettings();
+    Start();
+    form->show();
+    QLineEdit* edit = form->InpCmdCbx->lineEdit();
+    edit->setFocus();
+    const auto enter = [&](const char* typed) {
+        QTest::keyClicks(edit, typed);
+        QTest::keyClick(edit, Qt::Key_Return);
+    };
+    enter("ATI");
+    enter("HELlo");
+    enter("erase all");
+    EXPECT_EQ(pty.readExactly(20), "ATI\rHELlo\rerase all\r");
+    // Prefixes of earlier commands go out as typed.
+    for (const char* typed : {"AT", "HEL", "erase"}) enter(typed);
+    EXPECT_EQ(pty.readExactly(13), "AT\rHEL\rerase\r");
+    // History now, most recent first: erase, HEL, AT, erase all, HELlo, ATI.
+    const auto key = [&](Qt::Key k) {
+        QTest::keyClick(edit, k);
+        return form->InpCmdCbx->currentText().toStdString();
+    };
+    QTest::keyClicks(edit, "draft");
+    EXPECT_EQ(key(Qt::Key_Up), "erase");
+    EXPECT_EQ(key(Qt::Key_Up), "HEL");
+    EXPECT_EQ(key(Qt::Key_Up), "AT");
+    EXPECT_EQ(key(Qt::Key_Down), "HEL");
+    EXPECT_EQ(key(Qt::Key_Down), "erase");
+    EXPECT_EQ(key(Qt::Key_Down), "draft");
+    EXPECT_EQ(key(Qt::Key_Down), "draft");
+    for (int i = 0; i < 5; ++i) key(Qt::Key_Up);
+    EXPECT_EQ(key(Qt::Key_Up), "ATI");  // the oldest stays
+    EXPECT_EQ(key(Qt::Key_Down), "HELlo");
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(pty.readExactly(6), "HELlo\r");
+    // After sending, Up starts again from the most recent command.
+    EXPECT_EQ(key(Qt::Key_Up), "HELlo");
+    EXPECT_EQ(key(Qt::Key_Up), "erase");
+}
+
 TEST_F(WindowTest, TypingInAReadOnlyPaneGoesToTheCommandBox)
 {
     PortSettings();
