@@ -9,7 +9,10 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPointer>
+#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -49,6 +52,11 @@ int main(int argc, char** argv)
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Pek");
+    // The window speaks Japanese; Qt's own dialogs and buttons should too.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Japanese, QLocale::Japan), "qtbase", "_",
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
     // Qt takes the user's locale; numbers in scripts and files are always written with a point.
     pek::UseCNumericLocale();
     const std::string iniPath = SettingsPath(argc, argv);

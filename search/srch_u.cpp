@@ -39,8 +39,10 @@ Tsrch_form::Tsrch_form(ProfileFile& ini, QWidget* mainWindow) : QDialog(mainWind
 {
     setWindowTitle(Ui("検索"));
     auto* layout = new QGridLayout(this);
-    layout->addWidget(new QLabel(Ui("検索(&S)"), this), 0, 0);
+    auto* srch_lb = new QLabel(Ui("検索(&S)"), this);
+    layout->addWidget(srch_lb, 0, 0);
     srch_cbox = new QComboBox(this);
+    srch_lb->setBuddy(srch_cbox);
     srch_cbox->setEditable(true);
     srch_cbox->setInsertPolicy(QComboBox::NoInsert);
     srch_cbox->setMinimumWidth(280);
@@ -50,6 +52,7 @@ Tsrch_form::Tsrch_form(ProfileFile& ini, QWidget* mainWindow) : QDialog(mainWind
     replace_lb = new QLabel(Ui("置換(&R)"), this);
     replace_cbox = new QComboBox(this);
     replace_cbox->setEditable(true);
+    replace_lb->setBuddy(replace_cbox);
     layout->addWidget(replace_lb, 1, 0);
     layout->addWidget(replace_cbox, 1, 1, 1, 2);
 

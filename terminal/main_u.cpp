@@ -90,6 +90,23 @@ void TPekForm::FormCreate()
     PageControl1->tabBar()->addAction(actions_.Find("FileCloseComAct"));
     connect(PageControl1, &QTabWidget::currentChanged, this, [this] { PageControl1Change(); });
     layout->addWidget(PageControl1, 1);
+    // The usual keys for the next and previous tab, wherever the focus is in the window.
+    const auto sheetKeys = [this](const char* name, QList<QKeySequence> keys, int step) {
+        auto* action = new QAction(this);
+        action->setObjectName(name);
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, [this, step] {
+            const int count = PageControl1->count();
+            if (count > 1) PageControl1->setCurrentIndex((PageControl1->currentIndex() + step + count) % count);
+        });
+        addAction(action);
+    };
+    sheetKeys("NextSheetAct", {QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, +1);
+    sheetKeys("PrevSheetAct",
+              {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+               QKeySequence(Qt::CTRL | Qt::Key_PageUp)},
+              -1);
     const CommandPanelWidgets command = BuildCommandPanel(*this, actions_, int(CommandHistory::kMaxEntries));
     CmdPnl = command.panel;
     InpCmdCbx = command.box;
@@ -119,6 +136,13 @@ void TPekForm::FormCreate()
     const WindowSettings settings = ReadWindowSettings(ini);
     if (!IsShadow()) move(settings.left, settings.top);
     resize(settings.width, settings.height);
+    // A first start has no stored size: wide enough that no menu hides behind the overflow arrow.
+    if (!ini.ValueExists(EnvSection(), "Width")) {
+        int wanted = std::max(width(), menuBar()->sizeHint().width());
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            wanted = std::min(wanted, screen->availableGeometry().width());
+        resize(wanted, height());
+    }
     if (IsShadow())
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             move(screen->availableGeometry().center() - rect().center());

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
@@ -80,6 +81,16 @@ protected:
     SearchWindow window;
     std::unique_ptr<TSearchFeature> search = AttachSearch(window);
 };
+
+TEST_F(SearchTest, LabelsShowTheirMnemonicsAndFocusTheirBox)
+{
+    const QList<QLabel*> labels = search->Form().findChildren<QLabel*>();
+    ASSERT_GE(labels.size(), 2);
+    for (const QLabel* label : labels)
+        if (label->text().contains('&')) {
+            EXPECT_NE(label->buddy(), nullptr) << label->text().toStdString();
+        }
+}
 
 TEST_F(SearchTest, ActionsEnabledAndF3KeepsAMarginAroundTheHit)
 {

@@ -2,7 +2,11 @@
 
 #include "terminal/EditorAllCodec.h"
 
+#include <QApplication>
+#include <QMenuBar>
 #include <QTabWidget>
+#include <QTest>
+#include <QToolButton>
 
 using namespace pek;
 using namespace pek::test;
@@ -163,4 +167,46 @@ TEST_F(WindowTest, ClosingTheLastSheetClosesTheWindow)
     ASSERT_TRUE(form->isVisible());
     form->FileCloseActExecute();
     EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(WindowTest, TheFirstWindowShowsItsWholeMenuBar)
+{
+    Start();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    const auto* overflow = form->menuBar()->findChild<QToolButton*>();
+    ASSERT_NE(overflow, nullptr);
+    EXPECT_FALSE(overflow->isVisible());
+    EXPECT_GE(form->menuBar()->width(), form->menuBar()->sizeHint().width());
+}
+
+TEST_F(WindowTest, CtrlTabAndCtrlPageKeysSwitchSheets)
+{
+    WriteFileBytes(dir.file("a.log").string(), "a\r\n");
+    WriteFileBytes(dir.file("b.log").string(), "b\r\n");
+    PortSettings("[No1]\r\nComPortOpen=0\r\nEditFileName=" + dir.file("a.log").string() +
+                 "\r\n[No2]\r\nComPortOpen=0\r\nEditFileName=" + dir.file("b.log").string() + "\r\n");
+    Start();
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    ASSERT_EQ(form->SheetCount(), 3);
+    form->InpCmdCbx->lineEdit()->setFocus();
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int sheet;
+    } steps[] = {
+        {Qt::Key_Tab, Qt::ControlModifier, 1},
+        {Qt::Key_PageDown, Qt::ControlModifier, 2},
+        {Qt::Key_Tab, Qt::ControlModifier, 0},  // round to the first
+        {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 2},
+        {Qt::Key_PageUp, Qt::ControlModifier, 1},
+        {Qt::Key_PageUp, Qt::ControlModifier, 0},
+    };
+    for (const auto& step : steps) {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        QTest::keyClick(focus, step.key, step.modifiers);
+        EXPECT_EQ(form->ActiveSheet(), step.sheet) << step.key;
+    }
 }
