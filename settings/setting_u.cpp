@@ -140,6 +140,18 @@ void TSettingForm::BuildPortPage(QWidget* page)
     portRow->addWidget(PortPathLbl, 1);
     form->addRow(Ui("ポートNo"), portRow);
     form->addRow(QString(), PortListCbx);
+    PortDeviceCbx = new QComboBox(page);
+    PortDeviceCbx->setObjectName("PortDeviceCbx");
+    PortDeviceCbx->setEditable(true);
+    PortDeviceCbx->setInsertPolicy(QComboBox::NoInsert);
+    PortDeviceCbx->setCompleter(nullptr);
+    PortDeviceCbx->setToolTip(Ui("一覧から選ぶか、デバイスのパスを入力します。OKでこのポート番号のデバイスになります。\n"
+                                 "/dev/serial/by-id の名前は、アダプタを差し直して tty の番号が変わっても同じアダプタを指します。"));
+    form->addRow(Ui("デバイス"), PortDeviceCbx);
+    // The list shows where each stable name points; the box takes the name itself.
+    connect(PortDeviceCbx, &QComboBox::activated, this, [this](int index) {
+        PortDeviceCbx->setEditText(PortDeviceCbx->itemData(index).toString());
+    });
     connect(PortNoSed, &QSpinBox::valueChanged, this, [this] { ShowPortPath(); });
     connect(PortListCbx, &QComboBox::activated, this, [this](int index) {
         if (const int n = PortListCbx->itemData(index).toInt(); n != 0) PortNoSed->setValue(n);
@@ -357,6 +369,11 @@ void TSettingForm::ShowPort()
     PortListCbx->addItem(Ui("(一覧から選択)"), 0);
     for (const auto& [n, device] : ports)
         PortListCbx->addItem(QString("COM%1  %2%3").arg(n).arg(QString::fromStdString(device.first), device.second ? Ui("  ●") : QString()), n);
+    PortDeviceCbx->clear();
+    for (const SerialDevice& device : ListSerialDevices(deviceFolders_)) {
+        const QString path = QString::fromStdString(device.path);
+        PortDeviceCbx->addItem(device.target.empty() ? path : path + "  -> " + QString::fromStdString(device.target), path);
+    }
     ShowPortPath();
 }
 
@@ -365,6 +382,15 @@ void TSettingForm::ShowPortPath()
     const std::string path = PortsFromSettings(window_.Ini().Path())(PortNoSed->value());
     const bool present = QFileInfo::exists(QString::fromStdString(path));
     PortPathLbl->setText(QString::fromStdString(path) + (present ? Ui("  ●") : Ui("  (なし)")));
+    PortDeviceCbx->setEditText(QString::fromStdString(path));
+}
+
+std::string TSettingForm::ChosenDevice() const
+{
+    const QString text = PortDeviceCbx->currentText().trimmed();
+    // A list entry left as shown (with its "->" target) stands for its name.
+    const int index = PortDeviceCbx->findText(text);
+    return (index >= 0 ? PortDeviceCbx->itemData(index).toString() : text).toStdString();
 }
 
 void TSettingForm::ShowDisplayPages()
@@ -421,6 +447,13 @@ bool TSettingForm::ReadPortPage(PortValues& v)
         Message(Sjis("ビットレートが正しくありません。一覧から選ぶか数値を入力してください。"), MB_OK | MB_ICONERROR);
         PageControl->setCurrentIndex(0);
         BitRateCbx->setFocus();
+        return false;
+    }
+    const std::string device = ChosenDevice();
+    if (v.hasPort && (device.empty() || device[0] != '/' || device.find_first_of("\r\n") != std::string::npos)) {
+        Message(Sjis("デバイスのパスが正しくありません。一覧から選ぶか / で始まるパスを入力してください。"), MB_OK | MB_ICONERROR);
+        PageControl->setCurrentIndex(0);
+        PortDeviceCbx->setFocus();
         return false;
     }
     v.Set("ComPortNo", PortNoSed->value());
@@ -517,6 +550,12 @@ bool TSettingForm::OkBtnClick()
         if (!port.hasPort && live) {
             window_.RemoveSheetPort(sheet);
         } else if (port.hasPort) {
+            // Only a device other than the number's present one is written, so an untouched page
+            // leaves [Ports] as it was.
+            const int number = port.Get("ComPortNo");
+            const std::string device = ChosenDevice();
+            if (device != PortsFromSettings(window_.Ini().Path())(number))
+                window_.Ini().WriteString("Ports", "COM" + std::to_string(number), device);
             if (!live) live = window_.AddSheetPort(sheet);
             if (live) {
                 // A worker inside Trans holds its own reference, so the object outlives this close.

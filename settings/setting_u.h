@@ -2,6 +2,7 @@
 // The settings dialog: the active sheet's port, the display settings common to every pane, and the
 // active sheet's highlighting. It reads the live objects when shown and writes them back on OK.
 #include "settings/SettingValues.h"
+#include "terminal/PortList.h"
 
 #include <QDialog>
 
@@ -44,6 +45,9 @@ public:
     QSpinBox* PortNoSed = nullptr;
     QLabel* PortPathLbl = nullptr;
     QComboBox* PortListCbx = nullptr;
+    // The device of the port number: chosen from the devices present or typed. OK maps the number to it.
+    QComboBox* PortDeviceCbx = nullptr;
+    void SetDeviceFolders(DeviceFolders folders) { deviceFolders_ = std::move(folders); }
     QComboBox* BitRateCbx = nullptr;
     QSpinBox* CharSizeSed = nullptr;
     QComboBox* ParityBitCbx = nullptr;
@@ -117,6 +121,7 @@ private:
     void ShowDisplayPages();
     void ShowPortPath();
     bool ReadPortPage(PortValues& values);
+    std::string ChosenDevice() const;
     DisplayValues ReadDisplayPage() const;
     HighlightValues ReadHighlightPage() const;
     void ApplyHighlight(TEditorEx& pane, const HighlightValues& values);
@@ -128,6 +133,7 @@ private:
     TerminalHost& window_;
     std::unique_ptr<Snapshot> snapshot_;  // the active pane's highlighting when the dialog opened
     int shownSheet_ = -1;
+    DeviceFolders deviceFolders_;
 };
 
 }  // namespace pek

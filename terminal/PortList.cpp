@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -44,7 +46,59 @@ bool uartPresent(const DeviceFolders& folders, int index)
     return type >> value && value != 0;
 }
 
+// "ttyUSB10" after "ttyUSB2".
+bool NaturalLess(const std::string& a, const std::string& b)
+{
+    const auto split = [](const std::string& name) {
+        size_t digits = name.size();
+        while (digits > 0 && std::isdigit(static_cast<unsigned char>(name[digits - 1]))) --digits;
+        const std::string number = name.substr(digits);
+        return std::pair(name.substr(0, digits), number.empty() ? -1L : std::strtol(number.c_str(), nullptr, 10));
+    };
+    return split(a) < split(b);
+}
+
 }  // namespace
+
+DeviceFolders DeviceFolders::Under(const std::string& root)
+{
+    const fs::path base(root);
+    return {(base / "dev/serial/by-id").string(), (base / "sys/class/tty").string(), (base / "dev").string()};
+}
+
+std::vector<SerialDevice> ListSerialDevices(const DeviceFolders& folders)
+{
+    std::vector<SerialDevice> devices;
+    std::error_code error;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folders.byId, error)) names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        if (!isCharDevice(name)) continue;  // a link left behind by an unplugged adapter
+        const fs::path link(name);
+        const fs::path target = fs::read_symlink(link, error);
+        devices.push_back({name, error ? std::string() : (link.parent_path() / target).lexically_normal().string()});
+    }
+    names.clear();
+    for (const auto& entry : fs::directory_iterator(folders.dev, error)) {
+        const std::string file = entry.path().filename().string();
+        for (const char* prefix : {"ttyUSB", "ttyACM", "ttyS"})
+            if (file.size() > std::strlen(prefix) && file.compare(0, std::strlen(prefix), prefix) == 0 &&
+                std::all_of(file.begin() + long(std::strlen(prefix)), file.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+                names.push_back(file);
+    }
+    const auto rank = [](const std::string& file) { return file.rfind("ttyUSB", 0) == 0 ? 0 : file.rfind("ttyACM", 0) == 0 ? 1 : 2; };
+    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+        return rank(a) != rank(b) ? rank(a) < rank(b) : NaturalLess(a, b);
+    });
+    for (const std::string& file : names) {
+        const std::string path = (fs::path(folders.dev) / file).string();
+        if (!isCharDevice(path)) continue;
+        if (rank(file) == 2 && !uartPresent(folders, std::atoi(file.c_str() + 4))) continue;
+        devices.push_back({path, std::string()});
+    }
+    return devices;
+}
 
 std::vector<int> AssignUsbPortNumbers(ProfileFile& ini, const DeviceFolders& folders)
 {

@@ -24,6 +24,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 
 namespace pek::test {
 namespace {
@@ -267,6 +268,67 @@ TEST_F(SettingsTest, PortPageShowsTheDeviceOfTheNumber)
         EXPECT_TRUE(listed);
         f.CancelBtn->click();
     });
+}
+
+TEST_F(SettingsTest, AnyDeviceTypedOrChosenByItsStableNameIsMappedAndOpened)
+{
+    PtyPair typed, adapter, replugged;
+    namespace fs = std::filesystem;
+    const fs::path byId = dir.path() / "root" / "dev" / "serial" / "by-id";
+    fs::create_directories(byId);
+    const fs::path stable = byId / "usb-FTDI_A-if00-port0";
+    fs::create_symlink(adapter.slavePath(), stable);
+    Start(kPortSheet);
+    settings->SettingForm()->SetDeviceFolders(DeviceFolders::Under((dir.path() / "root").string()));
+    const std::string unchanged = Ini();
+    Show([&](TSettingForm& f) {
+        EXPECT_EQ(f.PortDeviceCbx->currentText().toStdString(), pty.slavePath());
+        f.OkBtn->click();
+    });
+    EXPECT_EQ(Ini().find("COM1=" + pty.slavePath()), unchanged.find("COM1=" + pty.slavePath()));
+    EXPECT_EQ(Ini().find("COM4="), std::string::npos);
+
+    // A typed path on another number.
+    Show([&](TSettingForm& f) {
+        f.PortNoSed->setValue(4);
+        f.PortDeviceCbx->setEditText(QString::fromStdString(typed.slavePath()));
+        f.OkBtn->click();
+    });
+    EXPECT_NE(Ini().find("COM4=" + typed.slavePath()), std::string::npos);
+    EXPECT_EQ(form->SheetPort(0)->PortNo(), 4);
+    form->ExecCommand(0, "T1", false);
+    EXPECT_EQ(typed.readExactly(3), "T1\r");
+
+    // A stable name from the list, shown with the tty it points at.
+    Show([&](TSettingForm& f) {
+        const int index = f.PortDeviceCbx->findData(QString::fromStdString(stable.string()));
+        ASSERT_GE(index, 0);
+        EXPECT_TRUE(f.PortDeviceCbx->itemText(index).contains(QString::fromStdString(adapter.slavePath())));
+        f.PortDeviceCbx->setCurrentIndex(index);
+        emit f.PortDeviceCbx->activated(index);
+        EXPECT_EQ(f.PortDeviceCbx->currentText().toStdString(), stable.string());
+        f.OkBtn->click();
+    });
+    EXPECT_NE(Ini().find("COM4=" + stable.string()), std::string::npos);
+    form->ExecCommand(0, "T2", false);
+    EXPECT_EQ(adapter.readExactly(3), "T2\r");
+    // The adapter comes back under another tty: the name still reaches it.
+    fs::remove(stable);
+    fs::create_symlink(replugged.slavePath(), stable);
+    form->SheetPort(0)->Close();
+    form->SheetPort(0)->Open();
+    form->ExecCommand(0, "T3", false);
+    EXPECT_EQ(replugged.readExactly(3), "T3\r");
+
+    // Not a path: refused, nothing changes.
+    Show([&](TSettingForm& f) {
+        f.PortDeviceCbx->setEditText("ttyUSB0");
+        f.OkBtn->click();
+        EXPECT_EQ(f.result(), 0);
+        f.CancelBtn->click();
+    });
+    EXPECT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_NE(Ini().find("COM4=" + stable.string()), std::string::npos);
 }
 
 }  // namespace

@@ -61,3 +61,30 @@ TEST_F(PortListTest, BuiltInPortsCountOnlyWithAUartBehindThem)
     EXPECT_EQ(present[1].number, 7);
     EXPECT_EQ(present[1].path, adapterB.slavePath());
 }
+
+TEST_F(PortListTest, SerialDevicesFromAFakeDevTree)
+{
+    const fs::path dev = root.path() / "tree" / "dev";
+    fs::create_directories(dev / "serial" / "by-id");
+    for (const char* node : {"ttyUSB10", "ttyUSB2", "ttyACM0", "ttyS0", "ttyS1"})
+        fs::create_symlink(adapterA.slavePath(), dev / node);
+    std::ofstream(dev / "ttyUSB3");  // not a device
+    fs::create_directories(dev / "ttyUSBx");
+    fs::create_symlink("../../ttyUSB2", dev / "serial" / "by-id" / "usb-FTDI_A-if00-port0");
+    fs::create_symlink("../../ttyUSB9", dev / "serial" / "by-id" / "usb-Gone-if00-port0");  // unplugged
+    const DeviceFolders tree = DeviceFolders::Under((root.path() / "tree").string());
+    for (int i : {0, 1}) {
+        fs::create_directories(fs::path(tree.sysTty) / ("ttyS" + std::to_string(i)));
+        std::ofstream(fs::path(tree.sysTty) / ("ttyS" + std::to_string(i)) / "type") << (i == 0 ? "4\n" : "0\n");
+    }
+    const auto devices = ListSerialDevices(tree);
+    std::vector<std::pair<std::string, std::string>> listed;
+    for (const auto& d : devices) listed.emplace_back(fs::path(d.path).lexically_relative(dev).string(), d.target);
+    EXPECT_EQ(listed, (std::vector<std::pair<std::string, std::string>>{
+                          {"serial/by-id/usb-FTDI_A-if00-port0", (dev / "ttyUSB2").string()},
+                          {"ttyUSB2", ""},
+                          {"ttyUSB10", ""},
+                          {"ttyACM0", ""},
+                          {"ttyS0", ""}}));
+    EXPECT_TRUE(ListSerialDevices(DeviceFolders::Under((root.path() / "none").string())).empty());
+}
