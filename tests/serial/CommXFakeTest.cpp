@@ -207,7 +207,7 @@ TEST_F(CommXFake, OpeningTwiceFailsAndStaysOpen)
 TEST_F(CommXFake, OpeningAMissingPortFailsAndStaysClosed)
 {
     device->RefuseOpen(true);
-    EXPECT_EQ(MessageOf([&] { comm.Open(); }), "ポートをオープンできませんでした");
+    EXPECT_EQ(MessageOf([&] { comm.Open(); }), "ポートをオープンできませんでした\r\nポート: COM1");
     EXPECT_FALSE(comm.IsOpen());
     EXPECT_EQ(comm.Handle(), TCustomCommX::InvalidHandle);
 }
