@@ -4,6 +4,10 @@
 
 #include <QTabWidget>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 using namespace pek;
 using namespace pek::test;
 
@@ -163,4 +167,18 @@ TEST_F(WindowTest, ClosingTheLastSheetClosesTheWindow)
     ASSERT_TRUE(form->isVisible());
     form->FileCloseActExecute();
     EXPECT_FALSE(form->isVisible());
+}
+
+// At start, a port held by another program stays closed and the box names port, device and reason.
+TEST_F(WindowTest, APortHeldByAnotherProgramAtStartIsNamedWithTheReason)
+{
+    PortSettings();
+    const int other = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    Start();
+    ::close(other);
+    EXPECT_FALSE(form->SheetPort(0)->IsOpen());
+    EXPECT_TRUE(dialogs.Shown("ポートをオープンできませんでした\r\nポート: COM1\r\nデバイス: " + pty.slavePath() +
+                              "\r\n理由: 他のプログラムが使用しています"));
 }
