@@ -922,13 +922,14 @@ std::string TCommX::CrStr() const
     switch (CrTypTrans()) {
     case ctCr: return "\r";
     case ctCrLf: return "\r\n";
+    case ctLf: return "\n";
     default: return {};
     }
 }
 
 void TCommX::SetCrStr(std::string_view value)
 {
-    SetCrTypTrans(value == "\r" ? ctCr : value == "\r\n" ? ctCrLf : ctNone);
+    SetCrTypTrans(value == "\r" ? ctCr : value == "\r\n" ? ctCrLf : value == "\n" ? ctLf : ctNone);
 }
 
 bool TCommX::WriteStr(std::string_view text)

@@ -94,6 +94,9 @@ TEST_F(CommXFake, CrStrSelectsTheLineEnding)
     EXPECT_EQ(comm.CrTypTrans(), ctCrLf);
     EXPECT_EQ(comm.CrStr(), "\r\n");
     comm.SetCrStr("\n");
+    EXPECT_EQ(comm.CrTypTrans(), ctLf);
+    EXPECT_EQ(comm.CrStr(), "\n");
+    comm.SetCrStr("\n\r");
     EXPECT_EQ(comm.CrTypTrans(), ctNone);
     EXPECT_EQ(comm.CrStr(), "");
     comm.SetCrStr("\r");

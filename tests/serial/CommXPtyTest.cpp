@@ -117,7 +117,7 @@ TEST_F(CommXPty, MappingToAFileThatIsNoTerminalFailsToOpen)
 TEST_F(CommXPty, SendLineWithEachLineEnding)
 {
     comm.Open();
-    const std::pair<TCrTyp, std::string> endings[] = {{ctCr, "AT\r"}, {ctCrLf, "AT\r\n"}, {ctNone, "AT"}};
+    const std::pair<TCrTyp, std::string> endings[] = {{ctCr, "AT\r"}, {ctCrLf, "AT\r\n"}, {ctNone, "AT"}, {ctLf, "AT\n"}};
     for (const auto& [type, expected] : endings) {
         comm.SetCrTypTrans(type);
         ASSERT_TRUE(comm.SendLine("AT"));
