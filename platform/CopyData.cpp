@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 #include <QLocalServer>
-#include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QPointer>
 #include <QTimer>
 
@@ -203,6 +203,21 @@ std::optional<bool> SendCopyData(const std::string& socketPath, std::uint32_t dw
 
 class CopyDataConnection;
 
+// Hands each accepted connection over as its descriptor.
+class DescriptorServer : public QLocalServer {
+public:
+    DescriptorServer(std::function<void(int)> onConnection, QObject* parent)
+        : QLocalServer(parent), onConnection_(std::move(onConnection))
+    {
+    }
+
+protected:
+    void incomingConnection(quintptr descriptor) override { onConnection_(int(descriptor)); }
+
+private:
+    std::function<void(int)> onConnection_;
+};
+
 // The one queue of the process: a frame carried out while another's box is open would run inside
 // that box's event loop, one level deeper for each, until the stack overflows.
 class CopyDataQueue : public QObject {
@@ -252,17 +267,29 @@ private:
 };
 
 // One sender's connection: cuts its stream into frames and puts one at a time in the queue,
-// reading no further while that one waits, so a flood stays in the sender's socket.
+// reading no further while that one waits, so a flood stays in the sender's socket. It works on the
+// descriptor itself: a sender that closes its sending side after its frames still gets every
+// answer, which a local socket object cannot give (it closes the whole connection at the end of input).
 class CopyDataConnection : public QObject {
 public:
-    CopyDataConnection(QLocalSocket* socket, CopyDataServer* server)
-        : QObject(socket), socket_(socket), server_(server), queue_(CopyDataQueue::Instance())
+    CopyDataConnection(int fd, CopyDataServer* server)
+        : QObject(server),
+          fd_(fd),
+          server_(server),
+          queue_(CopyDataQueue::Instance()),
+          readable_(new QSocketNotifier(fd, QSocketNotifier::Read, this)),
+          writable_(new QSocketNotifier(fd, QSocketNotifier::Write, this))
     {
         ++queue_->connections;
-        connect(socket, &QLocalSocket::readyRead, this, &CopyDataConnection::Pump);
+        writable_->setEnabled(false);
+        connect(readable_, &QSocketNotifier::activated, this, &CopyDataConnection::Pump);
+        connect(writable_, &QSocketNotifier::activated, this, &CopyDataConnection::Flush);
     }
     ~CopyDataConnection() override
     {
+        delete readable_;
+        delete writable_;
+        ::close(fd_);
         if (!queue_) return;
         --queue_->connections;
         queue_->bytes -= reader_.Buffered();
@@ -270,7 +297,7 @@ public:
 
     void Pump()
     {
-        while (!waiting_ && !closed_ && queue_) {
+        while (!waiting_ && !closing_ && queue_) {
             CopyDataFrame frame;
             const size_t before = reader_.Buffered();
             const auto status = reader_.Next(frame);
@@ -282,25 +309,31 @@ public:
                 }
                 waiting_ = true;
                 queue_->Add({this, server_, std::move(frame)});
-                return;
+                break;
             }
             if (status == CopyDataFrameReader::Status::TooLarge) return refuse();
-            const qint64 available = socket_->bytesAvailable();
-            if (available <= 0) return;
-            if (queue_->bytes + size_t(available) > kMaxWaitingCopyDataBytes) return refuse();
-            const QByteArray bytes = socket_->read(available);
-            reader_.Feed(bytes.constData(), size_t(bytes.size()));
-            queue_->bytes += size_t(bytes.size());
+            if (inputEnded_) return Finish();  // no more frames come; a partial one is dropped
+            char buffer[16 * 1024];
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            if (n < 0) return Drop();
+            if (n == 0) {
+                inputEnded_ = true;
+                continue;
+            }
+            if (queue_->bytes + size_t(n) > kMaxWaitingCopyDataBytes) return refuse();
+            reader_.Feed(buffer, size_t(n));
+            queue_->bytes += size_t(n);
         }
+        readable_->setEnabled(!waiting_ && !closing_ && !inputEnded_);
     }
 
     void Answer(bool handled)
     {
-        if (socket_->state() != QLocalSocket::ConnectedState) return;
-        std::string answer;
-        appendLe32(answer, handled ? 1 : 0);
-        socket_->write(answer.data(), qint64(answer.size()));
-        socket_->flush();
+        if (dropped_) return;
+        appendLe32(output_, handled ? 1 : 0);
+        Flush();
     }
 
     void Answered(bool handled)
@@ -311,21 +344,59 @@ public:
     }
 
 private:
+    void Flush()
+    {
+        while (!output_.empty()) {
+            const ssize_t n = ::send(fd_, output_.data(), output_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                output_.erase(0, size_t(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                writable_->setEnabled(true);
+                return;
+            }
+            return Drop();  // the sender is gone
+        }
+        writable_->setEnabled(false);
+        if (closing_) deleteLater();
+    }
+
+    // Closes once the answers given so far are out.
+    void Finish()
+    {
+        closing_ = true;
+        readable_->setEnabled(false);
+        if (queue_) queue_->bytes -= reader_.Buffered();
+        reader_ = CopyDataFrameReader();
+        Flush();
+    }
+
+    void Drop()
+    {
+        dropped_ = true;
+        output_.clear();
+        Finish();
+    }
+
     void refuse()
     {
         Answer(false);
-        closed_ = true;
-        if (queue_) queue_->bytes -= reader_.Buffered();
-        reader_ = CopyDataFrameReader();
-        socket_->disconnectFromServer();
+        Finish();
     }
 
-    QLocalSocket* socket_;
+    int fd_;
     QPointer<CopyDataServer> server_;
     QPointer<CopyDataQueue> queue_;
+    QSocketNotifier* readable_;
+    QSocketNotifier* writable_;
     CopyDataFrameReader reader_;
-    bool waiting_ = false;  // a frame of ours is in the queue or being carried out
-    bool closed_ = false;
+    std::string output_;       // answers the socket has not taken yet
+    bool waiting_ = false;     // a frame of ours is in the queue or being carried out
+    bool inputEnded_ = false;  // the sender closed its sending side
+    bool closing_ = false;
+    bool dropped_ = false;
 };
 
 void CopyDataQueue::carryOutNext()
@@ -380,13 +451,12 @@ CopyDataServer::CopyDataServer(int windowNumber, Handler handler, QObject* paren
     ListCopyDataWindows(directory);
     socketPath_ = directory + "/" + std::to_string(::getpid()) + "." + std::to_string(windowNumber);
     QLocalServer::removeServer(QString::fromStdString(socketPath_));
-    server_ = new QLocalServer(this);
+    server_ = new DescriptorServer([this](int fd) { accept(fd); }, this);
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server_->listen(QString::fromStdString(socketPath_))) {
         socketPath_.clear();
         return;
     }
-    connect(server_, &QLocalServer::newConnection, this, &CopyDataServer::accept);
 }
 
 CopyDataServer::~CopyDataServer()
@@ -417,22 +487,18 @@ void CopyDataServer::SetCaption(const std::string& utf8Caption)
     std::rename(temp.c_str(), file.c_str());
 }
 
-void CopyDataServer::accept()
+void CopyDataServer::accept(int fd)
 {
-    // Small socket buffers: what a sender has not had carried out yet waits in its own socket.
-    constexpr qint64 kSocketBuffer = 16 * 1024;
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        if (CopyDataWaiting().connections >= kMaxCopyDataConnections) {
-            const std::string refused(4, '\0');
-            socket->write(refused.data(), qint64(refused.size()));
-            socket->disconnectFromServer();
-            continue;
-        }
-        socket->setReadBufferSize(kSocketBuffer);
-        auto* connection = new CopyDataConnection(socket, this);
-        connection->Pump();
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    if (CopyDataWaiting().connections >= kMaxCopyDataConnections) {
+        const std::string refused(4, '\0');
+        [[maybe_unused]] const ssize_t n = ::send(fd, refused.data(), refused.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::shutdown(fd, SHUT_WR);
+        // Not at once: a sender still writing its frame would get a broken pipe instead of the answer.
+        QTimer::singleShot(0, this, [fd] { ::close(fd); });
+        return;
     }
+    (new CopyDataConnection(fd, this))->Pump();
 }
 
 }  // namespace pek

@@ -20,7 +20,6 @@
 #include <vector>
 
 class QLocalServer;
-class QLocalSocket;
 
 namespace pek {
 
@@ -123,7 +122,7 @@ public:
 
 private:
     friend class CopyDataQueue;
-    void accept();
+    void accept(int fd);
 
     Handler handler_;
     std::string socketPath_;

@@ -70,6 +70,10 @@ public:
     virtual bool IsOpen() const = 0;
     // The OS handle of the open device (for display); -1 while closed.
     virtual int NativeHandle() const = 0;
+    // The device the last Open tried, and why it failed: an errno value, EBUSY when another
+    // program holds the device; 0 when the reason is not known.
+    virtual std::string OpenedPath() const { return {}; }
+    virtual int OpenError() const { return 0; }
 
     virtual bool SetupQueues(std::int32_t receiveSize, std::int32_t transmitSize) = 0;
     virtual bool GetState(ComDcb& dcb) = 0;

@@ -52,6 +52,23 @@ void DrainFd(int fd)
     throw ECommError(Sjis(utf8Message));
 }
 
+// The fixed text, then the port, the device and the reason on lines of their own: "cannot open"
+// alone leaves the user guessing between a wrong path, missing rights and another program.
+std::string OpenFailureMessage(std::int32_t portNo, const ComPort& port)
+{
+    const auto cp932 = [](const std::string& systemText) {
+        std::string converted;
+        return Utf8ToCp932Checked(systemText, converted) ? converted : systemText;
+    };
+    std::string message = Sjis("ポートをオープンできませんでした\r\nポート: COM") + std::to_string(portNo);
+    if (const std::string path = port.OpenedPath(); !path.empty()) message += Sjis("\r\nデバイス: ") + cp932(path);
+    if (const int error = port.OpenError(); error == EBUSY)
+        message += Sjis("\r\n理由: 他のプログラムが使用しています");
+    else if (error != 0)
+        message += Sjis("\r\n理由: ") + cp932(std::generic_category().message(error));
+    return message;
+}
+
 bool IsHalfDuplex(TCommFlowCtrls mode)
 {
     return mode == cfcHalfHigh || mode == cfcHalfLow;
@@ -645,7 +662,8 @@ void TCustomCommX::Open()
 {
     if (IsOpen()) Fail("ポートは、すでにオープンされています");
     std::unique_ptr<ComPort> port = factory_ ? factory_() : std::make_unique<PosixComPort>(resolver_);
-    if (!port || !port->Open(portNo_.load())) Fail("ポートをオープンできませんでした");
+    if (!port) Fail("ポートをオープンできませんでした");
+    if (!port->Open(portNo_.load())) throw ECommError(OpenFailureMessage(portNo_.load(), *port));
     {
         const std::lock_guard lock(portMutex_);
         port_ = std::move(port);
@@ -904,13 +922,14 @@ std::string TCommX::CrStr() const
     switch (CrTypTrans()) {
     case ctCr: return "\r";
     case ctCrLf: return "\r\n";
+    case ctLf: return "\n";
     default: return {};
     }
 }
 
 void TCommX::SetCrStr(std::string_view value)
 {
-    SetCrTypTrans(value == "\r" ? ctCr : value == "\r\n" ? ctCrLf : ctNone);
+    SetCrTypTrans(value == "\r" ? ctCr : value == "\r\n" ? ctCrLf : value == "\n" ? ctLf : ctNone);
 }
 
 bool TCommX::WriteStr(std::string_view text)

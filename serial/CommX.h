@@ -21,7 +21,8 @@ namespace pek {
 enum TCommParityBits : std::uint8_t { cpbNone, cpbOdd, cpbEven };
 enum TCommStopBits : std::uint8_t { csb1, csb1p5, csb2 };
 enum TCommFlowCtrls : std::uint8_t { cfcRtsCts, cfcDtrDsr, cfcXonXoff, cfcHalfHigh, cfcHalfLow, cfcNone };
-enum TCrTyp : std::uint8_t { ctNone, ctCr, ctCrLf };
+// Stored by number: ctLf came later and is 3, so that stored 0..2 keep their meaning.
+enum TCrTyp : std::uint8_t { ctNone, ctCr, ctCrLf, ctLf };
 
 // A failure of the serial engine; the message is one of the engine's fixed CP932 texts.
 class ECommError : public Exception {
@@ -294,7 +295,7 @@ private:
 // The engine with its string-sending operations.
 class TCommX : public TCustomCommX {
 public:
-    // "\r" for ctCr, "\r\n" for ctCrLf, empty for ctNone; assigning selects the type the same
+    // "\r" for ctCr, "\r\n" for ctCrLf, "\n" for ctLf, empty for ctNone; assigning selects the type the same
     // way, any other text selecting ctNone.
     std::string CrStr() const;
     void SetCrStr(std::string_view value);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -81,15 +82,23 @@ PosixComPort::~PosixComPort()
 bool PosixComPort::Open(int portNo)
 {
     if (fd_ >= 0) return false;
+    openError_ = 0;
     path_ = resolver_ ? resolver_(portNo) : DefaultPortPath(portNo);
     if (path_.empty()) return false;
     const int fd = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    if (!isatty(fd)) {
-        ::close(fd);
+    if (fd < 0) {
+        openError_ = errno;
         return false;
     }
-    // No sharing, as far as the tty layer allows it.
+    const auto refuse = [&](int error) {
+        openError_ = error;
+        ::close(fd);
+        return false;
+    };
+    if (!isatty(fd)) return refuse(ENOTTY);
+    // The lock serial programs take on a device they use: two programs on one port would each get
+    // part of its bytes. TIOCEXCL alone does not keep out root, nor a program that opened it first.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return refuse(errno == EWOULDBLOCK ? EBUSY : errno);
     ioctl(fd, TIOCEXCL);
     fd_ = fd;
     pendingErrors_ = 0;

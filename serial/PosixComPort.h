@@ -14,8 +14,8 @@ public:
     PosixComPort(const PosixComPort&) = delete;
     PosixComPort& operator=(const PosixComPort&) = delete;
 
-    // The device path of the last Open.
-    const std::string& DevicePath() const { return path_; }
+    std::string OpenedPath() const override { return path_; }
+    int OpenError() const override { return openError_; }
 
     bool Open(int portNo) override;
     void Close() override;
@@ -51,6 +51,7 @@ private:
     PortResolver resolver_;
     std::string path_;
     int fd_ = -1;
+    int openError_ = 0;
     ComDcb dcb_;
     ComTimeouts timeouts_;
 

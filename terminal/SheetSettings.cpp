@@ -70,7 +70,7 @@ const std::array<PortKey, 15> kPortKeys{{
     {"ComDelayTrans", [](const TCommXEx& p) { return int(p.DelayTrans()); },
      [](TCommXEx& p, int v) { p.SetDelayTrans(v); }, 0, TCustomCommX::MaxDelayTrans},
     {"ComCrTypTrans", [](const TCommXEx& p) { return int(p.CrTypTrans()); },
-     [](TCommXEx& p, int v) { p.SetCrTypTrans(TCrTyp(v)); }, ctNone, ctCrLf},
+     [](TCommXEx& p, int v) { p.SetCrTypTrans(TCrTyp(v)); }, ctNone, ctLf},
     {"ComCharSize", [](const TCommXEx& p) { return int(p.CharSize()); }, [](TCommXEx& p, int v) { p.SetCharSize(v); }, kAny, kAll},
     {"ComFlowCtrl", [](const TCommXEx& p) { return int(p.FlowCtrl()); },
      [](TCommXEx& p, int v) { p.SetFlowCtrl(TCommFlowCtrls(v)); }, cfcRtsCts, cfcNone},

@@ -291,8 +291,16 @@ bool TPekForm::HandleCopyData(std::uint32_t dwData, const std::string& payload)
             // As if typed and entered, but with the bytes as sent: the box shows them, the
             // command processor gets them unconverted.
             InpCmdCbx->setEditText(Cp932ToQString(text));
-            ExecCommand(ActiveSheet(), text, true);
-            return true;
+            {
+                // A command that goes to the port is refused when the port is closed, so that the
+                // sender learns nothing was sent (the user is told by the command line as well).
+                const int sheet = ActiveSheet();
+                const TCommXEx* port = SheetPort(sheet);
+                const bool macro = text.rfind("!", 0) == 0 || text.rfind("@!", 0) == 0;
+                const bool sendable = port && port->IsOpen();
+                ExecCommand(sheet, text, true);
+                return macro || sendable;
+            }
         case CopyDataAction::LoadFile:
             if (TEditorEx* pane = ActivePane()) LoadPaneFile(pane->Model(), text);
             return true;

@@ -166,6 +166,38 @@ TEST_F(CopyDataChannel, UnreachableWindowGivesNoAnswer)
     EXPECT_EQ(SendCopyData(directory + "/999999.0", 0, "x"), std::nullopt);
 }
 
+// A sender may write its frames and close its sending side at once (as `printf ... | nc -U -N`
+// does): every frame is still carried out and answered, in order, before the window closes the
+// connection. Senders in a row, so that a lost answer (once in hundreds) shows.
+TEST_F(CopyDataChannel, HalfClosedSendersGetEveryAnswer)
+{
+    int calls = 0;
+    CopyDataServer server(0, [&](std::uint32_t d, const std::string&) { return ++calls > 0 && d != 9; });
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, server.SocketPath().c_str());
+    const std::string frames = EncodeCopyDataFrame(0, std::string("a\0", 2)) + EncodeCopyDataFrame(9, "b");
+    constexpr int kSenders = 200;
+    int complete = 0;
+    for (int i = 0; i < kSenders; ++i) {
+        auto answers = std::async(std::launch::async, [&] {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            std::string got;
+            if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                ::send(fd, frames.data(), frames.size(), MSG_NOSIGNAL) == ssize_t(frames.size()) &&
+                ::shutdown(fd, SHUT_WR) == 0) {
+                char buffer[16];
+                for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) got.append(buffer, size_t(n));
+            }
+            ::close(fd);
+            return got;
+        });
+        if (serveUntil(answers) == le32(1) + le32(0)) ++complete;
+    }
+    EXPECT_EQ(complete, kSenders);
+    EXPECT_EQ(calls, 2 * kSenders);
+}
+
 #ifdef PEK_SEND_PATH
 // pek-send waits for the answer unless told a time-out, and says what a missing answer means.
 TEST_F(CopyDataChannel, PekSendWaitsForTheAnswerOrSaysTheFrameMayStillBeCarriedOut)

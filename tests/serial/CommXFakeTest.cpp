@@ -94,6 +94,9 @@ TEST_F(CommXFake, CrStrSelectsTheLineEnding)
     EXPECT_EQ(comm.CrTypTrans(), ctCrLf);
     EXPECT_EQ(comm.CrStr(), "\r\n");
     comm.SetCrStr("\n");
+    EXPECT_EQ(comm.CrTypTrans(), ctLf);
+    EXPECT_EQ(comm.CrStr(), "\n");
+    comm.SetCrStr("\n\r");
     EXPECT_EQ(comm.CrTypTrans(), ctNone);
     EXPECT_EQ(comm.CrStr(), "");
     comm.SetCrStr("\r");
@@ -207,7 +210,7 @@ TEST_F(CommXFake, OpeningTwiceFailsAndStaysOpen)
 TEST_F(CommXFake, OpeningAMissingPortFailsAndStaysClosed)
 {
     device->RefuseOpen(true);
-    EXPECT_EQ(MessageOf([&] { comm.Open(); }), "ポートをオープンできませんでした");
+    EXPECT_EQ(MessageOf([&] { comm.Open(); }), "ポートをオープンできませんでした\r\nポート: COM1");
     EXPECT_FALSE(comm.IsOpen());
     EXPECT_EQ(comm.Handle(), TCustomCommX::InvalidHandle);
 }

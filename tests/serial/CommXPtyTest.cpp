@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <cstring>
 #include <poll.h>
 #include <unistd.h>
 
@@ -99,7 +101,7 @@ TEST_F(CommXPty, UnmappedMissingPortFailsToOpen)
         comm.Open();
         FAIL() << "opened";
     } catch (const ECommError& e) {
-        EXPECT_EQ(Cp932ToUtf8(e.Message()), "ポートをオープンできませんでした");
+        EXPECT_EQ(Cp932ToUtf8(e.Message()).substr(0, 69), "ポートをオープンできませんでした\r\nポート: COM200\r\n");
     }
     EXPECT_FALSE(comm.IsOpen());
 }
@@ -115,7 +117,7 @@ TEST_F(CommXPty, MappingToAFileThatIsNoTerminalFailsToOpen)
 TEST_F(CommXPty, SendLineWithEachLineEnding)
 {
     comm.Open();
-    const std::pair<TCrTyp, std::string> endings[] = {{ctCr, "AT\r"}, {ctCrLf, "AT\r\n"}, {ctNone, "AT"}};
+    const std::pair<TCrTyp, std::string> endings[] = {{ctCr, "AT\r"}, {ctCrLf, "AT\r\n"}, {ctNone, "AT"}, {ctLf, "AT\n"}};
     for (const auto& [type, expected] : endings) {
         comm.SetCrTypTrans(type);
         ASSERT_TRUE(comm.SendLine("AT"));
@@ -304,6 +306,58 @@ TEST_F(CommXPty, PacedSendsArriveInOrderAndCloseEndsALongPause)
     EXPECT_EQ(pty.readExactly(1), "A");
     comm.Close();
     EXPECT_EQ(pty.readAvailable(), "");
+}
+
+}  // namespace
+}  // namespace pek
+
+namespace pek {
+namespace {
+
+// A device held by another program (a lock on its node) is not opened, and the message names the
+// port, the device and the reason; once the other program lets go, the port opens, and while we
+// hold it nobody else gets the lock.
+TEST_F(CommXPty, ADeviceHeldElsewhereIsNotOpenedAndTheMessageSaysWhy)
+{
+    const int other = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    try {
+        comm.Open();
+        FAIL() << "opened a device held elsewhere";
+    } catch (const ECommError& e) {
+        EXPECT_EQ(Cp932ToUtf8(e.Message()), "ポートをオープンできませんでした\r\nポート: COM7\r\nデバイス: " +
+                                                pty.slavePath() + "\r\n理由: 他のプログラムが使用しています");
+    }
+    EXPECT_FALSE(comm.IsOpen());
+    ::close(other);
+
+    comm.Open();
+    ASSERT_TRUE(comm.IsOpen());
+    TCommX second;
+    second.SetPortResolver([&](int) { return pty.slavePath(); });
+    EXPECT_THROW(second.Open(), ECommError);
+    const int third = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(third, 0);
+    EXPECT_NE(::flock(third, LOCK_EX | LOCK_NB), 0);
+    ::close(third);
+    comm.Close();
+    second.Open();  // released with the close
+    EXPECT_TRUE(second.IsOpen());
+}
+
+TEST_F(CommXPty, AMissingDeviceIsNamedWithTheSystemsReason)
+{
+    ProfileFile(iniPath()).WriteString("Ports", "COM9", dir.file("nothing-here").string());
+    comm.SetPortNo(9);
+    try {
+        comm.Open();
+        FAIL() << "opened";
+    } catch (const ECommError& e) {
+        EXPECT_EQ(Cp932ToUtf8(e.Message()), "ポートをオープンできませんでした\r\nポート: COM9\r\nデバイス: " +
+                                                dir.file("nothing-here").string() + "\r\n理由: " +
+                                                std::strerror(ENOENT));
+    }
 }
 
 }  // namespace

@@ -201,5 +201,17 @@ TEST(PortWatch, APortWhoseDeviceAppearsLaterOpensThen)
     EXPECT_EQ(opened, 1);
 }
 
+TEST(SheetSettings, LineEndingThreeIsLineFeedAndTheOldValuesKeepTheirMeaning)
+{
+    TempDir dir;
+    ProfileFile ini(dir.file("pek.ini").string());
+    for (const auto& [stored, type] : {std::pair{0, ctNone}, {1, ctCr}, {2, ctCrLf}, {3, ctLf}}) {
+        WriteFileBytes(ini.Path(), "[No0]\r\nComPortOpen=1\r\nComCrTypTrans=" + std::to_string(stored) + "\r\n");
+        TCommXEx port;
+        ASSERT_TRUE(LoadPortSettings(ini, "No0", port));
+        EXPECT_EQ(port.CrTypTrans(), type) << stored;
+    }
+}
+
 }  // namespace
 }  // namespace pek::test

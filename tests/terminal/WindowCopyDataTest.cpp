@@ -90,3 +90,22 @@ TEST_F(WindowTest, MalformedFramesAreRefusedWithoutHarm)
     EXPECT_NE(big.get(), std::optional<bool>(true));
     EXPECT_EQ(pty.readAvailable(std::chrono::milliseconds(50)), "");
 }
+
+// A command for a sheet whose port is not open sends nothing: pek-send fails and says why.
+TEST_F(WindowTest, PekSendToASheetWithoutAnOpenPortFailsAndSaysSo)
+{
+    PortSettings();
+    ProfileFile(iniPath()).WriteString("No1", "ComPortOpen", "0");
+    Start();
+    form->SetActiveSheet(1);
+    QProcess process;
+    process.start(PEK_SEND_PATH, {"ATZ"});
+    ASSERT_TRUE(process.waitForStarted(5000));
+    WaitUntil([&] { return process.state() == QProcess::NotRunning; }, 20000);
+    EXPECT_EQ(process.exitCode(), 1);
+    EXPECT_NE(process.readAllStandardError().toStdString().find("port is not open"), std::string::npos);
+    EXPECT_TRUE(dialogs.Shown("通信ポートが開いていません"));
+    form->SetActiveSheet(0);
+    EXPECT_EQ(PekSend({"AT"}), 0);
+    EXPECT_EQ(pty.readExactly(3), "AT\r");
+}

@@ -1,5 +1,9 @@
 #include "WindowFixture.h"
 
+#include <poll.h>
+
+#include <atomic>
+#include <cstdio>
 #include <regex>
 #include <thread>
 
@@ -69,4 +73,56 @@ TEST_F(WindowTest, AVanishedPortReopensWhenItsDeviceIsBack)
     EXPECT_TRUE(port->IsOpen());
     Type("AT");
     EXPECT_EQ(replugged.readExactly(3), "AT\r");
+}
+
+// A device that streams lines from the moment it is back: after the reconnect message every line
+// arrives whole and in order, cycle after cycle.
+TEST_F(WindowTest, NoLineIsLostAfterAReconnectUnderAStream)
+{
+    PortSettings();
+    Start();
+    const std::string reconnected = Sjis("通信ポートを再接続しました\r\n");
+    std::unique_ptr<PtyPair> device;
+    for (int cycle = 0; cycle < 5; ++cycle) {
+        (device ? *device : pty).closeMaster();
+        ASSERT_TRUE(WaitUntil([&] { return !form->SheetPort(0)->IsOpen(); }, 5000)) << cycle;
+        form->SheetPane(0)->Model().Clear();
+        device = std::make_unique<PtyPair>();
+        std::atomic<bool> stop{false};
+        std::atomic<int> sent{0};
+        std::thread streamer([&, master = device->masterFd()] {
+            for (int n = 0; !stop && n < 100000; ++n) {
+                char line[16];
+                const int size = std::snprintf(line, sizeof line, "L%05d\r\n", n);
+                pollfd p{master, POLLOUT, 0};
+                if (poll(&p, 1, 100) <= 0 || ::write(master, line, size_t(size)) != size) break;
+                sent = n + 1;
+                std::this_thread::sleep_for(std::chrono::microseconds(300));
+            }
+        });
+        ProfileFile(iniPath()).WriteString("Ports", "COM1", device->slavePath());
+        const bool shown = PaneShows(reconnected, 0, 10000);
+        const int shownAt = sent;
+        WaitUntil([&] { return sent > shownAt + 300; }, 10000);
+        stop = true;
+        streamer.join();
+        ASSERT_TRUE(shown) << cycle;
+        char lastLine[16];
+        std::snprintf(lastLine, sizeof lastLine, "L%05d\r\n", sent - 1);
+        ASSERT_TRUE(PaneShows(lastLine)) << cycle;
+        const std::string text = PaneText();
+        const std::string after = text.substr(text.find(reconnected) + reconnected.size());
+        // The first line after the message may have begun before it; from the next one on, all are whole.
+        int expected = -1;
+        std::size_t pos = after.find("\r\n") + 2;
+        for (; pos + 8 <= after.size(); pos += 8) {
+            ASSERT_EQ(after.substr(pos, 1) + after.substr(pos + 6, 2), "L\r\n") << cycle << after.substr(pos, 20);
+            const int n = std::atoi(after.substr(pos + 1, 5).c_str());
+            if (expected >= 0) {
+                ASSERT_EQ(n, expected) << cycle;
+            }
+            expected = n + 1;
+        }
+        EXPECT_EQ(expected, sent) << cycle;
+    }
 }

@@ -8,6 +8,10 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 using namespace pek;
 using namespace pek::test;
 
@@ -209,4 +213,18 @@ TEST_F(WindowTest, CtrlTabAndCtrlPageKeysSwitchSheets)
         QTest::keyClick(focus, step.key, step.modifiers);
         EXPECT_EQ(form->ActiveSheet(), step.sheet) << step.key;
     }
+}
+
+// At start, a port held by another program stays closed and the box names port, device and reason.
+TEST_F(WindowTest, APortHeldByAnotherProgramAtStartIsNamedWithTheReason)
+{
+    PortSettings();
+    const int other = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    Start();
+    ::close(other);
+    EXPECT_FALSE(form->SheetPort(0)->IsOpen());
+    EXPECT_TRUE(dialogs.Shown("ポートをオープンできませんでした\r\nポート: COM1\r\nデバイス: " + pty.slavePath() +
+                              "\r\n理由: 他のプログラムが使用しています"));
 }

@@ -23,8 +23,9 @@ int usage()
         "  --timeout S  give up waiting for the answer after S seconds (default: wait until\n"
         "             the window answers, however long a box it shows stays open)\n"
         "  The default window is the main window of the newest Pek process.\n"
-        "  Exit status: 0 handled, 1 refused, 2 not delivered (so not carried out) or bad\n"
-        "  arguments, 3 delivered but no answer: the window may still carry the string out.\n",
+        "  Exit status: 0 handled, 1 refused (a command: the sheet's port is not open),\n"
+        "  2 not delivered (so not carried out) or bad arguments, 3 delivered but no answer:\n"
+        "  the window may still carry the string out.\n",
         stderr);
     return 2;
 }
@@ -97,7 +98,10 @@ int main(int argc, char** argv)
     payload.push_back('\0');
     switch (pek::SendCopyDataFrame(socket, dwData, payload, timeout)) {
     case pek::CopyDataResult::Handled: return 0;
-    case pek::CopyDataResult::Refused: return 1;
+    case pek::CopyDataResult::Refused:
+        std::fputs("pek-send: the window refused the string; a command is refused when the sheet's port is not open\n",
+                   stderr);
+        return 1;
     case pek::CopyDataResult::NotDelivered:
         std::fprintf(stderr, "pek-send: the string did not reach %s; it was not carried out\n", socket.c_str());
         return 2;
