@@ -35,8 +35,11 @@ namespace pek {
 
 namespace {
 
-const char* const kBitRates[] = {"300",   "600",   "1200",  "2400",   "4800",   "9600",   "14400", "19200",
-                                 "38400", "56000", "57600", "115200", "128000", "256000", "921600"};
+// Today's USB adapters run far beyond 115200; the engine sets any of these on Linux.
+const char* const kBitRates[] = {"300",    "600",    "1200",   "2400",    "4800",    "9600",    "14400",
+                                 "19200",  "38400",  "56000",  "57600",   "115200",  "128000",  "230400",
+                                 "256000", "460800", "500000", "576000",  "921600",  "1000000", "1500000",
+                                 "2000000", "3000000"};
 const char* const kPresetFilter = "すべてのファイル(*)|*|INIファイル(*.ini)|*.ini";
 
 QSpinBox* Spin(QWidget* parent, int low, int high, const char* hint = nullptr)
@@ -199,7 +202,7 @@ void TSettingForm::BuildPortPage(QWidget* page)
     form->addRow(queues);
     DelayTransSed = PortSpin(page, "ComDelayTrans", "文字毎の送信遅延を設定します。(OSにより調整されるため実際は少し異なります)");
     form->addRow(Ui("送信遅延(文字毎) [ms]"), DelayTransSed);
-    CrTypCBox = List(page, {"なし", "CR", "CR+LF"}, "デフォルトは 制御なしです。");
+    CrTypCBox = List(page, {"なし", "CR", "CR+LF", "LF"}, "デフォルトは 制御なしです。");
     form->addRow(Ui("送信 改行"), CrTypCBox);
     auto* times = new QHBoxLayout;
     const char* const timeNames[] = {"なし", "ms", "D_H:M:S.ms", "日時"};

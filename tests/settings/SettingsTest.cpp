@@ -120,6 +120,17 @@ TEST_F(SettingsTest, OkAppliesToPortAndPanesAndPersists)
         EXPECT_FALSE(f.ColorRows[0].on->isChecked());
         EXPECT_EQ(f.ColorRows[0].color->Color(), clWhite);
         EXPECT_FALSE(f.EchoChkBox->isChecked());
+        // LF and the fast rates of USB adapters are offered and kept.
+        f.CrTypCBox->setCurrentIndex(3);
+        EXPECT_EQ(f.CrTypCBox->currentText(), "LF");
+        ASSERT_GE(f.BitRateCbx->findText("3000000"), 0);
+        f.BitRateCbx->setCurrentIndex(f.BitRateCbx->findText("921600"));
+        f.OkBtn->click();
+    });
+    EXPECT_EQ(port->CrTypTrans(), ctLf);
+    EXPECT_EQ(port->BitRate(), 921600);
+    Show([](TSettingForm& f) {
+        EXPECT_EQ(f.CrTypCBox->currentIndex(), 3);
         f.CancelBtn->click();
     });
 }
