@@ -24,8 +24,9 @@ const char contextKey = 0;  // its address keys the context in the registry
 // The userdata holds a pointer to the context. A script can reach the userdata through the
 // registry and call its __gc itself, any number of times and with any userdata: only a userdata
 // listed as a live context slot is freed, once, and every use checks the list.
-std::mutex liveMutex;
-std::unordered_set<const void*> liveSlots;
+// Never destroyed: a run left behind at the process's end may still free its context.
+std::mutex& liveMutex = *new std::mutex;
+std::unordered_set<const void*>& liveSlots = *new std::unordered_set<const void*>;
 
 TScriptContext* LiveContext(lua_State* L, int index)
 {
