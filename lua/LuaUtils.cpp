@@ -1,5 +1,6 @@
 #include "lua/LuaUtils.h"
 
+#include "lua/LuaSafeLoad.h"
 #include "platform/CodePage.h"
 
 #include <charconv>
@@ -421,6 +422,7 @@ void LuaInitState(lua_State* L)
 {
     lua_gc(L, LUA_GCSTOP, 0);
     luaL_openlibs(L);
+    LuaMakeLibrariesSafe(L);
     lua_gc(L, LUA_GCRESTART, 0);
     lua_settop(L, 0);
     LuaRegisterFunction(L, "print", LuaPrint);

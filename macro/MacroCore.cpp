@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <exception>
 
 namespace pek {
@@ -147,26 +148,36 @@ bool TMacroCore::ForcedStop(std::uint64_t id)
     std::shared_ptr<TMacroThread> thread;
     {
         std::lock_guard lock(listMutex_);
-        for (auto it = list_.begin(); it != list_.end(); ++it) {
-            if (it->Id == id) {
-                thread = it->Thread;
-                list_.erase(it);
-                break;
-            }
-        }
+        for (const auto& e : list_)
+            if (e.Id == id) thread = e.Thread;
     }
     if (!thread) return false;
     thread->ForceStop();
-    NotifyListChanged();
     return true;
 }
 
 bool TMacroCore::StopAll(int waitMs)
 {
+    QElapsedTimer timer;
+    timer.start();
     for (const auto& e : RunningMacros()) Stop(e.Id);
-    if (WaitIdle(waitMs)) return true;
+    if (WaitIdle(waitMs * 2 / 5)) return true;
     for (const auto& e : RunningMacros()) ForcedStop(e.Id);
-    return WaitIdle(waitMs);
+    return WaitIdle(int(std::max<qint64>(0, waitMs - timer.elapsed())));
+}
+
+void TMacroCore::PortChanged(int sheet)
+{
+    if (sheet < 0 || sheet > 0xFFFF) return;
+    std::lock_guard lock(portMutex_);
+    if (std::size_t(sheet) >= portGenerations_.size()) portGenerations_.resize(std::size_t(sheet) + 1, 0);
+    ++portGenerations_[std::size_t(sheet)];
+}
+
+std::uint64_t TMacroCore::PortGeneration(int sheet) const
+{
+    std::lock_guard lock(portMutex_);
+    return sheet >= 0 && std::size_t(sheet) < portGenerations_.size() ? portGenerations_[std::size_t(sheet)] : 0;
 }
 
 bool TMacroCore::WaitIdle(int waitMs)
@@ -181,14 +192,17 @@ bool TMacroCore::WaitIdle(int waitMs)
     // that ends posts a wake-up, and the timer bounds the wait.
     QTimer deadline;
     deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
     deadline.callOnTimeout([] {});
-    deadline.start(waitMs);
     for (;;) {
         {
             std::lock_guard lock(workerMutex_);
             if (workers_ == 0) return true;
         }
-        if (timer.elapsed() >= waitMs) return false;
+        const qint64 left = waitMs - timer.elapsed();
+        if (left <= 0) return false;
+        // A timer may fire a little early: it is started again for what is left.
+        if (!deadline.isActive()) deadline.start(int(left));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }

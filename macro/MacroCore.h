@@ -47,11 +47,12 @@ public:
 
     // Polite stop: sets the run's stop request and returns at once.
     bool Stop(std::uint64_t id);
-    // Removes the entry at once and makes the run raise "STOP" at its next instruction. The
-    // debugger's entry is stopped politely: its run is on the main thread and ends at its next line.
+    // Makes the run raise "STOP" at once in every Lua thread it has, finalizers included; the
+    // entry leaves the list when the worker has ended. The debugger's entry is stopped politely:
+    // its run is on the main thread and ends at its next line.
     bool ForcedStop(std::uint64_t id);
-    // Stops every run and waits up to waitMs (serving queued calls) for the workers; those still
-    // running are then force-stopped and waited for up to the same time again. True when all ended.
+    // Stops every run and waits (serving queued calls) for the workers; those still running after
+    // two fifths of waitMs are force-stopped and waited for up to the rest. True when all ended.
     bool StopAll(int waitMs);
     // Waits up to waitMs for every worker to end, serving queued calls on the main thread.
     bool WaitIdle(int waitMs);
@@ -61,6 +62,9 @@ public:
     // Sheets may have been added, closed or renumbered: runs look their ports up again.
     void SheetsChanged() { sheetsGeneration_.fetch_add(1, std::memory_order_release); }
     std::uint64_t SheetsGeneration() const { return sheetsGeneration_.load(std::memory_order_acquire); }
+    // The sheet's port was closed, opened, set up anew or replaced: runs look it up again.
+    void PortChanged(int sheet);
+    std::uint64_t PortGeneration(int sheet) const;
 
     // Worker bookkeeping: a worker counts from its start to the end of its thread.
     void WorkerStarted();
@@ -92,6 +96,8 @@ private:
     std::uint64_t nextId_ = 1;
     std::atomic<bool> lockFlag_{false};
     std::atomic<std::uint64_t> sheetsGeneration_{0};
+    mutable std::mutex portMutex_;
+    std::vector<std::uint64_t> portGenerations_;  // by sheet
     mutable std::mutex workerMutex_;
     std::condition_variable workersDone_;
     int workers_ = 0;

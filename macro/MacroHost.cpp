@@ -37,7 +37,8 @@ TMacroHost::TMacroHost(TerminalHost& window)
 TMacroHost::~TMacroHost()
 {
     *self_ = nullptr;
-    core_->StopAll(CloseWaitMs);
+    // A run that could not be ended by the window's closing is left to the process's end.
+    if (!core_->Closed()) core_->StopAll(CloseWaitMs);
     core_->Close();
     core_->OnListChanged = nullptr;
 }
@@ -48,6 +49,8 @@ std::uint64_t TMacroHost::Run(int sheet, const std::string& fileName, const std:
     if (stopForm_->isVisible()) stopForm_->UpdateBtnClick();
     return id;
 }
+
+void TMacroHost::PortChanged(int sheet) { core_->PortChanged(sheet); }
 
 void TMacroHost::AddScriptLibrary(std::function<void(lua_State*)> library) { core_->AddScriptLibrary(std::move(library)); }
 

@@ -32,7 +32,8 @@ class TMacroHost {
 public:
     // Main thread, after QApplication exists.
     explicit TMacroHost(TerminalHost& window);
-    // Stops every run (bounded, serving queued calls, then forced) without touching the window.
+    // Stops every run (bounded, serving queued calls, then forced) without touching the window;
+    // after WindowClosing nothing is waited for again.
     ~TMacroHost();
     TMacroHost(const TMacroHost&) = delete;
     TMacroHost& operator=(const TMacroHost&) = delete;
@@ -65,8 +66,10 @@ public:
     // The same, with the debugger's stop request for the script functions' stop check.
     void OnDebuggerState(lua_State* L, std::function<bool()> stopRequested);
 
-    // How long the window's closing waits for runs to end, before and after forcing them.
-    static constexpr int CloseWaitMs = 2000;
+    // How long the window's closing waits for runs to end, politely and then forced.
+    static constexpr int CloseWaitMs = 2500;
+    // The sheet's port was closed, opened, set up anew or replaced: runs look it up again.
+    void PortChanged(int sheet);
 
     // Main thread: the window is closing; every run is stopped and the window no longer used.
     void WindowClosing();

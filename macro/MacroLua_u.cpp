@@ -10,7 +10,10 @@
 #include "terminal/TerminalHost.h"
 
 #include <algorithm>
-#include <new>
+#include <chrono>
+#include <mutex>
+#include <unordered_set>
+#include <utility>
 
 namespace pek {
 
@@ -18,9 +21,32 @@ namespace {
 
 const char contextKey = 0;  // its address keys the context in the registry
 
+// The userdata holds a pointer to the context. A script can reach the userdata through the
+// registry and call its __gc itself, any number of times and with any userdata: only a userdata
+// listed as a live context slot is freed, once, and every use checks the list.
+// Never destroyed: a run left behind at the process's end may still free its context.
+std::mutex& liveMutex = *new std::mutex;
+std::unordered_set<const void*>& liveSlots = *new std::unordered_set<const void*>;
+
+TScriptContext* LiveContext(lua_State* L, int index)
+{
+    if (lua_type(L, index) != LUA_TUSERDATA) return nullptr;
+    auto** slot = static_cast<TScriptContext**>(lua_touserdata(L, index));
+    std::lock_guard lock(liveMutex);
+    return liveSlots.count(slot) != 0 ? *slot : nullptr;
+}
+
 int ContextGc(lua_State* L)
 {
-    static_cast<TScriptContext*>(lua_touserdata(L, 1))->~TScriptContext();
+    if (lua_type(L, 1) != LUA_TUSERDATA) return 0;
+    auto** slot = static_cast<TScriptContext**>(lua_touserdata(L, 1));
+    TScriptContext* context = nullptr;
+    {
+        std::lock_guard lock(liveMutex);
+        if (liveSlots.erase(slot) == 0) return 0;
+        context = std::exchange(*slot, nullptr);
+    }
+    delete context;
     return 0;
 }
 
@@ -41,8 +67,18 @@ void TScriptContext::Revalidate()
 TCommXEx& TScriptContext::Port(int sheet)
 {
     Revalidate();
-    for (const auto& [s, port] : ports_)
-        if (s == sheet) return *port;
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = ports_.begin(); it != ports_.end(); ++it) {
+        if (it->sheet != sheet) continue;
+        // A port closed, replaced or set up anew may not be the sheet's port any more. A closed
+        // one is looked up again at most every RecheckClosed, so a poll on it stays cheap.
+        const bool current = it->generation == Core->PortGeneration(sheet) &&
+                             (it->port->IsOpen() || now - it->checked < RecheckClosed);
+        if (current) return *it->port;
+        ports_.erase(it);
+        break;
+    }
+    const std::uint64_t generation = Core->PortGeneration(sheet);
     std::shared_ptr<TCommXEx> port;
     bool exists = false;
     Core->OnMain([&](TerminalHost& window) {
@@ -52,7 +88,7 @@ TCommXEx& TScriptContext::Port(int sheet)
     if (!exists) throw Exception(NoSheetText(sheet));
 
     if (port == nullptr) throw Exception(NoPortText(sheet));
-    ports_.emplace_back(sheet, port);
+    ports_.push_back({sheet, generation, now, port});
     return *port;
 }
 
@@ -108,12 +144,19 @@ void TScriptContext::Show(int sheet, std::string text)
 
 TScriptContext& SetScriptContext(lua_State* L, std::shared_ptr<TMacroCore> core, TMacroThread* run)
 {
-    void* memory = lua_newuserdata(L, sizeof(TScriptContext));
-    auto* context = new (memory) TScriptContext(std::move(core), run);
+    auto owned = std::make_unique<TScriptContext>(std::move(core), run);
+    auto** slot = static_cast<TScriptContext**>(lua_newuserdata(L, sizeof(TScriptContext*)));
+    *slot = nullptr;
     lua_createtable(L, 0, 1);
     lua_pushcfunction(L, ContextGc);
     lua_setfield(L, -2, "__gc");
     lua_setmetatable(L, -2);
+    TScriptContext* context = owned.release();
+    {
+        std::lock_guard lock(liveMutex);
+        *slot = context;
+        liveSlots.insert(slot);
+    }
     lua_rawsetp(L, LUA_REGISTRYINDEX, &contextKey);
     return *context;
 }
@@ -121,7 +164,8 @@ TScriptContext& SetScriptContext(lua_State* L, std::shared_ptr<TMacroCore> core,
 TScriptContext& ScriptContext(lua_State* L)
 {
     lua_rawgetp(L, LUA_REGISTRYINDEX, &contextKey);
-    auto* context = static_cast<TScriptContext*>(lua_touserdata(L, -1));
+    // The script may have freed it or put anything else under the key.
+    TScriptContext* context = LiveContext(L, -1);
     lua_pop(L, 1);
     if (context == nullptr) luaL_error(L, "no macro host");
     return *context;
@@ -177,10 +221,11 @@ std::uint64_t TMacroLua::Run(int sheet, const std::string& fileName, const std::
     if (core_->Empty()) core_->LockFlag() = false;
     // Without a debugger every run is a thread run; debug_ decides nothing yet.
     (void)debug_;
-    lua_State* L = luaL_newstate();
+    auto thread = std::make_shared<TMacroThread>(core_, fileName, arguments);
+    lua_State* L = thread->NewState();
     if (L == nullptr) return 0;
     LuaInitState(L);
-    auto thread = std::make_shared<TMacroThread>(core_, L, fileName, arguments);
+    InstallRunGuard(L);
     SetScriptContext(L, core_, thread.get());
     RegisterFunctions(L);
     SetGlobalInteger(L, "_PekNo", sheet);

@@ -3,6 +3,7 @@
 // sheet, the stop check, argument errors, and the way onto the main thread.
 #include <lua.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -29,7 +30,8 @@ public:
     std::function<bool()> StopRequested;
 
     // The port object of the sheet for ring-buffer reads on the calling thread. Looked up on the
-    // main thread once per sheet and run; raises Exception when the sheet is missing or has no port.
+    // main thread, again whenever the sheet's port may have changed (its port generation moved
+    // on, or the port is closed); raises Exception when the sheet is missing or has no port.
     TCommXEx& Port(int sheet);
 
     // Script output for the sheet's pane. The first output to a sheet is shown before this
@@ -50,8 +52,16 @@ private:
     // Forgets the lookups when the window's sheets have changed since they were made.
     void Revalidate();
 
+    struct KnownPort {
+        int sheet;
+        std::uint64_t generation;  // the sheet's port generation when looked up
+        std::chrono::steady_clock::time_point checked;
+        std::shared_ptr<TCommXEx> port;  // kept alive while the run uses it
+    };
+    static constexpr std::chrono::milliseconds RecheckClosed{50};
+
     std::uint64_t generation_ = 0;
-    std::vector<std::pair<int, std::shared_ptr<TCommXEx>>> ports_;  // kept alive while the run uses them
+    std::vector<KnownPort> ports_;
     std::vector<int> shownSheets_;
     std::shared_ptr<OutputQueue> output_ = std::make_shared<OutputQueue>();
 };

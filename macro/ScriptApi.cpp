@@ -72,9 +72,11 @@ int WriteArguments(lua_State* L, int first, int sheet)
         for (char& c : text)
             if (c == '\b') c = '\t';
         LuaGuard(L, [&] {
-            ScriptContext(L).Show(sheet, std::move(text));
+            ScriptContext(L).Show(sheet, text);
             return 0;
         });
+        // As print's: the debugger's console, when it listens.
+        LuaOutputWrite(text.data(), 1, text.size());
     }
     if (bad != 0) luaL_checklstring(L, bad, nullptr);
     lua_pushboolean(L, 1);
@@ -168,16 +170,18 @@ int ScriptWait(lua_State* L)
         std::this_thread::yield();
         return 0;
     }
+    // Beyond MaxSleepMs (math.huge, say) no clock can count: such a wait lasts until the stop.
+    const bool endless = ms > TMacroThread::MaxSleepMs;
     if (TMacroThread* run = ScriptContext(L).Run) {
         // A stop request ends the wait at once instead of after it.
-        if (!run->Sleep(ms - elapsed)) luaL_error(L, "STOP");
+        if (!run->Sleep(endless ? ms : ms - elapsed)) luaL_error(L, "STOP");
     } else if (TMacroCore::OnMainThread()) {
         // A debugged run: the window stays live and a stop ends the wait.
         using namespace std::chrono;
-        const auto due = steady_clock::now() + milliseconds(ms - elapsed);
+        const auto due = steady_clock::now() + milliseconds(endless ? 0 : ms - elapsed);
         for (;;) {
             CheckStop(L);
-            const auto left = duration_cast<milliseconds>(due - steady_clock::now());
+            const auto left = endless ? milliseconds(50) : duration_cast<milliseconds>(due - steady_clock::now());
             if (left.count() <= 0) break;
             ServeEventsUpTo(std::min(left, milliseconds(50)));
         }

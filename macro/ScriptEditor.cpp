@@ -62,6 +62,10 @@ int SheetOfToken(const TerminalHost& window, std::uint64_t token)
 }
 
 int ClampInt(lua_Integer v) { return int(std::clamp<lua_Integer>(v, INT_MIN, INT_MAX)); }
+// Columns a script sets: far beyond any row, yet small enough that the pane's pixel arithmetic
+// (column times character width) cannot overflow.
+constexpr lua_Integer MaxScriptCol = 1 << 20;
+int ClampCol(lua_Integer v) { return int(std::clamp<lua_Integer>(v, 0, MaxScriptCol)); }
 
 std::string TextArg(lua_State* L, int index)
 {
@@ -285,7 +289,7 @@ const PropertyEntry Properties[] = {
     {"SelText", "SelText", [](TEditorEx& e) { return Str(e.SelText()); }, [](TEditorEx& e, const Assigned& a) { e.SetSelText(a.s); }},
     {"SelStart", "SelStart", [](TEditorEx& e) { return Int(e.SelStart()); }, [](TEditorEx& e, const Assigned& a) { e.SetSelStart(a.i); }},
     {"SelLength", "SelLengthText", [](TEditorEx& e) { return Int(e.SelLength()); },
-     [](TEditorEx& e, const Assigned& a) { e.SetSelLength(a.i); }},
+     [](TEditorEx& e, const Assigned& a) { e.SetSelLength(std::clamp<lua_Integer>(a.i, 0, e.Model().Lines().TextLength())); }},
     {"Selected", "Selected", [](TEditorEx& e) { return Bool(e.Selected()); }, nullptr},
     {"SelMode", "SelMode", [](TEditorEx& e) { return Bool(e.SelectionMode() == TSelectionMode::smBox); },
      [](TEditorEx& e, const Assigned& a) { e.SetSelectionMode(a.b ? TSelectionMode::smBox : TSelectionMode::smNormal); }},
@@ -297,9 +301,9 @@ const PropertyEntry Properties[] = {
     {"RowCount", "RowCount", [](TEditorEx& e) { return Int(std::max(1LL, e.RowCount())); }, nullptr},
     {"ColCount", "ColCount", [](TEditorEx& e) { return Int(e.ColCount()); }, nullptr},
     {"Row", "Row", [](TEditorEx& e) { return Int(e.Row()); }, [](TEditorEx& e, const Assigned& a) { e.SetRow(a.i); }},
-    {"Col", "Col", [](TEditorEx& e) { return Int(e.Col()); }, [](TEditorEx& e, const Assigned& a) { e.SetCol(ClampInt(a.i)); }},
+    {"Col", "Col", [](TEditorEx& e) { return Int(e.Col()); }, [](TEditorEx& e, const Assigned& a) { e.SetCol(ClampCol(a.i)); }},
     {"TopRow", "TopRow", [](TEditorEx& e) { return Int(e.TopRow()); }, [](TEditorEx& e, const Assigned& a) { e.SetTopRow(a.i); }},
-    {"TopCol", "TopCol", [](TEditorEx& e) { return Int(e.TopCol()); }, [](TEditorEx& e, const Assigned& a) { e.SetTopCol(ClampInt(a.i)); }},
+    {"TopCol", "TopCol", [](TEditorEx& e) { return Int(e.TopCol()); }, [](TEditorEx& e, const Assigned& a) { e.SetTopCol(ClampCol(a.i)); }},
     {"WordWrap", "WordWrap", [](TEditorEx& e) { return Bool(e.WordWrap()); }, nullptr},
     {"WrapByte", "WrapByte", [](TEditorEx& e) { return Int(e.WrapByte()); }, nullptr},
     {"ReadOnly", "ReadOnly", [](TEditorEx& e) { return Bool(e.ReadOnly()); }, [](TEditorEx& e, const Assigned& a) { e.SetReadOnly(a.b); }},

@@ -1,5 +1,6 @@
 #include "macro/macrothread_u.h"
 
+#include "lua/LuaSafeLoad.h"
 #include "lua/LuaUtils.h"
 #include "macro/MacroCore.h"
 #include "platform/CodePage.h"
@@ -16,8 +17,6 @@
 namespace pek {
 
 namespace {
-
-void StopHook(lua_State* L, lua_Debug*) { luaL_error(L, "STOP"); }
 
 // The lines of the file, whatever their ends (CR, LF or CR LF), joined again with CR LF after each.
 bool ReadScript(const std::string& fileName, std::string& text)
@@ -52,10 +51,15 @@ bool IsStop(const std::string& msg)
 
 }  // namespace
 
-TMacroThread::TMacroThread(std::shared_ptr<TMacroCore> core, lua_State* state, std::string fileName,
-                           std::vector<std::string> arguments)
-    : core_(std::move(core)), state_(state), fileName_(std::move(fileName)), arguments_(std::move(arguments))
+TMacroThread::TMacroThread(std::shared_ptr<TMacroCore> core, std::string fileName, std::vector<std::string> arguments)
+    : core_(std::move(core)), fileName_(std::move(fileName)), arguments_(std::move(arguments))
 {
+}
+
+lua_State* TMacroThread::NewState()
+{
+    if (state_ == nullptr) state_ = NewGuardedState(guard_);
+    return state_;
 }
 
 TMacroThread::~TMacroThread()
@@ -84,17 +88,20 @@ void TMacroThread::ForceStop()
     {
         std::lock_guard lock(sleepMutex_);
         terminated_ = true;
-        forced_ = true;
+        guard_.forced = true;
     }
     wake_.notify_all();
     std::lock_guard lock(stateMutex_);
-    // lua_sethook may be called from another thread: it only stores the hook and its mask.
-    if (state_ != nullptr) lua_sethook(state_, StopHook, LUA_MASKCOUNT, 1);
+    if (state_ != nullptr) HookForcedStop(state_);
 }
 
 bool TMacroThread::Sleep(std::int64_t ms)
 {
     std::unique_lock lock(sleepMutex_);
+    if (ms > MaxSleepMs) {
+        wake_.wait(lock, [this] { return terminated_.load(); });
+        return false;
+    }
     return !wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return terminated_.load(); });
 }
 
@@ -121,26 +128,29 @@ void TMacroThread::Execute()
         ShowError(fileName_ + Sjis(" が見つかりません。"), Sjis("ファイルエラー"));
     } else {
         try {
-            LuaLoadBuffer(L, script, fileName_);
+            LuaLoadText(L, script, fileName_);
             LuaCallFunction(L, "", arguments_);
         } catch (const ELuaException& e) {
-            if (!IsStop(e.Msg))
+            // After a forced stop the run ends silently, whatever error the stop became.
+            if (!IsStop(e.Msg) && !Forced())
                 ShowError("Line = " + std::to_string(e.Line) + "\r\r" + e.Msg, LuaChunkFileName(e.ChunkName));
         } catch (const std::exception& e) {
-            ShowError(e.what(), fileName_);
+            if (!Forced()) ShowError(e.what(), fileName_);
         }
     }
     try {
         core_->OnMain([](TerminalHost&) {});  // the run's queued output is shown before it leaves the list
     } catch (const std::exception&) {
     }
-    core_->Remove(entryId_);
     {
         std::lock_guard lock(stateMutex_);
         state_ = nullptr;
     }
-    lua_sethook(L, nullptr, 0, 0);  // finalizers run at close must not meet a forced stop's hook
+    // The finalizers run at close are the run's too: they run hooked (a forced stop ends them)
+    // and the run stays listed until they are done.
+    lua_sethook(L, nullptr, 0, 0);
     lua_close(L);
+    core_->Remove(entryId_);
     core_->WorkerEnded();
 }
 

@@ -1,0 +1,25 @@
+#pragma once
+// The standard libraries without their ways to crash the VM. Scripts load source text only: the
+// Lua VM trusts precompiled chunks, and a crafted one (a mutated string.dump result, say) crashes
+// it. And a script cannot give a userdata another metatable, which would make the C code of that
+// metatable read the userdata's memory as its own kind.
+#include <lua.hpp>
+
+#include <string>
+#include <string_view>
+
+namespace pek {
+
+// In a state whose standard libraries are open: load, loadstring, loadfile, dofile and the
+// Lua-file searcher of require accept text chunks only; debug.setmetatable refuses userdata.
+void LuaMakeLibrariesSafe(lua_State* L);
+
+// Loads a text chunk; raises ELuaException (the error value stays on the stack) for a binary one
+// or a compile error.
+void LuaLoadText(lua_State* L, std::string_view text, const std::string& chunkName);
+
+// The error text a refused binary chunk gets.
+inline constexpr const char* LuaBinaryRefusedText = "precompiled (binary) chunks cannot be loaded: only Lua source text";
+inline constexpr const char* LuaUserdataMetatableText = "the metatable of a userdata cannot be changed";
+
+}  // namespace pek
