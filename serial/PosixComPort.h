@@ -1,6 +1,7 @@
 #pragma once
 #include "serial/ComPort.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace pek {
@@ -19,6 +20,7 @@ public:
 
     bool Open(int portNo) override;
     void Close() override;
+    void ReleaseDevice() override;
     bool IsOpen() const override { return fd_ >= 0; }
     int NativeHandle() const override { return fd_; }
 
@@ -51,6 +53,7 @@ private:
     PortResolver resolver_;
     std::string path_;
     int fd_ = -1;
+    std::atomic<bool> released_{false};  // fd_ names /dev/null: the device is let go
     int openError_ = 0;
     ComDcb dcb_;
     ComTimeouts timeouts_;
