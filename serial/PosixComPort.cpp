@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -312,11 +313,22 @@ std::uint32_t PosixComPort::TakeLineErrors()
     return std::exchange(pendingErrors_, 0u);
 }
 
+bool PosixComPort::NodeGone() const
+{
+    struct stat node {};
+    if (::stat(path_.c_str(), &node) != 0) return errno == ENOENT || errno == ENOTDIR;
+    struct stat open {};
+    return ::fstat(fd_, &open) == 0 && S_ISCHR(open.st_mode) && (!S_ISCHR(node.st_mode) || node.st_rdev != open.st_rdev);
+}
+
 std::uint32_t PosixComPort::WaitEvent(int wakeFd)
 {
     if (released_.load()) return ComEvent::Vanished;
     pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) return 0;
+    // A device whose node is removed without a hang-up is gone all the same; looked at while quiet.
+    const int ready = poll(fds, 2, kNodeCheckMs);
+    if (ready < 0) return 0;
+    if (ready == 0) return NodeGone() ? ComEvent::Vanished : 0u;
     std::uint32_t events = 0;
     if (fds[1].revents & POLLIN) events |= ComEvent::Woken;
     if (fds[0].revents & POLLNVAL) return events | ComEvent::Vanished;

@@ -49,6 +49,9 @@ private:
     // Folds new counter deltas into the pending line errors; true when a break was counted.
     bool UpdateCounters();
     void SetModemLine(int bit, bool on);
+    // The path opened no longer leads to the open device (unplugged, or another device in its place).
+    bool NodeGone() const;
+    static constexpr int kNodeCheckMs = 500;
 
     PortResolver resolver_;
     std::string path_;
