@@ -326,9 +326,10 @@ std::uint32_t PosixComPort::WaitEvent(int wakeFd)
     if (released_.load()) return ComEvent::Vanished;
     pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
     // A device whose node is removed without a hang-up is gone all the same; looked at while quiet.
-    const int ready = poll(fds, 2, kNodeCheckMs);
+    int ready = 0;
+    while ((ready = poll(fds, 2, kNodeCheckMs)) == 0)
+        if (NodeGone()) return ComEvent::Vanished;
     if (ready < 0) return 0;
-    if (ready == 0) return NodeGone() ? ComEvent::Vanished : 0u;
     std::uint32_t events = 0;
     if (fds[1].revents & POLLIN) events |= ComEvent::Woken;
     if (fds[0].revents & POLLNVAL) return events | ComEvent::Vanished;
