@@ -67,6 +67,11 @@ public:
 
     virtual bool Open(int portNo) = 0;
     virtual void Close() = 0;
+    // Lets go of a device that has gone away, from any thread: the system's hold on it (its
+    // device number, the lock) ends now, not at Close. The handle stays valid but dead until
+    // Close, so a thread still using it never reaches a descriptor reused for another file; calls
+    // fail from here on and waits report the device vanished.
+    virtual void ReleaseDevice() {}
     virtual bool IsOpen() const = 0;
     // The OS handle of the open device (for display); -1 while closed.
     virtual int NativeHandle() const = 0;

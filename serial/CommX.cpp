@@ -306,6 +306,9 @@ void TCommReceiveThread::Run()
         if (terminated_.load()) break;
         if (events & ComEvent::Woken) DrainFd(wakeFd_);
         if (events & ComEvent::Vanished) {
+            // Let go of the device now rather than when the main thread gets to the report: a
+            // replugged adapter then comes back under its old name.
+            port_.ReleaseDevice();
             owner_.Report(TCustomCommX::ReportKind::Vanished, 0, nullptr);
             break;
         }

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -101,6 +102,7 @@ bool PosixComPort::Open(int portNo)
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return refuse(errno == EWOULDBLOCK ? EBUSY : errno);
     ioctl(fd, TIOCEXCL);
     fd_ = fd;
+    released_.store(false);
     pendingErrors_ = 0;
     serial_icounter_struct counters{};
     haveCounters_ = ioctl(fd_, TIOCGICOUNT, &counters) == 0;
@@ -117,12 +119,33 @@ bool PosixComPort::Open(int portNo)
 void PosixComPort::Close()
 {
     if (fd_ < 0) return;
+    if (released_.load()) {
+        ::close(fd_);
+        fd_ = -1;
+        return;
+    }
     // The exclusive flag outlives the descriptor on a pseudo-terminal; a later open would fail.
     ioctl(fd_, TIOCNXCL);
     // close() waits for output to drain, for up to 30 s on a real port held back by flow control.
     tcflush(fd_, TCOFLUSH);
     ::close(fd_);
     fd_ = -1;
+}
+
+void PosixComPort::ReleaseDevice()
+{
+    // A held descriptor keeps the device number of an unplugged adapter taken, so it comes back
+    // under another name. The descriptor number is not closed but pointed at /dev/null in one step:
+    // the transmit and main threads may be using it right now, and a freed number could be handed
+    // to a file opened meanwhile.
+    if (fd_ < 0 || released_.exchange(true)) return;
+    const int placeholder = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (placeholder < 0) {
+        released_.store(false);  // nothing to put in its place: Close lets go
+        return;
+    }
+    ::dup3(placeholder, fd_, O_CLOEXEC);
+    ::close(placeholder);
 }
 
 bool PosixComPort::SetupQueues(std::int32_t receiveSize, std::int32_t transmitSize)
@@ -250,14 +273,14 @@ void PosixComPort::SetDtr(bool on)
 std::int32_t PosixComPort::InQueCount()
 {
     int count = 0;
-    if (fd_ < 0 || ioctl(fd_, FIONREAD, &count) != 0) return -1;
+    if (fd_ < 0 || released_.load() || ioctl(fd_, FIONREAD, &count) != 0) return -1;
     return count;
 }
 
 std::int32_t PosixComPort::OutQueCount()
 {
     int count = 0;
-    if (fd_ < 0 || ioctl(fd_, TIOCOUTQ, &count) != 0) return -1;
+    if (fd_ < 0 || released_.load() || ioctl(fd_, TIOCOUTQ, &count) != 0) return -1;
     return count;
 }
 
@@ -290,10 +313,23 @@ std::uint32_t PosixComPort::TakeLineErrors()
     return std::exchange(pendingErrors_, 0u);
 }
 
+bool PosixComPort::NodeGone() const
+{
+    struct stat node {};
+    if (::stat(path_.c_str(), &node) != 0) return errno == ENOENT || errno == ENOTDIR;
+    struct stat open {};
+    return ::fstat(fd_, &open) == 0 && S_ISCHR(open.st_mode) && (!S_ISCHR(node.st_mode) || node.st_rdev != open.st_rdev);
+}
+
 std::uint32_t PosixComPort::WaitEvent(int wakeFd)
 {
+    if (released_.load()) return ComEvent::Vanished;
     pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0) return 0;
+    // A device whose node is removed without a hang-up is gone all the same; looked at while quiet.
+    int ready = 0;
+    while ((ready = poll(fds, 2, kNodeCheckMs)) == 0)
+        if (NodeGone()) return ComEvent::Vanished;
+    if (ready < 0) return 0;
     std::uint32_t events = 0;
     if (fds[1].revents & POLLIN) events |= ComEvent::Woken;
     if (fds[0].revents & POLLNVAL) return events | ComEvent::Vanished;
@@ -317,6 +353,7 @@ std::uint32_t PosixComPort::WaitEvent(int wakeFd)
 
 bool PosixComPort::WaitWritable(int wakeFd, int timeoutMs)
 {
+    if (released_.load()) return true;  // the write that follows fails
     pollfd fds[2] = {{fd_, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
     if (poll(fds, 2, timeoutMs) <= 0) return false;
     // A hang-up counts as writable: the write that follows fails and ends the block.
@@ -325,13 +362,14 @@ bool PosixComPort::WaitWritable(int wakeFd, int timeoutMs)
 
 bool PosixComPort::WaitReadable(int timeoutMs)
 {
+    if (released_.load()) return false;
     pollfd fd{fd_, POLLIN, 0};
     return poll(&fd, 1, timeoutMs) > 0 && (fd.revents & POLLIN);
 }
 
 long PosixComPort::Read(void* buffer, std::size_t count)
 {
-    if (fd_ < 0) return -1;
+    if (fd_ < 0 || released_.load()) return -1;
     for (;;) {
         const ssize_t n = ::read(fd_, buffer, count);
         if (n >= 0) return long(n);
@@ -343,7 +381,7 @@ long PosixComPort::Read(void* buffer, std::size_t count)
 
 long PosixComPort::Write(const void* bytes, std::size_t count)
 {
-    if (fd_ < 0) return -1;
+    if (fd_ < 0 || released_.load()) return -1;
     for (;;) {
         const ssize_t n = ::write(fd_, bytes, count);
         if (n >= 0) return long(n);

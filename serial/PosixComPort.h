@@ -1,6 +1,7 @@
 #pragma once
 #include "serial/ComPort.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace pek {
@@ -19,6 +20,7 @@ public:
 
     bool Open(int portNo) override;
     void Close() override;
+    void ReleaseDevice() override;
     bool IsOpen() const override { return fd_ >= 0; }
     int NativeHandle() const override { return fd_; }
 
@@ -47,10 +49,14 @@ private:
     // Folds new counter deltas into the pending line errors; true when a break was counted.
     bool UpdateCounters();
     void SetModemLine(int bit, bool on);
+    // The path opened no longer leads to the open device (unplugged, or another device in its place).
+    bool NodeGone() const;
+    static constexpr int kNodeCheckMs = 500;
 
     PortResolver resolver_;
     std::string path_;
     int fd_ = -1;
+    std::atomic<bool> released_{false};  // fd_ names /dev/null: the device is let go
     int openError_ = 0;
     ComDcb dcb_;
     ComTimeouts timeouts_;

@@ -11,10 +11,12 @@
 #include <atomic>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <cstring>
 #include <poll.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 namespace pek {
@@ -182,6 +184,62 @@ TEST_F(CommXPty, OtherEndVanishing)
     EXPECT_EQ(disconnects, 1);
     EXPECT_EQ(errors, 0);
     EXPECT_FALSE(comm.SendLine("AT"));
+}
+
+// This process's descriptors open on the character device `device` (by number: the node goes
+// away with the device).
+int DescriptorsOn(dev_t device)
+{
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        struct stat st {};
+        if (::stat(entry.path().c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device) ++count;
+    }
+    return count;
+}
+
+// A device that goes (hang-up, or its node removed) is let go by the thread that notices while
+// the main thread serves nothing; then the port reports closed, and opens again on the device that
+// came back.
+TEST_F(CommXPty, AVanishedDeviceIsLetGoAtOnceAndOpensAgainWhenBack)
+{
+    int disconnects = 0;
+    comm.OnDisconnect = [&](TCustomCommX&) { ++disconnects; };
+    const std::filesystem::path link = dir.file("adapter");
+    ProfileFile(iniPath()).WriteString("Ports", "COM7", link.string());
+    for (const bool hangUp : {true, false}) {
+        SCOPED_TRACE(hangUp ? "hang-up" : "node removed");
+        auto device = std::make_unique<test::PtyPair>();
+        std::filesystem::create_symlink(device->slavePath(), link);
+        comm.Open();
+        struct stat node {};
+        ASSERT_EQ(::stat(link.c_str(), &node), 0);
+        const int held = DescriptorsOn(node.st_rdev);  // the engine's and the pair's own
+        ASSERT_EQ(held, 2);
+        if (hangUp) device->closeMaster();
+        else std::filesystem::remove(link);
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (DescriptorsOn(node.st_rdev) == held && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
+        EXPECT_EQ(DescriptorsOn(node.st_rdev), held - 1);
+        EXPECT_EQ(disconnects, 0);
+
+        ASSERT_TRUE(ServeUntil([&] { return disconnects == 1; }));
+        EXPECT_FALSE(comm.IsOpen());
+        EXPECT_EQ(comm.Handle(), TCustomCommX::InvalidHandle);
+        std::filesystem::remove(link);
+        device = std::make_unique<test::PtyPair>();
+        std::filesystem::create_symlink(device->slavePath(), link);
+        comm.Open();
+        received.clear();
+        device->write("back\r\n");
+        ASSERT_TRUE(ServeUntil([&] { return received == "back\r\n"; }));
+        ASSERT_TRUE(comm.SendLine("AT"));
+        EXPECT_EQ(device->readExactly(3), "AT\r");
+        comm.Close();
+        std::filesystem::remove(link);
+        disconnects = 0;
+    }
 }
 
 TEST_F(CommXPty, HandlerThatReadsNothingIsNotFloodedWithReports)
