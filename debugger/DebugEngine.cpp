@@ -1,6 +1,7 @@
 #include "debugger/DebugEngine.h"
 
 #include "debugger/SourceFiles.h"
+#include "lua/LuaSafeLoad.h"
 #include "lua/LuaUtils.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
@@ -47,7 +48,10 @@ private:
 bool IsStopMessage(const std::string& msg)
 {
     const auto first = msg.find_first_not_of(' ');
-    return first != std::string::npos && msg.compare(first, std::string::npos, "STOP") == 0;
+    if (first == std::string::npos) return false;
+    const std::string_view text = std::string_view(msg).substr(first);
+    // A stop inside a finalizer reaches the run wrapped by the collector.
+    return text == "STOP" || text == "error in __gc metamethod (STOP)";
 }
 
 int ProtectedTrampoline(lua_State* L)
@@ -172,7 +176,7 @@ void TDebugEngine::StartRun(const TRunRequest& request)
         lastServe_ = start;
         const std::string text = view_.TargetText();
         if (!text.empty()) {
-            LuaLoadBuffer(L, text, FCurFile);
+            LuaLoadText(L, text, FCurFile);
             LuaCallFunction(L, request.FunctionName, request.Args);
             const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
             char line[64];

@@ -2,6 +2,7 @@
 
 #include "macro/MacroCore.h"
 #include "macro/MacroLua_u.h"
+#include "macro/RunGuard.h"
 #include "macro/StopMacro_u.h"
 #include "platform/CodePage.h"
 #include "platform/DialogService.h"
@@ -112,6 +113,8 @@ void TMacroHost::OnDebuggerState(lua_State* L) { OnDebuggerState(L, nullptr); }
 void TMacroHost::OnDebuggerState(lua_State* L, std::function<bool()> stopRequested)
 {
     SetScriptContext(L, core_, nullptr).StopRequested = std::move(stopRequested);
+    // Finalizers run with hooks off: one that loops would hold the window for good.
+    RouteFinalizers(L);
     RegisterFunctions(L);
     int sheet = 0;
     core_->OnMain([&](TerminalHost& window) { sheet = window.ActiveSheet(); });

@@ -11,13 +11,6 @@ namespace {
 // Instructions between two looks at the stop flag: cheap enough to leave on for every run.
 constexpr int CheckPeriod = 1000;
 
-TRunGuard* GuardOf(lua_State* L)
-{
-    void* ud = nullptr;
-    lua_getallocf(L, &ud);
-    return static_cast<TRunGuard*>(ud);
-}
-
 void* Allocate(void*, void* block, size_t, size_t size)
 {
     if (size == 0) {
@@ -25,6 +18,14 @@ void* Allocate(void*, void* block, size_t, size_t size)
         return nullptr;
     }
     return std::realloc(block, size);
+}
+
+// Null for a state not made by NewGuardedState (a debugged run's carries the debugger).
+TRunGuard* GuardOf(lua_State* L)
+{
+    void* ud = nullptr;
+    if (lua_getallocf(L, &ud) != Allocate) return nullptr;
+    return static_cast<TRunGuard*>(ud);
 }
 
 int Panic(lua_State* L)
@@ -64,8 +65,10 @@ void SetHook(lua_State* L)
 int FinalizerTrampoline(lua_State* L)
 {
     lua_settop(L, 1);
+    // The new thread inherits the hook of the thread the collector runs on; a guarded run's gets
+    // the stop hook anew (the inherited one may be a single-shot StopHook already).
     lua_State* co = lua_newthread(L);
-    SetHook(co);
+    if (GuardOf(L) != nullptr) SetHook(co);
     lua_pushvalue(L, lua_upvalueindex(1));
     lua_pushvalue(L, 1);
     lua_xmove(L, co, 2);
@@ -133,15 +136,24 @@ lua_State* NewGuardedState(TRunGuard& guard)
     return L;
 }
 
-void InstallRunGuard(lua_State* L)
+void RouteFinalizers(lua_State* L)
 {
-    SetHook(L);
     lua_pushcfunction(L, SetMetatable);
     lua_setglobal(L, "setmetatable");
     lua_getglobal(L, "debug");
     if (lua_istable(L, -1)) {
         lua_pushcfunction(L, DebugSetMetatable);
         lua_setfield(L, -2, "setmetatable");
+    }
+    lua_pop(L, 1);
+}
+
+void InstallRunGuard(lua_State* L)
+{
+    SetHook(L);
+    RouteFinalizers(L);
+    lua_getglobal(L, "debug");
+    if (lua_istable(L, -1)) {
         lua_pushcfunction(L, RefusedSetHook);
         lua_setfield(L, -2, "sethook");
     }

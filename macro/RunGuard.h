@@ -18,6 +18,10 @@ inline constexpr const char* ScriptHookRefusedText = "debug.sethook is not avail
 
 // A new state whose hooks and finalizers answer to the guard; null when memory is short.
 lua_State* NewGuardedState(TRunGuard& guard);
+// After the libraries are open: setmetatable/debug.setmetatable run finalizers on a new Lua thread,
+// which inherits the hook of the thread collecting (a debugged run's finalizers are debugged, and
+// stopped, like its other code).
+void RouteFinalizers(lua_State* L);
 // After the libraries are open: the stop hook on the state, setmetatable/debug.setmetatable that
 // route finalizers through a hooked coroutine, and debug.sethook refused (ScriptHookRefusedText).
 void InstallRunGuard(lua_State* L);

@@ -2,6 +2,7 @@
 // command of a script and records where execution stopped.
 #include "debugger/DebugEngine.h"
 #include "lua/LuaUtils.h"
+#include "macro/RunGuard.h"
 #include "platform/Exception.h"
 
 #include <gtest/gtest.h>
@@ -360,6 +361,23 @@ TEST(DebugEngine, DepthStaysExactThroughDeepRecursionAndCaughtErrors)
     ASSERT_EQ(depths.size(), 2u);
     EXPECT_EQ(depths[0], 4);
     EXPECT_EQ(depths[1], 1);
+}
+
+// Lua runs finalizers with hooks off; routed through a new Lua thread, a finalizer that loops is
+// seen by the debugger like other code, and a stop ends it.
+TEST(DebugEngine, AFinalizerThatLoopsIsStopped)
+{
+    RecordingView view("setmetatable({}, {__gc = function()\n"
+                       "  while true do end\n"
+                       "end})\n"
+                       "collectgarbage()\n");
+    TDebugEngine engine(view);
+    view.engine = &engine;
+    engine.OnInitState = RouteFinalizers;
+    view.onExecuting = [](TDebugEngine& e) { e.Stop(); };
+    EXPECT_NO_THROW(engine.Run());
+    ASSERT_FALSE(view.messages.empty());
+    EXPECT_NE(view.messages.back().find("(0): STOP"), std::string::npos) << view.messages.back();
 }
 
 // At a stop, hooks are off: the views read names raw, and script code they must run has a budget.
