@@ -1,4 +1,5 @@
 // The program closed by a signal saves what closing its window saves.
+#include "platform/CopyData.h"
 #include "platform/Profile.h"
 #include "support/PtyPair.h"
 #include "support/TempDir.h"
@@ -6,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <map>
 #include <csignal>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -57,6 +60,60 @@ TEST_P(AppSignalTest, ClosesAsTheUserWouldAndSavesItsSheets)
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, AppSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+
+// Closed while scripts loop where a stop is hardest to deliver (a coroutine, a finalizer, under
+// pcall, inside the regular-expression library) and a paced send is under way, the program still
+// ends at once, with status 0 and its settings written.
+TEST(AppClose, EndsPromptlyWhateverTheScriptsAndTheSendAreDoing)
+{
+    TempDir dir;
+    PtyPair pty;
+    const std::string ini = dir.file("pek.ini").string();
+    WriteFileBytes(ini, "[Ports]\r\nCOM1=" + pty.slavePath() + "\r\n[No0]\r\nComPortOpen=1\r\nComPortNo=1\r\n"
+                        "ComDelayTrans=10000\r\n");
+    const auto marker = [&](const std::string& name) { return dir.file(name + ".started").string(); };
+    const std::map<std::string, std::string> scripts = {
+        {"co", "coroutine.wrap(function() while true do end end)()"},
+        {"gc", "setmetatable({}, {__gc = function() while true do end end})\ncollectgarbage()"},
+        {"pcall", "while true do pcall(function() while true do end end) end"},
+        {"regex", "local r = Regex({})\nlocal s = string.rep('a', 200000) .. 'b'\n"
+                  "while true do pcall(r.Match, r, '(a+)+$', s) end"},
+    };
+    for (const auto& [name, body] : scripts)
+        WriteFileBytes(dir.file(name + ".lua"), "io.open('" + marker(name) + "', 'w'):close()\n" + body + "\n");
+    setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const char* argv[] = {PEK_PATH, "--ini", ini.c_str(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, PEK_PATH, nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    const auto caption = dir.path() / "pek" / (std::to_string(pid) + ".0.caption");
+    const bool ready = WaitFor([&] { return ReadFileBytes(caption).find("-COM1") != std::string::npos; });
+    const auto windows = ListCopyDataWindows((dir.path() / "pek").string());
+    if (!ready || windows.empty()) kill(pid, SIGKILL);
+    ASSERT_TRUE(ready);
+    ASSERT_FALSE(windows.empty());
+    for (const auto& entry : scripts)
+        EXPECT_EQ(SendCopyData(windows[0].socketPath, 0, "!!" + dir.file(entry.first + ".lua").string()), std::optional<bool>(true));
+    EXPECT_EQ(SendCopyData(windows[0].socketPath, 0, "ABCDEFGH"), std::optional<bool>(true));  // 10 s a byte
+    const bool running = WaitFor([&] {
+        for (const auto& entry : scripts)
+            if (!std::filesystem::exists(marker(entry.first))) return false;
+        return true;
+    });
+    EXPECT_TRUE(running);
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    int status = -1;
+    // Bounded well below what any of these states took before (9 s to for ever).
+    const bool ended = WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(6));
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    ASSERT_TRUE(ended) << "still running";
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(ProfileFile(ini).ValueExists("\x8a\xc2\x8b\xab", "Width"));  // the window section "環境"
+}
 
 }  // namespace
 }  // namespace pek::test
