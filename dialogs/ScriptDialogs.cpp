@@ -6,6 +6,7 @@
 #include "dialogs/SelMenu_u.h"
 #include "dialogs/ShellOpen.h"
 #include "dialogs/inputpara_u.h"
+#include "lua/LuaKeyTable.h"
 #include "lua/LuaUtils.h"
 #include "macro/MacroCore.h"
 #include "macro/MacroLua_u.h"
@@ -29,54 +30,25 @@ namespace pek {
 
 namespace {
 
-// Script states name the dialogs by a number, never by a Lua object: a script reaches every value
-// of its state through the debug library and could free such an object or put another in its place.
-struct TDialogsTable {
-    std::mutex mutex;
-    std::map<lua_Integer, std::shared_ptr<TScriptDialogs>> live;
-    lua_Integer next = 1;
-};
-
-TDialogsTable& Table()
+TLuaKeyTable<TScriptDialogs>& Table()
 {
-    static TDialogsTable table;
+    static TLuaKeyTable<TScriptDialogs> table;
     return table;
 }
 
 // Holds a number's entry for as long as the library that registers it exists.
 struct TDialogsLink {
     lua_Integer key = 0;
-    explicit TDialogsLink(std::shared_ptr<TScriptDialogs> dialogs)
-    {
-        const std::lock_guard lock(Table().mutex);
-        key = Table().next++;
-        Table().live.emplace(key, std::move(dialogs));
-    }
-    ~TDialogsLink()
-    {
-        const std::lock_guard lock(Table().mutex);
-        Table().live.erase(key);
-    }
+    explicit TDialogsLink(std::shared_ptr<TScriptDialogs> dialogs) : key(Table().Add(std::move(dialogs))) {}
+    ~TDialogsLink() { Table().Remove(key); }
     TDialogsLink(const TDialogsLink&) = delete;
     TDialogsLink& operator=(const TDialogsLink&) = delete;
 };
 
-// The dialogs of the calling function, held for the call. Dialogs that have gone end the run; a
-// number that never named any (a script replaced it) is an error.
+// The dialogs of the calling function, held for the call.
 std::shared_ptr<TScriptDialogs> DialogsOf(lua_State* L)
 {
-    const int up = lua_upvalueindex(1);
-    const lua_Integer key = lua_type(L, up) == LUA_TNUMBER ? LuaToInteger(L, up) : 0;
-    bool issued = false;
-    std::shared_ptr<TScriptDialogs> dialogs;
-    {
-        const std::lock_guard lock(Table().mutex);
-        issued = key > 0 && key < Table().next && lua_tonumber(L, up) == double(key);
-        if (const auto it = Table().live.find(key); issued && it != Table().live.end()) dialogs = it->second;
-    }
-    if (!issued) luaL_error(L, "%s", Sjis("ダイアログ関数の内部データが壊れています").c_str());
-    if (!dialogs) luaL_error(L, "STOP");
-    return dialogs;
+    return Table().FromUpvalue(L, Sjis("ダイアログ関数の内部データが壊れています").c_str());
 }
 
 // A text argument: a string or a number; anything else is the function's argument error.

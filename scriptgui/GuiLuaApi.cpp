@@ -3,6 +3,7 @@
 // own thread (or, for a run on the main thread, serves events while it waits).
 #include "scriptgui/GuiLuaApi.h"
 
+#include "lua/LuaKeyTable.h"
 #include "lua/LuaUtils.h"
 #include "macro/MacroCore.h"
 #include "macro/MacroHost.h"
@@ -39,17 +40,9 @@ struct TGuiShared {
 
 namespace {
 
-// Script states name the feature by a number, never by a Lua object: a script reaches every value
-// of its state through the debug library and could free such an object or put another in its place.
-struct TGuiTable {
-    std::mutex Mutex;
-    std::map<lua_Integer, std::shared_ptr<TGuiShared>> Live;
-    lua_Integer Next = 1;
-};
-
-TGuiTable& Table()
+TLuaKeyTable<TGuiShared>& Table()
 {
-    static TGuiTable table;
+    static TLuaKeyTable<TGuiShared> table;
     return table;
 }
 
@@ -58,11 +51,7 @@ TGuiTable& Table()
 TScriptGui::TScriptGui(TerminalHost& window, TMacroHost& host) : window_(window), shared_(std::make_shared<TGuiShared>())
 {
     shared_->Owner = this;
-    {
-        const std::lock_guard lock(Table().Mutex);
-        key_ = Table().Next++;
-        Table().Live.emplace(key_, shared_);
-    }
+    key_ = Table().Add(shared_);
     host.AddScriptLibrary([key = key_](lua_State* L) { RegisterGuiFunctions(L, key); });
     ServeAction(window, "ViewLuaGuiAct", window.Action("ViewLuaGuiAct"), [shared = shared_] {
         if (shared->Owner) shared->Owner->Form().ShowFront();
@@ -75,10 +64,7 @@ TScriptGui::TScriptGui(TerminalHost& window, TMacroHost& host) : window_(window)
 
 TScriptGui::~TScriptGui()
 {
-    {
-        const std::lock_guard lock(Table().Mutex);
-        Table().Live.erase(key_);
-    }
+    Table().Remove(key_);
     shared_->Owner = nullptr;
     // A wait still open ends as a closed panel's would.
     shared_->Wait->Decide(2, true);
@@ -105,18 +91,7 @@ constexpr int StopCheckMs = 5;
 // a number that never named one (a script replaced it) is an error.
 std::shared_ptr<TGuiShared> Shared(lua_State* L)
 {
-    const int up = lua_upvalueindex(1);
-    const lua_Integer key = lua_type(L, up) == LUA_TNUMBER ? LuaToInteger(L, up) : 0;
-    bool issued = false;
-    std::shared_ptr<TGuiShared> shared;
-    {
-        const std::lock_guard lock(Table().Mutex);
-        issued = key > 0 && key < Table().Next && lua_tonumber(L, up) == double(key);
-        if (const auto it = Table().Live.find(key); issued && it != Table().Live.end()) shared = it->second;
-    }
-    if (!issued) luaL_error(L, "%s", Sjis("Gui関数の内部データが壊れています").c_str());
-    if (!shared) luaL_error(L, "STOP");
-    return shared;
+    return Table().FromUpvalue(L, Sjis("Gui関数の内部データが壊れています").c_str());
 }
 
 // Runs fn with the shown panel on the main thread; a panel that is gone ends the run.
