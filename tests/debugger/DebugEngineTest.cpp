@@ -114,6 +114,19 @@ const char* kTail =
     "local r = h()\n"         // 11
     "print(r)\n";             // 12
 
+const char* kCoroutines =
+    "local co = coroutine.create(function()\n"  // 1
+    "  for i = 1, 3 do\n"                       // 2
+    "    coroutine.yield(i)\n"                  // 3
+    "  end\n"                                   // 4
+    "end)\n"                                    // 5
+    "local a = coroutine.resume(co)\n"          // 6
+    "local w = coroutine.wrap(function() coroutine.yield(1) coroutine.yield(2) end)\n"  // 7
+    "local b = w()\n"                           // 8
+    "local c = coroutine.resume(co)\n"          // 9
+    "local d = w()\n"                           // 10
+    "print(a, b, c, d)\n";                      // 11
+
 TEST(DebugEngine, StopSequences)
 {
     const std::vector<Case> cases = {
@@ -128,6 +141,11 @@ TEST(DebugEngine, StopSequences)
         {"a breakpoint on a line never run", "local a = 1\nif a == 2 then\n  a = 3\nend\nprint(a)\n", {3}, run, {}, {}},
         {"a statement over several lines stops where a line event reports it",
          "local t = {\n  1,\n  2,\n}\nprint(#t)\n", {1, 3}, run, {run}, {1}},
+        // The depth is counted per Lua thread: stepping over a resume never stops inside the
+        // coroutine, also when the resume returns a yield made on an earlier resume.
+        {"step over every resume", kCoroutines, {6}, run, {step, step, step, step, step, run}, {6, 7, 8, 9, 10, 11}},
+        {"up from a coroutine returns to its resumer", kCoroutines, {3}, run, {up, up, run}, {3, 7, 3}},
+        {"step in a coroutine goes on in its resumer after the yield", kCoroutines, {3}, run, {step, run, run}, {3, 7, 3}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -294,40 +312,6 @@ TEST(DebugEngine, ProtectedAccessSurvivesAStrictGlobalTable)
     EXPECT_TRUE(LuaProtected(L, [&](lua_State* S) { value = LuaEvalName(S, "print", 32); }));
     EXPECT_NE(value, "unchanged");
     lua_close(L);
-}
-
-const char* kCoroutines =
-    "local co = coroutine.create(function()\n"  // 1
-    "  for i = 1, 3 do\n"                       // 2
-    "    coroutine.yield(i)\n"                  // 3
-    "  end\n"                                   // 4
-    "end)\n"                                    // 5
-    "local a = coroutine.resume(co)\n"          // 6
-    "local w = coroutine.wrap(function() coroutine.yield(1) coroutine.yield(2) end)\n"  // 7
-    "local b = w()\n"                           // 8
-    "local c = coroutine.resume(co)\n"          // 9
-    "local d = w()\n"                           // 10
-    "print(a, b, c, d)\n";                      // 11
-
-// The depth is counted per Lua thread: stepping over a resume never stops inside the coroutine,
-// also when the resume returns a yield made on an earlier resume.
-TEST(DebugEngine, CoroutinesStepLikePlainCalls)
-{
-    const std::vector<Case> cases = {
-        {"step over every resume", kCoroutines, {6}, run, {step, step, step, step, step, run}, {6, 7, 8, 9, 10, 11}},
-        {"up from a coroutine returns to its resumer", kCoroutines, {3}, run, {up, up, run}, {3, 7, 3}},
-        {"step inside a coroutine goes on in its resumer after the yield", kCoroutines, {3}, run, {step, run, run}, {3, 7, 3}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        RecordingView view(c.script);
-        TDebugEngine engine(view);
-        view.engine = &engine;
-        for (int line : c.breakLines) engine.FBreakPoints.Add("t.lua", line - 1, true);
-        for (const auto& command : c.atStops) view.commands.push_back(command);
-        c.start(engine);
-        EXPECT_EQ(view.stops, c.expected);
-    }
 }
 
 // Deep recursion, errors caught deep inside it, and a coroutine dying by an error: the depth at
