@@ -29,6 +29,22 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = std
     return true;
 }
 
+// Starts pek on the settings file in `dir` and waits until its caption names the port (the sheets
+// are up); 0 when it did not come up (it is killed then).
+pid_t StartPek(const TempDir& dir, const std::string& ini)
+{
+    setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const char* argv[] = {PEK_PATH, "--ini", ini.c_str(), nullptr};
+    pid_t pid = 0;
+    if (posix_spawn(&pid, PEK_PATH, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return 0;
+    const auto caption = dir.path() / "pek" / (std::to_string(pid) + ".0.caption");
+    if (WaitFor([&] { return ReadFileBytes(caption).find("-COM1") != std::string::npos; })) return pid;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return 0;
+}
+
 class AppSignalTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(AppSignalTest, ClosesAsTheUserWouldAndSavesItsSheets)
@@ -38,16 +54,8 @@ TEST_P(AppSignalTest, ClosesAsTheUserWouldAndSavesItsSheets)
     const std::string ini = dir.file("pek.ini").string();
     WriteFileBytes(ini, "[Ports]\r\nCOM1=" + pty.slavePath() + "\r\n[No0]\r\nComPortOpen=1\r\nComPortNo=1\r\n"
                         "ComBitRate=9600\r\n");
-    setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    const char* argv[] = {PEK_PATH, "--ini", ini.c_str(), nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, PEK_PATH, nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-    // The caption names the port once the sheets are up.
-    const auto caption = dir.path() / "pek" / (std::to_string(pid) + ".0.caption");
-    const bool ready = WaitFor([&] { return ReadFileBytes(caption).find("-COM1") != std::string::npos; });
-    if (!ready) kill(pid, SIGKILL);
-    ASSERT_TRUE(ready);
+    const pid_t pid = StartPek(dir, ini);
+    ASSERT_NE(pid, 0);
     ASSERT_EQ(kill(pid, GetParam()), 0);
     int status = -1;
     ASSERT_TRUE(WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }));
@@ -81,16 +89,10 @@ TEST(AppClose, EndsPromptlyWhateverTheScriptsAndTheSendAreDoing)
     };
     for (const auto& [name, body] : scripts)
         WriteFileBytes(dir.file(name + ".lua"), "io.open('" + marker(name) + "', 'w'):close()\n" + body + "\n");
-    setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    const char* argv[] = {PEK_PATH, "--ini", ini.c_str(), nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, PEK_PATH, nullptr, nullptr, const_cast<char**>(argv), environ), 0);
-    const auto caption = dir.path() / "pek" / (std::to_string(pid) + ".0.caption");
-    const bool ready = WaitFor([&] { return ReadFileBytes(caption).find("-COM1") != std::string::npos; });
+    const pid_t pid = StartPek(dir, ini);
+    ASSERT_NE(pid, 0);
     const auto windows = ListCopyDataWindows((dir.path() / "pek").string());
-    if (!ready || windows.empty()) kill(pid, SIGKILL);
-    ASSERT_TRUE(ready);
+    if (windows.empty()) kill(pid, SIGKILL);
     ASSERT_FALSE(windows.empty());
     for (const auto& entry : scripts)
         EXPECT_EQ(SendCopyData(windows[0].socketPath, 0, "!!" + dir.file(entry.first + ".lua").string()), std::optional<bool>(true));
