@@ -132,19 +132,20 @@ void ReplaceGlobal(lua_State* L, const char* name, lua_CFunction replacement)
     if (present) LuaSetGlobalFunction(L, name, replacement);
 }
 
-// debug.setmetatable(value, mt), refusing a full userdata: its metatable tells the C code that
-// made it what its memory holds, and another one would make that code read it as something else.
-int DebugSetMetatable(lua_State* L)
+int DebugSetMetatable(lua_State* L) { return LuaDebugSetMetatable(L, nullptr); }
+
+}  // namespace
+
+int LuaDebugSetMetatable(lua_State* L, void (*prepare)(lua_State* L, int index))
 {
     const int t = lua_type(L, 2);
     luaL_argcheck(L, t == LUA_TNIL || t == LUA_TTABLE, 2, "nil or table expected");
     if (lua_type(L, 1) == LUA_TUSERDATA) return luaL_error(L, "%s", LuaUserdataMetatableText);
     lua_settop(L, 2);
+    if (prepare != nullptr) prepare(L, 2);
     lua_setmetatable(L, 1);
     return 1;
 }
-
-}  // namespace
 
 void LuaMakeLibrariesSafe(lua_State* L)
 {
@@ -152,12 +153,7 @@ void LuaMakeLibrariesSafe(lua_State* L)
     ReplaceGlobal(L, "loadstring", TextLoad);
     ReplaceGlobal(L, "loadfile", TextLoadFile);
     ReplaceGlobal(L, "dofile", TextDoFile);
-    lua_getglobal(L, "debug");
-    if (lua_istable(L, -1)) {
-        lua_pushcfunction(L, DebugSetMetatable);
-        lua_setfield(L, -2, "setmetatable");
-    }
-    lua_pop(L, 1);
+    LuaRegisterFunction(L, "debug.setmetatable", DebugSetMetatable);
     lua_getglobal(L, "package");
     if (lua_istable(L, -1)) {
         lua_getfield(L, -1, "searchers");

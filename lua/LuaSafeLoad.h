@@ -14,6 +14,11 @@ namespace pek {
 // Lua-file searcher of require accept text chunks only; debug.setmetatable refuses userdata.
 void LuaMakeLibrariesSafe(lua_State* L);
 
+// debug.setmetatable(value, mt) refusing a full userdata: its metatable tells the C code that made
+// it what its memory holds, and another one would make that code read it as something else.
+// `prepare` (may be null) sees the metatable at `index` before it is set.
+int LuaDebugSetMetatable(lua_State* L, void (*prepare)(lua_State* L, int index));
+
 // Loads a text chunk; raises ELuaException (the error value stays on the stack) for a binary one
 // or a compile error.
 void LuaLoadText(lua_State* L, std::string_view text, const std::string& chunkName);

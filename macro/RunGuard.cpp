@@ -1,6 +1,7 @@
 #include "macro/RunGuard.h"
 
 #include "lua/LuaSafeLoad.h"
+#include "lua/LuaUtils.h"
 
 #include <cstdlib>
 
@@ -112,16 +113,7 @@ int SetMetatable(lua_State* L)
 }
 
 // debug.setmetatable(value, mt), the same way; a userdata keeps its metatable.
-int DebugSetMetatable(lua_State* L)
-{
-    const int t = lua_type(L, 2);
-    luaL_argcheck(L, t == LUA_TNIL || t == LUA_TTABLE, 2, "nil or table expected");
-    if (lua_type(L, 1) == LUA_TUSERDATA) return luaL_error(L, "%s", LuaUserdataMetatableText);
-    lua_settop(L, 2);
-    WrapFinalizer(L, 2);
-    lua_setmetatable(L, 1);
-    return 1;
-}
+int DebugSetMetatable(lua_State* L) { return LuaDebugSetMetatable(L, WrapFinalizer); }
 
 // A hook of the script's own would replace the stop's, and Lua runs hook functions with hooks off,
 // where a loop could not be stopped at all.
@@ -138,26 +130,15 @@ lua_State* NewGuardedState(TRunGuard& guard)
 
 void RouteFinalizers(lua_State* L)
 {
-    lua_pushcfunction(L, SetMetatable);
-    lua_setglobal(L, "setmetatable");
-    lua_getglobal(L, "debug");
-    if (lua_istable(L, -1)) {
-        lua_pushcfunction(L, DebugSetMetatable);
-        lua_setfield(L, -2, "setmetatable");
-    }
-    lua_pop(L, 1);
+    LuaRegisterFunction(L, "setmetatable", SetMetatable);
+    LuaRegisterFunction(L, "debug.setmetatable", DebugSetMetatable);
 }
 
 void InstallRunGuard(lua_State* L)
 {
     SetHook(L);
     RouteFinalizers(L);
-    lua_getglobal(L, "debug");
-    if (lua_istable(L, -1)) {
-        lua_pushcfunction(L, RefusedSetHook);
-        lua_setfield(L, -2, "sethook");
-    }
-    lua_pop(L, 1);
+    LuaRegisterFunction(L, "debug.sethook", RefusedSetHook);
 }
 
 void HookForcedStop(lua_State* L)

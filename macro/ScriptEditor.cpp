@@ -289,7 +289,7 @@ const PropertyEntry Properties[] = {
     {"SelText", "SelText", [](TEditorEx& e) { return Str(e.SelText()); }, [](TEditorEx& e, const Assigned& a) { e.SetSelText(a.s); }},
     {"SelStart", "SelStart", [](TEditorEx& e) { return Int(e.SelStart()); }, [](TEditorEx& e, const Assigned& a) { e.SetSelStart(a.i); }},
     {"SelLength", "SelLengthText", [](TEditorEx& e) { return Int(e.SelLength()); },
-     [](TEditorEx& e, const Assigned& a) { e.SetSelLength(std::clamp<lua_Integer>(a.i, 0, e.Model().Lines().TextLength())); }},
+     [](TEditorEx& e, const Assigned& a) { e.SetSelLength(a.i); }},
     {"Selected", "Selected", [](TEditorEx& e) { return Bool(e.Selected()); }, nullptr},
     {"SelMode", "SelMode", [](TEditorEx& e) { return Bool(e.SelectionMode() == TSelectionMode::smBox); },
      [](TEditorEx& e, const Assigned& a) { e.SetSelectionMode(a.b ? TSelectionMode::smBox : TSelectionMode::smNormal); }},

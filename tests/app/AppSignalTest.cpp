@@ -45,20 +45,37 @@ pid_t StartPek(const TempDir& dir, const std::string& ini)
     return 0;
 }
 
+// A settings file with sheet 0 on the pty's device, plus `extra` keys of that sheet.
+std::string PortIni(const TempDir& dir, const PtyPair& pty, const std::string& extra)
+{
+    const std::string ini = dir.file("pek.ini").string();
+    WriteFileBytes(ini, "[Ports]\r\nCOM1=" + pty.slavePath() + "\r\n[No0]\r\nComPortOpen=1\r\nComPortNo=1\r\n" + extra);
+    return ini;
+}
+
+// Sends the signal and waits for the end; the wait status, or -1 when it did not end in time
+// (it is killed then).
+int StatusAfterSignal(pid_t pid, int signal, std::chrono::seconds limit)
+{
+    int status = -1;
+    if (kill(pid, signal) != 0) return -1;
+    if (WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, limit)) return status;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
 class AppSignalTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(AppSignalTest, ClosesAsTheUserWouldAndSavesItsSheets)
 {
     TempDir dir;
     PtyPair pty;
-    const std::string ini = dir.file("pek.ini").string();
-    WriteFileBytes(ini, "[Ports]\r\nCOM1=" + pty.slavePath() + "\r\n[No0]\r\nComPortOpen=1\r\nComPortNo=1\r\n"
-                        "ComBitRate=9600\r\n");
+    const std::string ini = PortIni(dir, pty, "ComBitRate=9600\r\n");
     const pid_t pid = StartPek(dir, ini);
     ASSERT_NE(pid, 0);
-    ASSERT_EQ(kill(pid, GetParam()), 0);
-    int status = -1;
-    ASSERT_TRUE(WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }));
+    const int status = StatusAfterSignal(pid, GetParam(), std::chrono::seconds(60));
+    ASSERT_NE(status, -1) << "still running";
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     const ProfileFile saved(ini);
@@ -76,9 +93,7 @@ TEST(AppClose, EndsPromptlyWhateverTheScriptsAndTheSendAreDoing)
 {
     TempDir dir;
     PtyPair pty;
-    const std::string ini = dir.file("pek.ini").string();
-    WriteFileBytes(ini, "[Ports]\r\nCOM1=" + pty.slavePath() + "\r\n[No0]\r\nComPortOpen=1\r\nComPortNo=1\r\n"
-                        "ComDelayTrans=10000\r\n");
+    const std::string ini = PortIni(dir, pty, "ComDelayTrans=10000\r\n");
     const auto marker = [&](const std::string& name) { return dir.file(name + ".started").string(); };
     const std::map<std::string, std::string> scripts = {
         {"co", "coroutine.wrap(function() while true do end end)()"},
@@ -103,15 +118,9 @@ TEST(AppClose, EndsPromptlyWhateverTheScriptsAndTheSendAreDoing)
         return true;
     });
     EXPECT_TRUE(running);
-    ASSERT_EQ(kill(pid, SIGTERM), 0);
-    int status = -1;
     // Bounded well below what any of these states took before (9 s to for ever).
-    const bool ended = WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(6));
-    if (!ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
-    ASSERT_TRUE(ended) << "still running";
+    const int status = StatusAfterSignal(pid, SIGTERM, std::chrono::seconds(6));
+    ASSERT_NE(status, -1) << "still running";
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(ProfileFile(ini).ValueExists("\x8a\xc2\x8b\xab", "Width"));  // the window section "環境"
