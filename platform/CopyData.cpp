@@ -23,6 +23,8 @@
 #include <deque>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <utility>
 
 namespace pek {
 
@@ -487,6 +489,9 @@ void CopyDataServer::SetCaption(const std::string& utf8Caption)
     std::rename(temp.c_str(), file.c_str());
 }
 
+// How long a refused connection is kept for its sender to finish writing.
+constexpr int RefusedHoldMs = 250;
+
 void CopyDataServer::accept(int fd)
 {
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -494,8 +499,25 @@ void CopyDataServer::accept(int fd)
         const std::string refused(4, '\0');
         [[maybe_unused]] const ssize_t n = ::send(fd, refused.data(), refused.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         ::shutdown(fd, SHUT_WR);
-        // Not at once: a sender still writing its frame would get a broken pipe instead of the answer.
-        QTimer::singleShot(0, this, [fd] { ::close(fd); });
+        // Closed once the sender has written its frame (its end, or a short while): closed earlier,
+        // a sender still writing would get a broken pipe instead of the answer.
+        auto* rest = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        auto open = std::make_shared<bool>(true);
+        const auto finish = [rest, fd, open] {
+            if (!std::exchange(*open, false)) return;  // once: the number may be reused after
+            rest->setEnabled(false);
+            rest->deleteLater();
+            ::close(fd);
+        };
+        connect(rest, &QSocketNotifier::activated, rest, [fd, open, finish] {
+            if (!*open) return;
+            char discard[4096];
+            ssize_t n = 0;
+            while ((n = ::recv(fd, discard, sizeof discard, MSG_DONTWAIT)) > 0) {
+            }
+            if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) finish();
+        });
+        QTimer::singleShot(RefusedHoldMs, rest, finish);
         return;
     }
     (new CopyDataConnection(fd, this))->Pump();
