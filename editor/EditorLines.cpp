@@ -394,7 +394,45 @@ TTextPos TEditorLines::Append(std::string_view text)
     const TTextPos end = EndPos();
     const TTextPos result = Replace(end, end, text);
     pendingCr_ = !text.empty() && text.back() == '\r';
+    if (maxLines_ > 0 && totalLines_ > maxLines_) {
+        const long long dropped = DropFirstLines(totalLines_ - maxLines_ + std::max(1LL, maxLines_ / 16));
+        return {result.line - dropped, result.byte};
+    }
     return result;
+}
+
+void TEditorLines::SetMaxLines(long long max)
+{
+    maxLines_ = std::max(0LL, max);
+    if (maxLines_ > 0 && totalLines_ > maxLines_) DropFirstLines(totalLines_ - maxLines_);
+}
+
+long long TEditorLines::DropFirstLines(long long count)
+{
+    count = std::min(count, totalLines_ - 1);
+    if (count <= 0) return 0;
+    const long long rows = FirstRowOfLine(count);
+    // Whole blocks leave at once; only the first block left over is cut inside.
+    size_t whole = 0;
+    long long left = count;
+    while (whole + 1 < blocks_.size() && static_cast<long long>(blocks_[whole].lineCount()) <= left) {
+        left -= static_cast<long long>(blocks_[whole].lineCount());
+        ++whole;
+    }
+    blocks_.erase(blocks_.begin(), blocks_.begin() + long(whole));
+    Reindex(0);
+    if (left > 0) EraseLines(0, left);
+    // The lines kept are unchanged, so their cached row starts stay good under their new numbers.
+    for (WrapCache* cache : {&wrapCache_, &tailCache_}) cache->line = cache->line >= count ? cache->line - count : -1;
+    MarkMap kept;
+    for (auto it = marks_.lower_bound({count, 0}); it != marks_.end(); ++it)
+        kept.emplace_hint(kept.end(), MarkKey{it->first.first - count, it->first.second}, it->second);
+    marks_.swap(kept);
+    ClearUndo();   // its steps name positions in lines that moved or went
+    TLinesChange change{TLinesChange::Edit, {0, 0}, {count, 0}, {0, 0}};
+    change.droppedRows = rows;
+    Notify(change);
+    return count;
 }
 
 void TEditorLines::Record(Step step)

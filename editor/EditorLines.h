@@ -25,10 +25,13 @@ struct TTextPos {
 
 // What changed: the bytes [from, oldEnd) were replaced by bytes that now span [from, newEnd).
 // kind Reset means everything was replaced (positions are no longer meaningful), Layout that rows
-// were recomputed, UpdateEnded that a BeginUpdate/EndUpdate batch finished.
+// were recomputed, UpdateEnded that a BeginUpdate/EndUpdate batch finished. An Edit that dropped
+// the oldest lines of a bounded text says how many rows went with them, so a view can keep
+// showing the same text.
 struct TLinesChange {
     enum Kind { Edit, Reset, Layout, Marks, UpdateEnded } kind = Edit;
     TTextPos from, oldEnd, newEnd;
+    long long droppedRows = 0;
 };
 
 // Where a display row lies: its line, its byte range in the line, its index among the line's rows.
@@ -72,6 +75,13 @@ public:
     TTextPos Append(std::string_view text);
     // Whether the last change was an append that ended in a CR, whose LF may still come.
     bool EndsWithPendingCr() const { return pendingCr_; }
+
+    // A bound on the lines appends may leave (0: none). Once an append passes it, the oldest lines
+    // go in one block of a sixteenth of the bound, so the cost per appended line stays constant.
+    // Line numbers then refer to what the text holds now; the undo list is emptied.
+    long long MaxLines() const { return maxLines_; }
+    void SetMaxLines(long long max);
+    long long DropFirstLines(long long count);   // keeps the last line; returns the lines dropped
 
     void LoadFromFile(const std::string& cp932FileName);   // throws pek::Exception
     void SaveToFile(const std::string& cp932FileName);     // throws pek::Exception
@@ -178,6 +188,7 @@ private:
     int undoListMax_ = 64;
     bool modified_ = false;
     bool pendingCr_ = false;
+    long long maxLines_ = 0;
     int updateCount_ = 0;
     int nextListener_ = 1;
     std::map<int, Listener> listeners_;

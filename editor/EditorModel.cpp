@@ -80,6 +80,10 @@ void TEditorModel::OnLinesChanged(const TLinesChange& change)
         firstChanged_ = std::min(firstChanged_, change.kind == TLinesChange::Edit ? change.from.line : 0);
     switch (change.kind) {
     case TLinesChange::Edit:
+        if (change.droppedRows > 0) {
+            OnFirstLinesDropped(change);
+            break;
+        }
         caret_ = AdjustPos(caret_, change);
         anchor_ = AdjustPos(anchor_, change);
         if (hitLength_ > 0 && change.from.line <= hitPos_.line + matcher_->SpanLines()) hitLength_ = 0;
@@ -105,6 +109,29 @@ void TEditorModel::OnLinesChanged(const TLinesChange& change)
     }
     topRow_ = std::clamp<long long>(topRow_, 0, std::max<long long>(0, lines_->RowCount() - 1));
     Changed();
+}
+
+void TEditorModel::OnFirstLinesDropped(const TLinesChange& change)
+{
+    // The view keeps showing the text it showed; what pointed into the dropped lines moves to the
+    // start. Highlighting states carried in from the dropped text stay, so nothing on screen changes.
+    const long long count = change.oldEnd.line;
+    caret_ = AdjustPos(caret_, change);
+    anchor_ = AdjustPos(anchor_, change);
+    topRow_ = std::max(0LL, topRow_ - change.droppedRows);
+    if (hitLength_ > 0) {
+        if (hitPos_.line < count) hitLength_ = 0;
+        else hitPos_.line -= count;
+    }
+    const long long statesKept = std::min<long long>(statesValid_, static_cast<long long>(lineStates_.size()));
+    if (statesKept > count) {
+        lineStates_.erase(lineStates_.begin(), lineStates_.begin() + count);
+        statesValid_ = statesKept - count;
+    } else {
+        lineStates_.clear();
+        statesValid_ = 0;
+    }
+    matchCache_.clear();
 }
 
 void TEditorModel::SetText(std::string_view text) { lines_->SetText(text); }

@@ -199,6 +199,7 @@ public:
 
 private:
     void OnLinesChanged(const TLinesChange& change);
+    void OnFirstLinesDropped(const TLinesChange& change);
     TTextPos AdjustPos(TTextPos pos, const TLinesChange& change) const;
     int LineStartState(long long line);
     void Changed();

@@ -263,6 +263,15 @@ void TSettingForm::BuildDisplayPage(QWidget* page)
     AutoColOffChkBox = new QCheckBox(Ui("自動横ｽｸﾛｰﾙOFF"), page);
     grid->addWidget(CtrlCodeChkBox, row, 0, 1, 3);
     grid->addWidget(AutoColOffChkBox, row, 3, 1, 3);
+    ++row;
+    MaxLinesSEdit = Spin(page, 0, 100'000'000);
+    MaxLinesSEdit->setGroupSeparatorShown(true);
+    MaxLinesSEdit->setSpecialValueText(Ui("無制限"));
+    MaxLinesSEdit->setToolTip(Ui("受信画面に残す行数です。超えると古い行から消えます。0 は無制限です。ログには影響しません。"));
+    auto* maxLinesLabel = new QLabel(Ui("最大行数"), page);
+    maxLinesLabel->setBuddy(MaxLinesSEdit);
+    grid->addWidget(maxLinesLabel, row, 0);
+    grid->addWidget(MaxLinesSEdit, row, 1, 1, 2);
     grid->setRowStretch(row + 1, 1);
 }
 
@@ -412,6 +421,8 @@ void TSettingForm::ShowDisplayPages()
     BkColorBox->SetColor(d.bkColor);
     WrapByteSEdit->setValue(d.wrapByte);
     AutoColOffChkBox->setChecked(d.autoColOff);
+    shownMaxLines_ = int(std::min<long long>(pane->Model().Lines().MaxLines(), MaxLinesSEdit->maximum()));
+    MaxLinesSEdit->setValue(shownMaxLines_);
     for (size_t i = 0; i < ColorRows.size(); ++i) {
         const ColorRow& r = d.rows[i];
         ColorRows[i].on->setChecked(r.colorOn);
@@ -579,6 +590,13 @@ bool TSettingForm::OkBtnClick()
     if (TEditorEx* t = window_.TemplatePane()) ApplyDisplayTo(*t, display);
     for (int k = window_.SheetCount() - 1; k >= 0; --k)
         if (TEditorEx* pane = window_.SheetPane(k)) ApplyDisplayTo(*pane, display);
+    // Only a changed limit is applied, and then to every pane: sheets given their own in the
+    // settings file keep it while the box is left alone.
+    if (MaxLinesSEdit->value() != shownMaxLines_) {
+        if (TEditorEx* t = window_.TemplatePane()) t->Model().Lines().SetMaxLines(MaxLinesSEdit->value());
+        for (int k = window_.SheetCount() - 1; k >= 0; --k)
+            if (TEditorEx* pane = window_.SheetPane(k)) pane->Model().Lines().SetMaxLines(MaxLinesSEdit->value());
+    }
     if (TEditorEx* pane = window_.SheetPane(sheet)) ApplyHighlight(*pane, ReadHighlightPage());
     snapshot_.reset();
     try {

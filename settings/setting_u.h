@@ -86,6 +86,7 @@ public:
     std::array<MarkControls, 3> MarkRows;  // UnderLine, Ret, Eof
     QCheckBox* CtrlCodeChkBox = nullptr;
     QCheckBox* AutoColOffChkBox = nullptr;
+    QSpinBox* MaxLinesSEdit = nullptr;   // lines a pane keeps, 0 for all
 
     // Page "表示(個別)".
     QPlainTextEdit* ReserveWordMemo = nullptr;
@@ -133,6 +134,7 @@ private:
     TerminalHost& window_;
     std::unique_ptr<Snapshot> snapshot_;  // the active pane's highlighting when the dialog opened
     int shownSheet_ = -1;
+    int shownMaxLines_ = 0;
     DeviceFolders deviceFolders_;
 };
 

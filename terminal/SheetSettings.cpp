@@ -5,6 +5,7 @@
 #include "platform/Profile.h"
 #include "serial/CommXEx.h"
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdlib>
@@ -115,6 +116,17 @@ void SavePortSettings(ProfileFile& ini, const std::string& section, const TCommX
     if (port)
         for (const PortKey& key : kPortKeys) ini.WriteInteger(section, key.key, key.get(*port));
     ini.WriteString(section, "EditFileName", fileName);
+}
+
+int ReadPaneMaxLines(const ProfileFile& ini, const std::string& section, int fallback)
+{
+    const int value = ini.ReadInteger(section, "MaxLines", fallback);
+    return value >= 0 ? value : fallback;
+}
+
+void WritePaneMaxLines(ProfileFile& ini, const std::string& section, long long maxLines)
+{
+    ini.WriteInteger(section, "MaxLines", int(std::clamp<long long>(maxLines, 0, INT_MAX)));
 }
 
 bool IsLuaFile(const std::string& fileName)

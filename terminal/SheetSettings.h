@@ -47,6 +47,12 @@ bool LoadPortSettings(const ProfileFile& ini, const std::string& section, TCommX
 void SavePortSettings(ProfileFile& ini, const std::string& section, const TCommXEx* port,
                       const std::string& fileName);
 
+// How many lines a sheet's pane keeps of what arrives and is shown (0: every line). A day-long
+// capture would otherwise grow the pane without end; the logs and the ring buffer are not bounded by it.
+constexpr int kDefaultPaneMaxLines = 1'000'000;
+int ReadPaneMaxLines(const ProfileFile& ini, const std::string& section, int fallback);
+void WritePaneMaxLines(ProfileFile& ini, const std::string& section, long long maxLines);
+
 struct HighlightSettings {
     std::string commenter;
     std::vector<TBracketItem> brackets;

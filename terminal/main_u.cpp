@@ -130,6 +130,7 @@ void TPekForm::FormCreate()
     MainEd = new TEditorEx(this);
     MainEd->setObjectName("MainEd");
     MainEd->hide();
+    MainEd->Model().Lines().SetMaxLines(kDefaultPaneMaxLines);
     EditorExProp1 = std::make_unique<TEditorExProp>();
 
     const ProfileFile& ini = Ini();

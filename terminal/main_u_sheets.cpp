@@ -77,6 +77,8 @@ void TPekForm::AddSheet(const std::string& fileName)
     EditorExProp1->AssignTo(*sheet.pane);
     sheet.pane->SetReadOnly(EditReadOnlyAct->isChecked());
     sheet.pane->SetIsAutoColScroll(!autoColOff_);
+    sheet.pane->Model().Lines().SetMaxLines(
+        ReadPaneMaxLines(Ini(), SheetSection(SheetCount() - 1), int(MainEd->Model().Lines().MaxLines())));
     layout->addWidget(sheet.pane);
     AttachPaneHandlers(*sheet.pane);
     PageControl1->addTab(sheet.page, QString());
@@ -129,6 +131,7 @@ void TPekForm::SavePortSettings(int index)
 {
     const Sheet& sheet = *sheets_.At(index);
     pek::SavePortSettings(Ini(), SheetSection(index), sheet.port.get(), sheet.fileName);
+    WritePaneMaxLines(Ini(), SheetSection(index), sheet.pane->Model().Lines().MaxLines());
 }
 
 void TPekForm::LoadHighlight(int index)

@@ -1,6 +1,7 @@
 // Applies many random edits to the model and to a plain vector of lines and compares them.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 
 #include "editor/EditorLines.h"
@@ -257,6 +258,66 @@ TEST(EditorRandom, BoxSelectionTextMatchesTheColumnRule)
             m.InsertText("XY");
             ASSERT_EQ(m.Text(), after) << "round " << round << " rows " << r1 << "-" << r2 << " cols " << c1 << "-" << c2;
         }
+    }
+}
+
+// A bounded text under random appends: the kept lines, the marks, a view's caret and top row follow
+// a plain list that drops its oldest lines by the same rule.
+TEST(EditorRandom, BoundedAppendsKeepTheNewestLinesAndWhatPointsIntoThem)
+{
+    std::mt19937 rng(777);
+    const auto lines = std::make_shared<TEditorLines>();
+    lines->SetLayout({true, 9, 4});
+    TEditorModel view;
+    view.AttachLines(lines);
+    Reference ref;
+    std::map<long long, uint16_t> marks;   // by line, set on its first row
+    long long caretLine = -1, caretByte = 0, topLine = -1, maxLines = 0;
+    const auto size = [&] { return static_cast<long long>(ref.lines.size()); };
+    const auto drop = [&](long long dropped) {
+        ref.lines.erase(ref.lines.begin(), ref.lines.begin() + long(dropped));
+        std::map<long long, uint16_t> kept;
+        for (const auto& [line, bits] : marks)
+            if (line >= dropped) kept[line - dropped] |= bits;
+        marks.swap(kept);
+        if (caretLine >= dropped) caretLine -= dropped;
+        else if (caretLine >= 0) caretLine = caretByte = 0;
+        if (topLine >= 0 && dropped > 0) topLine = topLine >= dropped ? topLine - dropped : -1;
+    };
+    for (int step = 0; step < 4000; ++step) {
+        if (step % 500 == 0) {
+            lines->SetMaxLines(maxLines = std::vector<long long>{40, 1, 700, 17}[size_t(step / 500) % 4]);
+            drop(std::max(0LL, size() - maxLines));
+        }
+        if (rng() % 5 == 0 && size() > 1) {
+            const long long line = static_cast<long long>(rng() % size_t(size() - 1));
+            const int mark = 10 + int(rng() % 6);
+            lines->AddRowMark(lines->FirstRowOfLine(line), mark);
+            marks[line] |= uint16_t(1u << mark);
+            view.SetCaretPos({caretLine = line, caretByte = 0});
+            view.SetTopRow(lines->FirstRowOfLine(topLine = line / 2));
+        }
+        std::string text = RandomText(rng, 12);
+        if (!text.empty() && text.front() == '\n') text.front() = 'n';
+        const TTextPos end{size() - 1, static_cast<long long>(ref.lines.back().size())};
+        const bool caretAtEnd = caretLine == size() - 1 && caretByte == static_cast<long long>(ref.lines.back().size());
+        const TTextPos result = lines->Append(text);
+        ref.Replace(end, end, text);
+        if (caretAtEnd) {   // a caret at the end follows what is appended
+            caretLine = size() - 1;
+            caretByte = static_cast<long long>(ref.lines.back().size());
+        }
+        if (size() > maxLines) drop(std::min(size() - 1, size() - maxLines + std::max(1LL, maxLines / 16)));
+        ASSERT_EQ(result, lines->EndPos()) << step;
+        ASSERT_EQ(lines->Text(), ref.Text()) << step;
+        if (caretLine >= 0) {
+            ASSERT_EQ(view.CaretPos(), (TTextPos{caretLine, caretByte})) << step;
+        }
+        if (topLine >= 0) {
+            ASSERT_EQ(view.TopRow(), lines->FirstRowOfLine(topLine)) << step;
+        }
+        for (long long line = 0; line < size(); ++line)
+            ASSERT_EQ(lines->RowMarks(lines->FirstRowOfLine(line)) & 0xFC00, marks.count(line) ? marks[line] : 0) << step << " line " << line;
     }
 }
 

@@ -135,6 +135,24 @@ TEST_F(SettingsTest, OkAppliesToPortAndPanesAndPersists)
     });
 }
 
+TEST_F(SettingsTest, PaneLineLimitComesFromTheSheetAndTheCommonPageChangesEveryPane)
+{
+    Start(std::string(kPortSheet) + "MaxLines=5\r\n[No1]\r\nComPortOpen=0\r\n");
+    TEditorEx& pane = *form->SheetPane(0);
+    EXPECT_EQ(pane.Model().Lines().MaxLines(), 5);
+    EXPECT_EQ(form->SheetPane(1)->Model().Lines().MaxLines(), 1'000'000) << "a section without the key";
+    for (int i = 0; i < 8; ++i) pane.Model().AppendText("line" + std::to_string(i) + "\r\n");
+    EXPECT_LE(pane.Model().Lines().LineCount(), 5);
+    EXPECT_EQ(pane.Model().Lines().GetLine(pane.Model().Lines().LineCount() - 2), "line7");
+    Show([](TSettingForm& f) {
+        EXPECT_EQ(f.MaxLinesSEdit->value(), 5);
+        f.MaxLinesSEdit->setValue(0);
+        f.OkBtn->click();
+    });
+    for (TEditorEx* p : {&form->Template(), form->SheetPane(0), form->SheetPane(1)}) EXPECT_EQ(p->Model().Lines().MaxLines(), 0);
+    EXPECT_NE(Ini().find("MaxLines=0"), std::string::npos);
+}
+
 TEST_F(SettingsTest, RefusedValueChangesNothing)
 {
     Start(kPortSheet);
