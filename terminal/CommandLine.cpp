@@ -4,6 +4,7 @@
 #include "platform/CodePage.h"
 #include "platform/DialogService.h"
 #include "serial/CommXEx.h"
+#include "terminal/HexText.h"
 #include "terminal/ReceiveText.h"
 
 #include <ctime>
@@ -64,6 +65,34 @@ void CommandProcessor::ExecCommand(int sheet, std::string text, bool fromUser)
     if (alive.expired()) return;
     if (port->LogBin() && port->LogTrs() && port->LogOpened())
         window_.writeLog(*port, TimeStampPrefix(port->TimeTyp(), timeGetTime(), std::time(nullptr)) + text + "\r");
+}
+
+bool CommandProcessor::ExecHexCommand(int sheet, const std::string& text, bool fromUser)
+{
+    std::string error;
+    const std::optional<std::string> bytes = ParseHexBytes(text, &error);
+    if (!bytes) {
+        window_.message("16進の送信データが正しくありません: " + error, "Pek", MB_OK | MB_ICONWARNING);
+        return false;
+    }
+    const std::weak_ptr<int> alive = alive_;
+    const std::shared_ptr<TCommXEx> port = window_.port(sheet);
+    const bool sendable = port && port->IsOpen();
+    if (echo_) window_.showText(sheet, text + "\r\n", sendable && port->LogTrs() && !port->LogBin());
+    if (fromUser && text.find_first_of("\r\n") == std::string::npos) {
+        history_.Add(text);
+        if (window_.historyChanged) window_.historyChanged(history_);
+        if (alive.expired()) return false;
+    }
+    if (!sendable) {
+        window_.message("通信ポートが開いていません", "Pek", MB_OK);
+        return false;
+    }
+    const bool sent = port->SendStr(*bytes);
+    if (alive.expired()) return sent;
+    if (port->LogBin() && port->LogTrs() && port->LogOpened())
+        window_.writeLog(*port, TimeStampPrefix(port->TimeTyp(), timeGetTime(), std::time(nullptr)) + *bytes);
+    return sent;
 }
 
 }  // namespace pek

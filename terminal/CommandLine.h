@@ -49,6 +49,9 @@ public:
     // Sending may serve events while it waits for room; the processor may be destroyed meanwhile,
     // which this call survives.
     void ExecCommand(int sheet, std::string text, bool fromUser);
+    // The command line's hex mode: text is bytes in hexadecimal, sent as they are without a line
+    // ending. A text that is not hex is refused with a message and sends nothing. Returns whether sent.
+    bool ExecHexCommand(int sheet, const std::string& text, bool fromUser);
 
 private:
     CommandWindow window_;
