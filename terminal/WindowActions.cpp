@@ -40,6 +40,7 @@ const std::vector<ActionEntry>& WindowActionTable()
         {"ViewLuaGuiAct", "Lua GUI表示(&L)", "", "表示(&V)", false, false},
         {"RunRunCmdAct", "コマンド実行(&R)", "", "実行(&R)", false, false},
         {"RunAsciiCodeAct", "ASCIIコード送信", "", "実行(&R)", false, false},
+        {"RunHexSendAct", "16進送信(&X)", "", "実行(&R)", false, true},
         {"RunCallCmdAct", "呼び出し(&C)", "", "実行(&R)", false, false},
         {"OptSettingAct", "設定(&S)", "", "オプション(&O)", false, false},
         {"OptFncSettingAct", "呼び出し関数設定(&C)", "", "オプション(&O)", false, false},

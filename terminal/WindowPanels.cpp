@@ -4,6 +4,7 @@
 #include "terminal/ButtonImages.h"
 #include "terminal/WindowActions.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -37,6 +38,15 @@ CommandPanelWidgets BuildCommandPanel(QWidget& parent, const WindowActions& acti
         row->addWidget(b);
         return b;
     };
+    w.hex = new QToolButton(w.panel);
+    w.hex->setObjectName("HexBtn");
+    w.hex->setAutoRaise(true);
+    QAction* hexMode = actions.Find("RunHexSendAct");
+    hexMode->setIconText("HEX");   // what a text-only tool button shows of its action
+    hexMode->setToolTip(Ui("入力を16進のバイト列として改行なしで送信します"));
+    w.hex->setDefaultAction(hexMode);
+    w.hex->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    row->addWidget(w.hex);
     w.ok = button("OkBtn", "RunRunCmdAct", 0);
     w.ascii = button("AsciiCodeBtn", "RunAsciiCodeAct", 1);
     w.call = button("CallBtn", "RunCallCmdAct", 2);

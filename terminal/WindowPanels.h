@@ -13,13 +13,14 @@ class WindowActions;
 struct CommandPanelWidgets {
     QWidget* panel;
     QComboBox* box;
+    QToolButton* hex;   // the hex mode of the command line, by its text
     QToolButton* ok;
     QToolButton* ascii;
     QToolButton* call;
     QToolButton* log;
 };
-// The command box filling the row, then OkBtn, AsciiCodeBtn, CallBtn and LogBtn at the right edge,
-// each showing only its image and carrying out its action.
+// The command box filling the row, then HexBtn, OkBtn, AsciiCodeBtn, CallBtn and LogBtn at the right
+// edge, each carrying out its action and showing its image (HexBtn its text).
 CommandPanelWidgets BuildCommandPanel(QWidget& parent, const WindowActions& actions, int maxHistory);
 
 struct LogOptionWidgets {

@@ -114,6 +114,7 @@ void TPekForm::FormCreate()
     AsciiCodeBtn = command.ascii;
     CallBtn = command.call;
     LogBtn = command.log;
+    HexBtn = command.hex;
     InpCmdCbx->installEventFilter(this);
     InpCmdCbx->lineEdit()->installEventFilter(this);
     AttachHistoryKeys(*InpCmdCbx);

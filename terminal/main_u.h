@@ -139,6 +139,7 @@ public:
     QToolButton* AsciiCodeBtn = nullptr;
     QToolButton* CallBtn = nullptr;
     QToolButton* LogBtn = nullptr;
+    QToolButton* HexBtn = nullptr;
     QWidget* LogOptPnl = nullptr;
     QCheckBox* RcvCBox = nullptr;
     QCheckBox* TrsCBox = nullptr;
@@ -151,6 +152,7 @@ public:
     QAction* ViewStayOnTopAct = nullptr;
     QAction* ViewSplitAct = nullptr;
     QAction* RunRunCmdAct = nullptr;
+    QAction* RunHexSendAct = nullptr;
     QAction* RunCallCmdAct = nullptr;
 
 protected:

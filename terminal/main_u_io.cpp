@@ -83,6 +83,9 @@ void TPekForm::AttachOwnActions()
     ViewSplitAct = actions_.Attach("ViewSplitAct", [this] { ViewSplitActExecute(); });
     actions_.Attach("ViewOtherWinAct", [this] { ViewOtherWinActExecute(); });
     RunRunCmdAct = actions_.Attach("RunRunCmdAct", [this] { RunRunCmdActExecute(); });
+    RunHexSendAct = actions_.Attach("RunHexSendAct", [this] {
+        InpCmdCbx->lineEdit()->setPlaceholderText(RunHexSendAct->isChecked() ? Ui("16進で送信するバイト (例: 02 41 42 03)") : QString());
+    });
     RunCallCmdAct = actions_.Find("RunCallCmdAct");
 }
 
@@ -180,6 +183,12 @@ void TPekForm::RunRunCmdActExecute()
     std::string text;
     if (!Utf8ToCp932Checked(InpCmdCbx->currentText().toStdString(), text)) {
         ShowMessage("コード932で表せない文字は送信できません", "Pek", MB_OK | MB_ICONERROR);
+        return;
+    }
+    if (RunHexSendAct->isChecked()) {
+        const QPointer<TPekForm> self(this);
+        commands_.ExecHexCommand(ActiveSheet(), text, true);
+        if (self) group_->CommandDone();
         return;
     }
     ExecCommand(ActiveSheet(), text, true);

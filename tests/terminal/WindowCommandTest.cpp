@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QSplitter>
+#include <QToolButton>
 #include <QWheelEvent>
 
 using namespace pek;
@@ -15,6 +16,13 @@ TEST_F(WindowTest, ACommandIsEchoedAndSentWithTheLineEnding)
     EXPECT_EQ(pty.readExactly(5), "ATZ\r\n");
     EXPECT_EQ(PaneText(), "ATZ\r\n");
     EXPECT_TRUE(form->InpCmdCbx->currentText().isEmpty());
+    // The HEX button's mode sends bytes as they are; a text that is not hex sends nothing.
+    form->HexBtn->click();
+    Type("00 ff 0D 0a 41");
+    Type("4");
+    form->HexBtn->click();
+    Type("AT");
+    EXPECT_EQ(pty.readExactly(9), std::string("\x00\xff\x0d\x0a\x41" "AT\r\n", 9));
 }
 
 TEST_F(WindowTest, HistoryKeepsTwentyDistinctCommandsMostRecentFirstAndIsSaved)
