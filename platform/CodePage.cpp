@@ -99,6 +99,41 @@ bool Utf8ToCp932Checked(std::string_view utf8, std::string& out)
     });
 }
 
+std::string_view Utf8ToCp932Stream::Convert(std::string_view bytes)
+{
+    std::string_view in = bytes;
+    if (!pending_.empty()) {
+        joined_.assign(pending_).append(bytes);
+        in = joined_;
+        pending_.clear();
+    }
+    // Keep back a character whose lead byte came but not all of its continuation bytes.
+    size_t whole = in.size();
+    for (size_t back = 1; back <= 3 && back <= in.size(); ++back) {
+        const auto b = static_cast<unsigned char>(in[in.size() - back]);
+        if (b < 0x80) break;
+        if (b >= 0xC0) {
+            if (b < 0xF8 && utf8Length(b) > back) whole = in.size() - back;
+            break;
+        }
+    }
+    pending_.assign(in.substr(whole));
+    out_.clear();
+    encoder().run(in.substr(0, whole), out_, [this](std::string& o, char*& src, size_t& left) {
+        // A well-formed character the code page lacks is one mark; a byte that starts no character, one each.
+        const auto lead = static_cast<unsigned char>(*src);
+        // A sequence cut short by the end of the whole part stops before a new lead byte kept back.
+        size_t n = lead >= 0xF8 || utf8Length(lead) > left ? 1 : utf8Length(lead);
+        for (size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(src[k]) & 0xC0) != 0x80) n = 1;
+        o += kReplacement;
+        ++replaced_;
+        src += n;
+        left -= n;
+    });
+    return out_;
+}
+
 std::string Cp932ToUtf8(std::string_view bytes)
 {
     std::string out;

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,25 @@ bool Cp932ToUtf8Checked(std::string_view bytes, std::string& out);
 // Our own fixed texts are UTF-8 literals; these convert them once where they become data or UI.
 inline std::string Sjis(std::string_view utf8Literal) { return Utf8ToCp932(utf8Literal); }
 inline QString Ui(std::string_view utf8Literal) { return QString::fromUtf8(utf8Literal.data(), qsizetype(utf8Literal.size())); }
+
+// A device that speaks UTF-8, arriving in pieces, as code page 932 text. A character split between
+// pieces is kept back until it is whole. Characters code page 932 lacks, and bytes that are not
+// UTF-8, each become the replacement mark "〓" and are counted: nothing is dropped silently.
+class Utf8ToCp932Stream {
+public:
+    static constexpr std::string_view kReplacement = "\x81\xAC";
+    // The text of every character completed by this piece; valid until the next call.
+    std::string_view Convert(std::string_view bytes);
+    std::uint64_t Replaced() const { return replaced_; }
+    bool Pending() const { return !pending_.empty(); }
+    void Reset() { pending_.clear(); }
+
+private:
+    std::string pending_;   // the start of a character still missing bytes
+    std::string joined_;
+    std::string out_;
+    std::uint64_t replaced_ = 0;
+};
 
 // File names: CP932 inside the program, UTF-8 on the Linux file system.
 std::string FileNameToSystem(std::string_view cp932Name);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <vector>
+
 using namespace pek;
 
 TEST(CodePage, LeadBytesOfCp932)
@@ -56,4 +59,46 @@ TEST(CodePage, FileNamesCrossTheFileSystemBoundaryAsUtf8)
     const std::string name = Utf8ToCp932("ログ.log");
     EXPECT_EQ(FileNameToSystem(name), "ログ.log");
     EXPECT_EQ(FileNameFromSystem("ログ.log"), name);
+}
+
+// Random UTF-8 streams, with characters code page 932 lacks and bytes that are not UTF-8, cut at
+// random: the same text as a character-by-character reference, and every mark counted.
+TEST(CodePage, Utf8StreamInRandomPiecesMatchesACharacterByCharacterReference)
+{
+    const std::vector<std::string> pieces = {"a", "\r\n", "\t", "日本", "ｱ", "é", "€", "😀", "\xE3\x81\x82", "\x80",
+                                             "\xFF", "\xE3\x81", "\xC3", "\xF0\x9F\x98", "~", "\xED\xA0\x80"};
+    std::mt19937 rng(99);
+    for (int round = 0; round < 300; ++round) {
+        std::string stream;
+        for (int n = int(rng() % 60); n > 0; --n) stream += pieces[rng() % pieces.size()];
+        stream += "!";   // ends on a whole character
+        // Reference: one character (or one stray byte) at a time.
+        std::string expect;
+        std::uint64_t marks = 0;
+        for (size_t i = 0; i < stream.size();) {
+            const auto b = static_cast<unsigned char>(stream[i]);
+            size_t n = b < 0x80 ? 1 : b >= 0xF0 && b < 0xF8 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+            if (b >= 0xF8 || i + n > stream.size()) n = 1;
+            for (size_t k = 1; k < n; ++k)
+                if ((static_cast<unsigned char>(stream[i + k]) & 0xC0) != 0x80) n = 1;
+            std::string one;
+            if ((n > 1 || b < 0x80) && Utf8ToCp932Checked(stream.substr(i, n), one)) {
+                expect += one;
+            } else {
+                expect += Utf8ToCp932Stream::kReplacement;
+                ++marks;
+            }
+            i += n;
+        }
+        Utf8ToCp932Stream decoder;
+        std::string shown;
+        for (size_t at = 0; at < stream.size();) {
+            const size_t n = std::min(stream.size() - at, size_t(rng() % 6));
+            shown += decoder.Convert(std::string_view(stream).substr(at, n));
+            at += n;
+        }
+        ASSERT_EQ(shown, expect) << "round " << round;
+        ASSERT_EQ(decoder.Replaced(), marks) << round;
+        ASSERT_FALSE(decoder.Pending());
+    }
 }
