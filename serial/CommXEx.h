@@ -36,6 +36,11 @@ public:
     // 0 none, 1 tick count, 2 elapsed time, 3 date and time.
     std::uint8_t TimeTyp() const { return timeTyp_; }
     void SetTimeTyp(std::uint8_t value) { timeTyp_ = value; }
+    // The character code the device speaks: received text is shown and typed or Trans text is sent
+    // in it. The ring buffer and the binary log keep the bytes as they come whatever it is.
+    enum TCharCode : std::uint8_t { ccCp932 = 0, ccUtf8 = 1 };
+    TCharCode CharCode() const { return charCode_; }
+    void SetCharCode(TCharCode value) { charCode_ = value; }
     // Set while the receive handling runs for this port; a nested arrival is ignored meanwhile.
     bool Receiving() const { return receiving_; }
     void SetReceiving(bool value) { receiving_ = value; }
@@ -62,6 +67,7 @@ public:
 private:
     std::unique_ptr<TRingBuf> ringBuf_;
     std::uint8_t timeTyp_ = 0;
+    std::atomic<TCharCode> charCode_{ccCp932};   // read by macro threads that send
     bool receiving_ = false;
     // Read on the main thread and by macro threads that send: atomic, as the log lock is not taken to read them.
     std::atomic<bool> logRcv_{false}, logTrs_{false}, logMsg_{false}, logBin_{false};

@@ -204,6 +204,8 @@ void TSettingForm::BuildPortPage(QWidget* page)
     form->addRow(Ui("送信遅延(文字毎) [ms]"), DelayTransSed);
     CrTypCBox = List(page, {"なし", "CR", "CR+LF", "LF"}, "デフォルトは 制御なしです。");
     form->addRow(Ui("送信 改行"), CrTypCBox);
+    CharCodeCBox = List(page, {"シフトJIS (コード932)", "UTF-8"}, "機器が送受信する文字のコードです。受信バッファとバイナリログは受信したままのバイトです。");
+    form->addRow(Ui("文字コード"), CharCodeCBox);
     auto* times = new QHBoxLayout;
     const char* const timeNames[] = {"なし", "ms", "D_H:M:S.ms", "日時"};
     for (int i = 0; i < 4; ++i) {
@@ -361,6 +363,7 @@ void TSettingForm::ShowPort()
     TimeOutTransSed->setValue(v.Get("ComTimeOutTrans"));
     DelayTransSed->setValue(v.Get("ComDelayTrans"));
     CrTypCBox->setCurrentIndex(v.Get("ComCrTypTrans"));
+    CharCodeCBox->setCurrentIndex(v.Get("ComCharCode"));
     const int timeTyp = v.Get("ComTimeTyp");
     for (int i = 0; i < 4; ++i) TimeRB[size_t(i)]->setChecked(i == timeTyp);
 
@@ -478,6 +481,7 @@ bool TSettingForm::ReadPortPage(PortValues& v)
     v.Set("ComTimeOutTrans", TimeOutTransSed->value());
     v.Set("ComDelayTrans", DelayTransSed->value());
     v.Set("ComCrTypTrans", CrTypCBox->currentIndex());
+    v.Set("ComCharCode", CharCodeCBox->currentIndex());
     v.Set("ComCharSize", CharSizeSed->value());
     v.Set("ComFlowCtrl", FlowCtrlCbx->currentIndex());
     v.Set("ComParityBit", ParityBitCbx->currentIndex());

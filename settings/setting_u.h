@@ -61,6 +61,7 @@ public:
     QSpinBox* TimeOutTransSed = nullptr;
     QSpinBox* DelayTransSed = nullptr;
     QComboBox* CrTypCBox = nullptr;
+    QComboBox* CharCodeCBox = nullptr;
     std::array<QRadioButton*, 4> TimeRB{};  // TNoneRB, TMsRB, TDhmsRD, TDateRD
     QCheckBox* EchoChkBox = nullptr;
 

@@ -61,10 +61,12 @@ void CommandProcessor::ExecCommand(int sheet, std::string text, bool fromUser)
         window_.message("通信ポートが開いていません", "Pek", MB_OK);
         return;
     }
-    port->SendLine(text);
+    // Text inside the program is code page 932; a device that speaks UTF-8 gets it in UTF-8.
+    const std::string wire = port->CharCode() == TCommXEx::ccUtf8 ? Cp932ToUtf8(text) : text;
+    port->SendLine(wire);
     if (alive.expired()) return;
     if (port->LogBin() && port->LogTrs() && port->LogOpened())
-        window_.writeLog(*port, TimeStampPrefix(port->TimeTyp(), timeGetTime(), std::time(nullptr)) + text + "\r");
+        window_.writeLog(*port, TimeStampPrefix(port->TimeTyp(), timeGetTime(), std::time(nullptr)) + wire + "\r");
 }
 
 bool CommandProcessor::ExecHexCommand(int sheet, const std::string& text, bool fromUser)

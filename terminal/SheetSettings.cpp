@@ -57,7 +57,7 @@ constexpr int kAny = INT_MIN;
 constexpr int kAll = INT_MAX;
 
 // In the order the keys are read: the port number first, the time-stamp type last.
-const std::array<PortKey, 15> kPortKeys{{
+const std::array<PortKey, 16> kPortKeys{{
     {"ComPortNo", [](const TCommXEx& p) { return int(p.PortNo()); }, [](TCommXEx& p, int v) { p.SetPortNo(v); }, kAny, kAll},
     {"ComBitRate", [](const TCommXEx& p) { return int(p.BitRate()); }, [](TCommXEx& p, int v) { p.SetBitRate(v); }, kAny, kAll},
     {"ComBufLenRec", [](const TCommXEx& p) { return int(p.BufLenReceive()); },
@@ -85,6 +85,8 @@ const std::array<PortKey, 15> kPortKeys{{
      [](TCommXEx& p, int v) { p.SetXoffChar(char(v)); }, 0, 255},
     {"ComTimeTyp", [](const TCommXEx& p) { return int(p.TimeTyp()); },
      [](TCommXEx& p, int v) { p.SetTimeTyp(std::uint8_t(v)); }, 0, 255},
+    {"ComCharCode", [](const TCommXEx& p) { return int(p.CharCode()); },
+     [](TCommXEx& p, int v) { p.SetCharCode(TCommXEx::TCharCode(v)); }, TCommXEx::ccCp932, TCommXEx::ccUtf8},
 }};
 
 }  // namespace

@@ -53,6 +53,10 @@ TEST(CommandLine, EchoSendsAndTheLineEnding)
     EXPECT_EQ(w.shown[1].first, "\r\n");
     EXPECT_TRUE(w.processor.Echo());
     EXPECT_EQ(w.processor.History().Items(), (std::vector<std::string>{"ATI", "ATZ"}));
+    // A device that speaks UTF-8 gets the code page 932 text in UTF-8.
+    w.bench.port->SetCharCode(TCommXEx::ccUtf8);
+    w.Run(Sjis("温度?"));
+    EXPECT_EQ(w.bench.device->WaitWritten(22), "ATZ\r\nATI\r\r温度?\r");
 }
 
 TEST(CommandLine, HistoryKeepsTwentyDistinctUserCommandsAndIsSavedEachTime)
