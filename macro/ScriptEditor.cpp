@@ -5,7 +5,8 @@
 #include "editor/EditorEx.h"
 #include "lua/LuaUtils.h"
 #include "macro/MacroCore.h"
-#include "macro/MacroLua_u.h"
+#include "macro/ScriptKit.h"
+#include "terminal/ActionTarget.h"
 #include "terminal/TerminalHost.h"
 
 #include <QAction>
@@ -130,12 +131,7 @@ void TriggerSearch(TerminalHost& window, TEditorEx& pane, const char* actionName
     pane.setFocus();
     QAction* action = window.Action(actionName);
     if (action == nullptr || !action->isEnabled()) return;
-    action->setProperty(SearchTargetProperty, QVariant::fromValue<QObject*>(&pane));
-    struct Clear {
-        QAction* action;
-        ~Clear() { action->setProperty(SearchTargetProperty, QVariant()); }
-    } clear{action};
-    action->trigger();
+    TriggerForPane(*action, pane);
 }
 
 long long RowLength(const TEditorModel& model, long long row)
@@ -475,11 +471,6 @@ TEditorEx* PaneByToken(const TerminalHost& window, std::uint64_t token)
     return sheet < 0 ? nullptr : window.SheetPane(sheet);
 }
 
-TEditorEx* SearchTarget(const QAction& action)
-{
-    return qobject_cast<TEditorEx*>(action.property(SearchTargetProperty).value<QObject*>());
-}
-
 int ScriptEditor(lua_State* L)
 {
     if (lua_gettop(L) < 1 || lua_type(L, 1) != LUA_TTABLE) ArgError(L, "Editor");
@@ -505,12 +496,6 @@ int ScriptEditor(lua_State* L)
     }
     SetObjectHandlers(L, 1, EditorDispatch, EditorDispatch);
     return 1;
-}
-
-bool IsScriptText(lua_State* L, int index)
-{
-    const int type = lua_type(L, index);
-    return type == LUA_TSTRING || type == LUA_TNUMBER;
 }
 
 void SetObjectHandlers(lua_State* L, int index, lua_CFunction get, lua_CFunction set)
