@@ -1,5 +1,6 @@
 // The Editor object: methods as raw fields, one small function each in a table, properties routed
-// through one dispatcher that is both __index and __newindex. Every pane access runs on the main thread; Lua stays on the run's.
+// through one dispatcher that is both __index and __newindex. Every pane access runs on the main
+// thread; Lua stays on the run's.
 #include "macro/ScriptEditor.h"
 
 #include "editor/EditorEx.h"
