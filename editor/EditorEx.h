@@ -10,7 +10,6 @@
 #include <QPoint>
 #include <QSize>
 
-#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
