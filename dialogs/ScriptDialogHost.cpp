@@ -1,7 +1,5 @@
 #include "dialogs/ScriptDialogHost.h"
 
-#include "macro/MacroCore.h"
-#include "macro/MacroLua_u.h"
 #include "platform/DialogService.h"
 #include "terminal/TerminalHost.h"
 
@@ -11,11 +9,6 @@
 #include <chrono>
 
 namespace pek {
-
-bool OnMainThread()
-{
-    return TMacroCore::OnMainThread();
-}
 
 TScriptDialogs::TScriptDialogs(TerminalHost& window) : parent_(window.DialogParent())
 {
@@ -52,8 +45,8 @@ void TScriptDialogs::CloseAll()
 
 void TScriptDialogs::PostAndWait(lua_State* L, const std::shared_ptr<Wait>& wait, std::function<void()> run)
 {
-    const std::shared_ptr<TMacroCore> core = ScriptContext(L).Core;
-    core->Post([this, wait, run = std::move(run)](TerminalHost&) {
+    const TMainThread main = ScriptContext(L).Main();
+    main.Post([this, wait, run = std::move(run)](TerminalHost&) {
         {
             const std::lock_guard lock(wait->mutex);
             if (wait->abandoned || wait->done) return;
@@ -75,7 +68,7 @@ void TScriptDialogs::PostAndWait(lua_State* L, const std::shared_ptr<Wait>& wait
     // A stop raises out of the wait: the request is abandoned and its dialog closed.
     struct Leave {
         const std::shared_ptr<Wait>& wait;
-        const std::shared_ptr<TMacroCore>& core;
+        const TMainThread& main;
         ~Leave()
         {
             {
@@ -83,18 +76,18 @@ void TScriptDialogs::PostAndWait(lua_State* L, const std::shared_ptr<Wait>& wait
                 if (wait->done) return;
                 wait->abandoned = true;
             }
-            core->Post([wait = wait](TerminalHost&) {
+            main.Post([wait = wait](TerminalHost&) {
                 if (wait->dialog) wait->dialog->done(QDialog::Rejected);
             });
         }
-    } leave{wait, core};
+    } leave{wait, main};
 
     std::unique_lock lock(wait->mutex);
     while (!wait->done) {
         if (wait->changed.wait_for(lock, std::chrono::milliseconds(20), [&] { return wait->done; })) break;
         lock.unlock();
         // The window is gone: the posted call will never run.
-        if (core->Closed()) return;
+        if (main.Closed()) return;
         CheckStop(L);
         lock.lock();
     }

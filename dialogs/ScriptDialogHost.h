@@ -3,6 +3,9 @@
 // event loop while the worker waits, so the main thread's stack never holds a worker's wait; a
 // debugged run (on the main thread) shows it directly. When the window closes, every open script
 // dialog is closed as cancelled and the waiting workers are released.
+// Which thread may do what: "Threads" in README.md.
+#include "macro/ScriptKit.h"
+
 #include <QPointer>
 #include <QDialog>
 
@@ -58,8 +61,6 @@ private:
     std::vector<std::shared_ptr<Wait>> waits_;  // main thread: requests being shown, innermost last
     std::vector<QPointer<QDialog>> open_;
 };
-
-bool OnMainThread();
 
 template <class R>
 R TScriptDialogs::Show(lua_State* L, std::function<R()> show, R cancelled)

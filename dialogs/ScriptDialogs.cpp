@@ -8,8 +8,7 @@
 #include "dialogs/inputpara_u.h"
 #include "lua/LuaKeyTable.h"
 #include "lua/LuaUtils.h"
-#include "macro/MacroCore.h"
-#include "macro/MacroLua_u.h"
+#include "macro/ScriptKit.h"
 #include "platform/CodePage.h"
 #include "platform/DialogService.h"
 #include "terminal/TerminalHost.h"
@@ -278,13 +277,10 @@ int ClipBoard(lua_State* L)
     if (n > 1) ArgError(L, name);
     const std::optional<std::string> text = n == 1 ? std::optional(Text(L, 1, name)) : std::nullopt;
     std::string previous;
-    LuaGuard(L, [&] {
-        ScriptContext(L).Core->OnMain([&](TerminalHost&) {
-            QClipboard* clipboard = QApplication::clipboard();
-            previous = QStringToCp932(clipboard->text());
-            if (text) clipboard->setText(Q(*text));
-        });
-        return 0;
+    OnMain(L, [&](TerminalHost&) {
+        QClipboard* clipboard = QApplication::clipboard();
+        previous = QStringToCp932(clipboard->text());
+        if (text) clipboard->setText(Q(*text));
     });
     lua_pushlstring(L, previous.data(), previous.size());
     return 1;
@@ -326,16 +322,10 @@ std::shared_ptr<TScriptDialogs> AttachScriptDialogs(TerminalHost& window)
 std::function<void(lua_State*)> ScriptDialogLibrary(std::shared_ptr<TScriptDialogs> dialogs)
 {
     return [link = std::make_shared<TDialogsLink>(std::move(dialogs))](lua_State* L) {
-        const struct {
-            const char* name;
-            lua_CFunction fn;
-        } functions[] = {{"FileDialog", FileDialog}, {"InpPara", InpPara},   {"SelMenu", SelMenu},
-                         {"MessageBox", MessageBoxFn}, {"ClipBoard", ClipBoard}, {"ShellExecute", ShellExecute}};
-        for (const auto& f : functions) {
-            lua_pushinteger(L, link->key);
-            lua_pushcclosure(L, f.fn, 1);
-            lua_setglobal(L, f.name);
-        }
+        static constexpr TScriptFunction functions[] = {
+            {"FileDialog", FileDialog}, {"InpPara", InpPara},     {"SelMenu", SelMenu},
+            {"MessageBox", MessageBoxFn}, {"ClipBoard", ClipBoard}, {"ShellExecute", ShellExecute}};
+        RegisterScriptFunctions(L, functions, link->key);
     };
 }
 

@@ -32,6 +32,7 @@ struct TCellStyle {
     uint32_t lineColor = clWhite;  // of the underline and the strike-out line
     TCellMark mark = TCellMark::None;
     uint32_t markColor = clGray;
+    bool operator==(const TCellStyle&) const = default;
 };
 
 // The white space of the character ch (one or two bytes).

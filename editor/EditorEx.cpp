@@ -3,14 +3,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDrag>
-#include <QFontMetrics>
-#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QPaintEngine>
 #include <QPainter>
 #include <QTimer>
 #include <QScrollBar>
@@ -21,9 +18,9 @@
 
 #include <algorithm>
 #include <climits>
-#include <map>
 
-#include "editor/EditorCellStyle.h"
+#include "editor/EditorRenderer.h"
+#include "editor/EditorRowLayout.h"
 #include "regex/Onig.h"
 #include "platform/CodePage.h"
 
@@ -31,10 +28,7 @@ namespace pek {
 
 namespace {
 
-constexpr size_t kHighlightLimit = 64 * 1024;
-
 QColor ToQColor(uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
-QRgb ToRgb(uint32_t c) { return qRgb(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
 
 // The system clipboard as the model sees it: code page 932 text.
 class TSystemClipboard : public TEditorClipboard {
@@ -93,18 +87,6 @@ void SetScrollBar(QScrollBar* bar, int maximum, int pageStep, int value)
     bar->setValue(value);
 }
 
-// Qt hands a fill of more than about a hundred scanlines under a clip to worker threads, and
-// waking them costs more than the fill: bands of a few rows stay on this thread.
-void FillInBands(QPainter& painter, const QRegion& region, const QRect& within, const QColor& color)
-{
-    constexpr int kBand = 64;
-    for (const QRect& r : region) {
-        const QRect c = r & within;
-        for (int y = c.top(); y <= c.bottom(); y += kBand)
-            painter.fillRect(QRect(c.left(), y, c.width(), std::min(kBand, c.bottom() + 1 - y)), color);
-    }
-}
-
 constexpr qint64 kFrameMs = 16;  // a screen refresh: painting more often only takes time from reading
 
 // The pane font "Terminal" is a Windows bitmap font; a CJK monospace font draws the same grid.
@@ -119,7 +101,10 @@ QString FamilyFor(const std::string& name)
 // ---------------------------------------------------------------- TEditor
 
 TEditor::TEditor(QWidget* parent)
-    : QAbstractScrollArea(parent), model_(std::make_unique<TEditorModel>()), clipboard_(std::make_unique<TSystemClipboard>())
+    : QAbstractScrollArea(parent),
+      model_(std::make_unique<TEditorModel>()),
+      clipboard_(std::make_unique<TSystemClipboard>()),
+      renderer_(std::make_unique<TEditorRenderer>())
 {
     model_->SetClipboard(clipboard_.get());
     model_->OnChange = [this] { ModelChanged(); };
@@ -319,18 +304,10 @@ void TEditor::ApplyFont()
     else qfont_.setPixelSize(13);
     qfont_.setBold(props_.Font.Style & fsBold);
     qfont_.setItalic(props_.Font.Style & fsItalic);
-    const QFontMetrics fm(qfont_);
-    cellW_ = std::max(1, fm.horizontalAdvance(QLatin1Char('M')));
-    cellH_ = std::max(1, fm.height());
-    ascent_ = fm.ascent();
-    for (int face = 0; face < 4; ++face) {
-        QFont f = qfont_;
-        f.setBold(face & fsBold);
-        f.setItalic(face & fsItalic);
-        rawFonts_[size_t(face)] = QRawFont::fromFont(f);
-        glyphs_[size_t(face)].clear();
-    }
-    cells_.Clear();
+    renderer_->SetFont(qfont_);
+    cellW_ = renderer_->Cell().width();
+    cellH_ = renderer_->Cell().height();
+    ascent_ = renderer_->Ascent();
     UpdateExtent();
 }
 
@@ -513,50 +490,11 @@ TTextPos TEditor::PosAtPoint(QPoint point) const
     return model_->Lines().PosOfRowCol(row, col);
 }
 
-char32_t TEditor::Decode(std::string_view bytes) const
-{
-    const unsigned char b0 = static_cast<unsigned char>(bytes[0]);
-    if (bytes.size() == 1) {
-        if (b0 < 0x20) return char32_t(0x2400 + b0);       // control pictures
-        if (b0 < 0x7F) return char32_t(b0);
-        if (b0 >= 0xA1 && b0 <= 0xDF) return char32_t(0xFF61 + (b0 - 0xA1));
-        return char32_t(0xFFFD);
-    }
-    const quint32 key = quint32(b0) << 8 | static_cast<unsigned char>(bytes[1]);
-    const auto it = decoded_.constFind(key);
-    if (it != decoded_.constEnd()) return *it;
-    std::string out;
-    char32_t ch = 0xFFFD;
-    if (Cp932ToUtf8Checked(bytes, out)) {
-        const QString s = QString::fromUtf8(out.data(), qsizetype(out.size()));
-        const auto ucs = s.toUcs4();
-        if (ucs.size() == 1) ch = char32_t(ucs[0]);
-    }
-    decoded_.insert(key, ch);
-    return ch;
-}
-
-quint32 TEditor::Glyph(char32_t ch, int face) const
-{
-    QHash<char32_t, quint32>& glyphs = glyphs_[size_t(face)];
-    const auto it = glyphs.constFind(ch);
-    if (it != glyphs.constEnd()) return *it;
-    quint32 index = 0;
-    const QRawFont& font = rawFonts_[size_t(face)];
-    if (font.isValid()) {
-        const char32_t one[1] = {ch};
-        const auto indexes = font.glyphIndexesForString(QString::fromUcs4(one, 1));
-        if (indexes.size() == 1) index = indexes[0];
-    }
-    glyphs.insert(ch, index);
-    return index;
-}
-
 uint32_t TEditor::RowBackground(long long, long long) const { return clNone; }
 
 void TEditor::SetCellCopyBudget(std::size_t bytes)
 {
-    cells_.SetBudget(bytes);
+    renderer_->SetCellCopyBudget(bytes);
     viewport()->update();
 }
 
@@ -572,318 +510,76 @@ void TEditor::paintEvent(QPaintEvent* event)
         shown_.valid = false;
     }
     QPainter painter(viewport());
-    const TEditorLines& lines = model_->Lines();
-    const TWrapLayout& layout = lines.Layout();
     const int left = LeftAreaWidth();
     const int top = props_.Ruler ? cellH_ : 0;
     const long long topRow = model_->TopRow();
     const int topCol = model_->TopCol();
     const long long rowsShown = (area.height() - top) / cellH_ + 1;
     const int colsShown = (area.width() - left) / cellW_ + 1;
-    const uint32_t textColor = props_.Font.Color;
-
-    const bool selected = model_->Selected();
-    const bool box = model_->SelectionMode() == TSelectionMode::smBox;
-    const auto [selA, selZ] = model_->OrderedSelection();
-    const TEditorModel::TBoxRect boxRect = selected && box ? model_->BoxRect() : TEditorModel::TBoxRect{};
     const long long caretRow = model_->Row();
-    const int caretCol = model_->Col();
-    const THitStyle hitStyle = model_->HitStyle();
-    const TTextPos hitPos = model_->HitPos();
-    const TTextPos hitEnd = model_->HasHit() ? model_->HitEnd() : hitPos;
-    const TEditorColor& hitItem = props_.View.Colors.Hit;
-    const bool findMarks = !model_->FindString().empty() &&
-                           (props_.ExMarks.FindMark.Visible || hitItem.Color != clNone || hitItem.BkColor != clNone || hitItem.Style != 0);
-    const auto [parenA, parenZ] = props_.ExMarks.ParenMark.Visible ? model_->MatchingBrackets() : std::pair{TTextPos{-1, 0}, TTextPos{-1, 0}};
-    const auto& brackets = model_->HighlightRules().Brackets;
-    const TEditorColor& selColor = props_.View.Colors.Select;
 
-    struct Run {
-        QVector<quint32> glyphs;
-        QVector<QPointF> positions;
-    };
-    std::map<std::pair<uint32_t, int>, Run> runs;  // by colour and font face
-    struct Fallback {
-        QPointF at;
-        char32_t ch;
-        uint32_t color;
-        int face;
-    };
-    std::vector<Fallback> fallbacks;
-    struct Line {
-        QLineF line;
-        uint32_t color;
-    };
-    std::vector<Line> strokes;
-    struct Mark {
-        QRect cell;
-        TCellMark kind;
-        uint32_t color;
-    };
-    std::vector<Mark> marks;
-    std::vector<uint32_t> scratchStarts;
-    // A row with text fills its background around the cells copied into it, in runs of one colour;
-    // what is to be painted outside such rows is filled once after them.
+    TRowLayouter rows(*model_, props_, topCol, colsShown);
+    renderer_->Begin(painter, props_, {left, area.width(), topCol, colsShown, model_->Lines().Layout()});
+    // What is to be painted outside the rows with text is filled once after them.
     QRegion rowsFilled;
-    int spanY = 0;
-    struct {
-        int x0 = 0, x1 = 0;
-        uint32_t color = clNone;
-    } span;
-    const auto flushSpan = [&] {
-        if (span.x1 > span.x0) painter.fillRect(QRect(span.x0, spanY, span.x1 - span.x0, cellH_), ToQColor(span.color));
-        span = {};
-    };
-    const auto fillSpan = [&](int x0, int x1, uint32_t color) {
-        if (x1 <= x0) return;
-        if (color == span.color && x0 == span.x1) {
-            span.x1 = x1;
-            return;
-        }
-        flushSpan();
-        span = {x0, x1, color};
-    };
-    // Finished cells are copied where their pixels land one to one on a 32-bit surface.
-    const QPaintDevice* surface = painter.paintEngine() ? painter.paintEngine()->paintDevice() : nullptr;
-    const QImage::Format surfaceFormat = surface && surface->devType() == QInternal::Image ? static_cast<const QImage*>(surface)->format() : QImage::Format_Invalid;
-
-    const bool copyCells = (surfaceFormat == QImage::Format_RGB32 || surfaceFormat == QImage::Format_ARGB32_Premultiplied) &&
-                           painter.deviceTransform().type() <= QTransform::TxTranslate && surface->devicePixelRatio() == 1;
-
-    if (lines.RowCount() > 0 && topRow < lines.RowCount()) {
-        long long line = lines.LineOfRow(topRow);
-        long long lineRow = lines.FirstRowOfLine(line);
-        while (line < lines.LineCount() && lineRow < topRow + rowsShown) {
-            const std::string_view s = lines.LineView(line);
-            const std::vector<uint32_t>& starts = lines.RowStarts(line, scratchStarts);
-            // A huge line (a stream without line breaks) is drawn without highlighting, so a screen
-            // costs what it shows.
-            const std::vector<TToken> tokens = s.size() <= kHighlightLimit ? model_->LineTokens(line) : std::vector<TToken>{};
-            static const std::vector<TLineMatch> kNoMatches;
-            const std::vector<TLineMatch>& matches = findMarks && s.size() <= kHighlightLimit ? model_->MatchesInLine(line) : kNoMatches;
-            // Only the matches and tokens from the first visible row on are walked.
-            const size_t firstByte = lineRow < topRow ? starts[size_t(std::min<long long>(topRow - lineRow, static_cast<long long>(starts.size()) - 1))] : 0;
-            size_t ti = size_t(std::lower_bound(tokens.begin(), tokens.end(), firstByte, [](const TToken& t, size_t b) { return t.start + t.length <= b; }) - tokens.begin());
-            size_t mi = size_t(std::lower_bound(matches.begin(), matches.end(), firstByte, [](const TLineMatch& m, size_t b) { return size_t(m.start + m.length) <= b; }) - matches.begin());
-            for (size_t k = 0; k < starts.size(); ++k) {
-                const long long row = lineRow + static_cast<long long>(k);
-                const size_t rowStart = starts[k];
-                const size_t rowEnd = k + 1 < starts.size() ? starts[k + 1] : s.size();
-                if (row < topRow) continue;
-                if (row >= topRow + rowsShown) break;
-                const int y = top + int(row - topRow) * cellH_;
-                if (!dirty.intersects(QRect(0, y, area.width(), cellH_))) continue;
-                const uint32_t rowBg = RowBackground(row, caretRow);
-                const uint32_t rowColor = rowBg != clNone ? rowBg : props_.Color;
-                rowsFilled += QRect(0, y, area.width(), cellH_);
-                spanY = y;
-                fillSpan(0, left, props_.Color);
-                int col = 0;
-                for (size_t i = rowStart; i < rowEnd;) {
-                    const int len = CharBytes(s, i);
-                    const int w = CharColumns(s, i, col, layout);
-                    if (col + w > topCol && col < topCol + colsShown) {
-                        const TTextPos here{line, static_cast<long long>(i)};
-                        TCellFacts facts;
-                        while (ti < tokens.size() && tokens[ti].start + tokens[ti].length <= i) ++ti;
-                        if (ti < tokens.size() && tokens[ti].start <= i) {
-                            const TToken& t = tokens[ti];
-                            facts.hasToken = true;
-                            facts.kind = t.kind;
-                            if (t.kind == TTokenKind::Range && t.bracket >= 0 && size_t(t.bracket) < brackets.size())
-                                facts.rangeColor = brackets[size_t(t.bracket)].Color;
-                        }
-                        while (mi < matches.size() && size_t(matches[mi].start + matches[mi].length) <= i) ++mi;
-                        facts.found = mi < matches.size() && size_t(matches[mi].start) <= i;
-                        facts.hit = here >= hitPos && here < hitEnd;
-                        facts.paren = here == parenA || here == parenZ;
-                        facts.space = SpaceOf(s.substr(i, size_t(len)));
-                        facts.selected = selected && (box ? (row >= boxRect.firstRow && row <= boxRect.lastRow && col >= boxRect.firstCol && col < boxRect.endCol)
-                                                          : (here >= selA && here < selZ));
-                        const TCellStyle st = CellStyle(props_, hitStyle, facts);
-                        const int x = left + (col - topCol) * cellW_;
-                        const QRect cell(x, y, w * cellW_, cellH_);
-                        const bool drawn = facts.space == TCellMark::None && s[i] != '\t' && s[i] != ' ';
-                        const int face = (st.style | props_.Font.Style) & (fsBold | fsItalic);
-                        // An italic glyph leans into the next cell, and a cell cut by the left edge
-                        // must not cover the margin: those are drawn over their background.
-                        const bool copyable = copyCells && drawn && !(face & fsItalic) && col >= topCol;
-                        const uint32_t bk = st.bkColor != clNone ? st.bkColor : rowBg != clNone ? rowBg : props_.Color;
-                        const QImage* finished = nullptr;
-                        char32_t ch = 0;
-                        quint32 glyph = 0;
-                        bool glyphKnown = false;
-                        if (copyable) {
-                            const QRgb fg = ToRgb(st.color), bg = ToRgb(bk);
-                            const uint32_t bytes = len == 2 ? uint32_t(static_cast<unsigned char>(s[i])) << 8 | static_cast<unsigned char>(s[i + 1])
-                                                            : static_cast<unsigned char>(s[i]);
-                            const uint32_t code = uint32_t(w) << 24 | bytes;
-                            if (const TGlyphCells::TQuick quick = cells_.Quick(code, face, fg, bg); quick.known) {
-                                finished = quick.image;
-                            } else {
-                                ch = Decode(s.substr(i, size_t(len)));
-                                glyph = Glyph(ch, face);
-                                glyphKnown = true;
-                                if (glyph != 0) finished = cells_.Get(rawFonts_[size_t(face)], face, glyph, w, QSize(cellW_, cellH_), ascent_, fg, bg);
-                                cells_.RememberQuick(code, face, fg, bg, finished);
-                            }
-                        }
-                        if (drawn && !finished && !glyphKnown) {
-                            ch = Decode(s.substr(i, size_t(len)));
-                            glyph = Glyph(ch, face);
-                        }
-                        if (finished) painter.drawImage(QPoint(x, y), *finished);
-                        else if (st.bkColor != clNone) fillSpan(x, x + w * cellW_, st.bkColor);
-                        else fillSpan(std::max(x, left), x + w * cellW_, rowColor);
-                        if (st.style & fsUnderline) strokes.push_back({QLineF(x, y + cellH_ - 1, x + w * cellW_, y + cellH_ - 1), st.lineColor});
-                        if (st.style & fsStrikeOut) strokes.push_back({QLineF(x, y + cellH_ / 2, x + w * cellW_, y + cellH_ / 2), st.lineColor});
-                        if (st.mark != TCellMark::None) marks.push_back({cell, st.mark, st.markColor});
-                        if (drawn && !finished) {
-                            const QPointF at(x, y + ascent_);
-                            if (glyph != 0) {
-                                Run& run = runs[{st.color, face}];
-                                run.glyphs.push_back(glyph);
-                                run.positions.push_back(at);
-                            } else {
-                                fallbacks.push_back({at, ch, st.color, face});
-                            }
-                        }
-                    }
-                    col += w;
-                    i += size_t(len);
-                }
-                maxCols_ = std::max(maxCols_, col);
-                // An unwrapped row may end far off either side: only where it lands on screen matters.
-                const int endX = int(std::clamp<long long>(left + (static_cast<long long>(col) - topCol) * cellW_, -2LL * cellW_,
-                                                           static_cast<long long>(area.width()) + cellW_));
-                fillSpan(std::max(endX, left), area.width(), rowColor);
-                flushSpan();
-                const bool lastLine = line + 1 >= lines.LineCount();
-                const int cx = endX + cellW_ / 2, cy = y + cellH_ / 2;
-                if (k + 1 == starts.size() && !lastLine) {
-                    // The line break: selected like a character, marked when the mark is visible.
-                    const TTextPos breakPos{line, static_cast<long long>(s.size())};
-                    if (selected && !box && breakPos >= selA && breakPos < selZ)
-                        painter.fillRect(QRect(endX, y, cellW_, cellH_), ToQColor(selColor.BkColor != clNone ? selColor.BkColor : textColor));
-                    if (props_.Marks.RetMark.Visible && col >= topCol) {
-                        painter.setPen(ToQColor(props_.Marks.RetMark.Color));
-                        painter.drawLine(cx + 2, y + 3, cx + 2, cy + 2);
-                        painter.drawLine(cx + 2, cy + 2, cx - 2, cy + 2);
-                        painter.drawLine(cx - 2, cy + 2, cx, cy);
-                        painter.drawLine(cx - 2, cy + 2, cx, cy + 4);
-                    }
-                } else if (k + 1 == starts.size() && lastLine && props_.Marks.EofMark.Visible) {
-                    painter.setPen(ToQColor(props_.Marks.EofMark.Color));
-                    painter.setFont(qfont_);
-                    painter.drawText(QPointF(endX, y + ascent_), QStringLiteral("[EOF]"));
-                } else if (k + 1 < starts.size() && props_.Marks.WrapMark.Visible && col >= topCol) {
-                    // The row goes on in the next one.
-                    painter.setPen(ToQColor(props_.Marks.WrapMark.Color));
-                    painter.drawLine(cx - 3, cy, cx + 2, cy);
-                    painter.drawLine(cx + 2, cy, cx, cy - 2);
-                    painter.drawLine(cx + 2, cy, cx, cy + 2);
-                }
-                if (props_.Marks.HideMark.Visible && col > topCol + colsShown - 1) {
-                    // Text beyond the right edge.
-                    const int hx = left + (colsShown - 1) * cellW_;
-                    painter.fillRect(QRect(hx, y, cellW_, cellH_), ToQColor(props_.Color));
-                    painter.setPen(ToQColor(props_.Marks.HideMark.Color));
-                    painter.drawLine(hx + 1, cy - 3, hx + cellW_ - 2, cy);
-                    painter.drawLine(hx + cellW_ - 2, cy, hx + 1, cy + 3);
-                }
-                if (row == caretRow && props_.Marks.Underline.Visible)
-                    strokes.push_back({QLineF(left, y + cellH_ - 1, area.width(), y + cellH_ - 1), props_.Marks.Underline.Color});
-            }
-            lineRow += static_cast<long long>(starts.size());
-            ++line;
-        }
+    for (long long row = topRow; row < std::min(topRow + rowsShown, model_->Lines().RowCount()); ++row) {
+        const QRect band(0, top + int(row - topRow) * cellH_, area.width(), cellH_);
+        if (!dirty.intersects(band)) continue;
+        const TRowLayout& laid = rows.Layout(row);
+        maxCols_ = std::max(maxCols_, laid.endCol);
+        renderer_->PaintRow(laid, band.y(), RowBackground(row, caretRow));
+        rowsFilled += band;
     }
-    FillInBands(painter, dirty - rowsFilled, area, ToQColor(props_.Color));
-
-    for (const auto& [key, run] : runs) {
-        QGlyphRun glyphRun;
-        glyphRun.setRawFont(rawFonts_[size_t(key.second)]);
-        glyphRun.setGlyphIndexes(run.glyphs);
-        glyphRun.setPositions(run.positions);
-        painter.setPen(ToQColor(key.first));
-        painter.drawGlyphRun(QPointF(0, 0), glyphRun);
-    }
-    for (const auto& f : fallbacks) {
-        QFont font = qfont_;
-        font.setBold(f.face & fsBold);
-        font.setItalic(f.face & fsItalic);
-        painter.setFont(font);
-        painter.setPen(ToQColor(f.color));
-        const char32_t one[1] = {f.ch};
-        painter.drawText(f.at, QString::fromUcs4(one, 1));
-    }
-    for (const auto& u : strokes) {
-        painter.setPen(ToQColor(u.color));
-        painter.drawLine(u.line);
-    }
-    for (const Mark& m : marks) {
-        painter.setPen(ToQColor(m.color));
-        const QRect& c = m.cell;
-        const int my = c.center().y();
-        if (m.kind == TCellMark::Tab) {
-            painter.drawLine(c.left() + 1, my, std::min(c.right() - 1, c.left() + cellW_ - 1), my);
-            painter.drawLine(c.left() + cellW_ / 2, my - 2, std::min(c.right() - 1, c.left() + cellW_ - 1), my);
-            painter.drawLine(c.left() + cellW_ / 2, my + 2, std::min(c.right() - 1, c.left() + cellW_ - 1), my);
-        } else if (m.kind == TCellMark::Space) {
-            painter.drawPoint(c.center().x(), c.bottom() - cellH_ / 4);
-        } else {
-            painter.drawRect(c.adjusted(2, 2, -3, -3));
-        }
-    }
+    renderer_->End(dirty - rowsFilled, area);
 
     // Caret, and the input method's text not yet committed, shown where it will go.
+    const int caretCol = model_->Col();
     if (hasFocus() && caretRow >= topRow && caretRow < topRow + rowsShown && caretCol >= topCol && caretCol - topCol < colsShown) {
-        const int x = left + (caretCol - topCol) * cellW_;
-        const int y = top + int(caretRow - topRow) * cellH_;
-        const QColor c = ToQColor(textColor);
-        if (!preedit_.isEmpty()) {
-            painter.setFont(qfont_);
-            const int width = painter.fontMetrics().horizontalAdvance(preedit_);
-            painter.fillRect(QRect(x, y, width, cellH_), ToQColor(props_.Color));
-            painter.setPen(c);
-            painter.drawText(QPointF(x, y + ascent_), preedit_);
-            painter.drawLine(x, y + cellH_ - 1, x + width, y + cellH_ - 1);
-            const int cursor = painter.fontMetrics().horizontalAdvance(preedit_.left(preeditCursor_));
-            painter.fillRect(QRect(x + cursor, y, 1, cellH_), c);
-        } else if (caretShown_) {
-            if (model_->OverWrite()) painter.fillRect(QRect(x, y + cellH_ - 3, cellW_, 3), c);
-            else painter.fillRect(QRect(x, y, 2, cellH_), c);
-        }
+        using TCaret = TEditorRenderer::TCaret;
+        const TCaret caret = !caretShown_ ? TCaret::Hidden : model_->OverWrite() ? TCaret::Underline : TCaret::Bar;
+        const QPoint at(left + (caretCol - topCol) * cellW_, top + int(caretRow - topRow) * cellH_);
+        renderer_->PaintCaret(at, caret, preedit_, preeditCursor_);
     }
+    if (props_.Leftbar || props_.Imagebar) PaintLeftArea(painter, dirty, rowsShown);
+    if (props_.Ruler) PaintRuler(painter, colsShown);
+    PaintOverlay(painter);
+}
 
-    // Left area: mark images and line numbers.
-    if (props_.Leftbar || props_.Imagebar) {
-        FillInBands(painter, dirty, QRect(0, top, left - 2, area.height()), ToQColor(props_.Color).lighter(150));
-        painter.setFont(qfont_);
-        painter.setPen(ToQColor(textColor));
-        for (long long r = topRow; r < std::min(topRow + rowsShown, lines.RowCount()); ++r) {
-            const int y = top + int(r - topRow) * cellH_;
-            if (props_.Imagebar && RowMarks(r) != 0) painter.fillRect(QRect(2, y + 2, 2 * cellW_, cellH_ - 4), ToQColor(clYellow));
-            if (props_.Leftbar) {
-                const TRowInfo info = lines.RowInfo(r);
-                if (info.index == 0) {
-                    const QString number = QString::number(info.line + 1);
-                    painter.drawText(QRect(0, y, left - 2 - cellW_ / 2, cellH_), Qt::AlignRight | Qt::AlignVCenter, number);
-                }
+// Mark images and line numbers.
+void TEditor::PaintLeftArea(QPainter& painter, const QRegion& dirty, long long rowsShown)
+{
+    const TEditorLines& lines = model_->Lines();
+    const int left = LeftAreaWidth();
+    const int top = props_.Ruler ? cellH_ : 0;
+    const long long topRow = model_->TopRow();
+    TEditorRenderer::FillInBands(painter, dirty, QRect(0, top, left - 2, viewport()->height()), ToQColor(props_.Color).lighter(150));
+    painter.setFont(qfont_);
+    painter.setPen(ToQColor(props_.Font.Color));
+    for (long long r = topRow; r < std::min(topRow + rowsShown, lines.RowCount()); ++r) {
+        const int y = top + int(r - topRow) * cellH_;
+        if (props_.Imagebar && RowMarks(r) != 0) painter.fillRect(QRect(2, y + 2, 2 * cellW_, cellH_ - 4), ToQColor(clYellow));
+        if (props_.Leftbar) {
+            const TRowInfo info = lines.RowInfo(r);
+            if (info.index == 0) {
+                const QString number = QString::number(info.line + 1);
+                painter.drawText(QRect(0, y, left - 2 - cellW_ / 2, cellH_), Qt::AlignRight | Qt::AlignVCenter, number);
             }
         }
     }
-    if (props_.Ruler) {
-        painter.fillRect(QRect(0, 0, area.width(), cellH_), ToQColor(props_.Color).lighter(150));
-        painter.setPen(ToQColor(textColor));
-        for (int c = topCol - topCol % 10; c < topCol + colsShown; c += 10) {
-            if (c < topCol) continue;
-            const int x = left + (c - topCol) * cellW_;
-            painter.drawLine(x, cellH_ / 2, x, cellH_);
-            painter.drawText(QPointF(x + 2, ascent_), QString::number(c));
-        }
+}
+
+void TEditor::PaintRuler(QPainter& painter, int colsShown)
+{
+    const int left = LeftAreaWidth();
+    const int topCol = model_->TopCol();
+    painter.fillRect(QRect(0, 0, viewport()->width(), cellH_), ToQColor(props_.Color).lighter(150));
+    painter.setPen(ToQColor(props_.Font.Color));
+    for (int c = topCol - topCol % 10; c < topCol + colsShown; c += 10) {
+        if (c < topCol) continue;
+        const int x = left + (c - topCol) * cellW_;
+        painter.drawLine(x, cellH_ / 2, x, cellH_);
+        painter.drawText(QPointF(x + 2, ascent_), QString::number(c));
     }
-    PaintOverlay(painter);
 }
 
 void TEditor::KeyPressed(std::string key)

@@ -1,17 +1,15 @@
 #pragma once
-// The editor control: TEditor paints a TEditorModel cell by cell and turns keys and the mouse into
-// model operations; TOleddEditor adds dragging and dropping text; TEditorEx adds the row-mark
-// backgrounds, the search options with regular-expression search and vertical guide lines.
+// The editor control: TEditor shows a TEditorModel row by row (laid out by TRowLayouter, painted
+// by TEditorRenderer) and turns keys and the mouse into model operations; TOleddEditor adds
+// dragging and dropping text; TEditorEx adds the row-mark backgrounds, the search options with
+// regular-expression search and vertical guide lines.
 // Every model operation is reachable through Model(); the most used ones are repeated here.
 #include <QAbstractScrollArea>
 #include <QElapsedTimer>
 #include <QFont>
-#include <QHash>
 #include <QPoint>
-#include <QRawFont>
 #include <QSize>
 
-#include <array>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -21,13 +19,15 @@
 #include <vector>
 
 #include "editor/EditorModel.h"
-#include "editor/GlyphCells.h"
 #include "editor/EditorProps.h"
 
 class QPainter;
+class QRegion;
 class QTimer;
 
 namespace pek {
+
+class TEditorRenderer;
 
 class TEditor : public QAbstractScrollArea {
     Q_OBJECT
@@ -205,13 +205,13 @@ private:
     void KeyPressed(std::string key);
     void Blink();
     QRect CaretRect() const;  // in viewport coordinates
-    char32_t Decode(std::string_view bytes) const;
-    quint32 Glyph(char32_t ch, int face) const;  // face: fsBold and fsItalic bits
+    void PaintLeftArea(QPainter& painter, const QRegion& dirty, long long rowsShown);
+    void PaintRuler(QPainter& painter, int colsShown);
 
     std::unique_ptr<TEditorModel> model_;
     std::unique_ptr<TEditorClipboard> clipboard_;
+    std::unique_ptr<TEditorRenderer> renderer_;
     QFont qfont_;
-    std::array<QRawFont, 4> rawFonts_;  // regular, bold, italic, bold italic
     int cellW_ = 7;
     int cellH_ = 15;
     int ascent_ = 12;
@@ -251,9 +251,6 @@ private:
     TTextPos lastCaret_;
     QString preedit_;
     int preeditCursor_ = 0;
-    mutable QHash<quint32, char32_t> decoded_;
-    mutable std::array<QHash<char32_t, quint32>, 4> glyphs_;
-    TGlyphCells cells_;
 };
 
 class TOleddEditor : public TEditor {

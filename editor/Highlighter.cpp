@@ -62,6 +62,64 @@ size_t MailLength(std::string_view s, size_t at)
     if (lastDot == std::string_view::npos || lastDot == 0) return 0;
     return j - at;
 }
+
+// End of the number starting at i: digits, a fraction, an exponent.
+size_t NumberEnd(std::string_view line, size_t i)
+{
+    const size_t n = line.size();
+    const auto digit = [&](size_t k) { return k < n && IsDigit(static_cast<unsigned char>(line[k])); };
+    size_t j = i + 1;
+    while (digit(j)) ++j;
+    if (j + 1 < n && line[j] == '.' && digit(j + 1)) {
+        j += 2;
+        while (digit(j)) ++j;
+    }
+    if (j < n && (line[j] == 'e' || line[j] == 'E')) {
+        size_t k = j + 1;
+        if (k < n && (line[k] == '+' || line[k] == '-')) ++k;
+        if (digit(k)) {
+            while (digit(k)) ++k;
+            j = k;
+        }
+    }
+    return j;
+}
+
+// End and kind of the token starting at i that is none of ranges, addresses and comments, by the
+// class of its first byte.
+size_t PlainTokenEnd(std::string_view line, size_t i, TTokenKind& kind)
+{
+    const size_t n = line.size();
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    size_t j = i + 1;
+    if (IsAlpha(c) || c == '_') {
+        while (j < n && IsWordByte(static_cast<unsigned char>(line[j]))) ++j;
+        kind = TTokenKind::Word;
+    } else if (IsDigit(c)) {
+        j = NumberEnd(line, i);
+        kind = TTokenKind::Number;
+    } else if (CharBytes(line, i) == 2) {
+        j = i;
+        while (j < n && CharBytes(line, j) == 2) j += 2;
+        kind = TTokenKind::Dbcs;
+    } else if (IsKana(c)) {
+        while (j < n && IsKana(static_cast<unsigned char>(line[j]))) ++j;
+        kind = TTokenKind::Kana;
+    } else if (c == ' ' || c == '\t') {
+        while (j < n && (line[j] == ' ' || line[j] == '\t')) ++j;
+        kind = TTokenKind::Space;
+    } else {
+        kind = TTokenKind::Symbol;
+    }
+    return j;
+}
+
+bool MayOpenRange(const std::vector<TBracketItem>& brackets, std::string_view line)
+{
+    return std::any_of(brackets.begin(), brackets.end(), [&](const TBracketItem& item) {
+        return !item.LeftBracket.empty() && !item.RightBracket.empty() && line.find(item.LeftBracket) != std::string_view::npos;
+    });
+}
 }  // namespace
 
 std::string UpperAnk(std::string_view s)
@@ -121,17 +179,8 @@ int THighlighter::Tokenize(std::string_view line, int state, std::vector<TToken>
             kind = TTokenKind::Reserve;
         tokens->push_back({uint32_t(start), uint32_t(end - start), kind, bracket});
     };
-    if (!tokens && state < 0) {
-        // Only the end state is wanted: a line in which no opening text stands cannot leave a range open.
-        bool opener = false;
-        for (const auto& item : rules_.Brackets) {
-            if (!item.LeftBracket.empty() && !item.RightBracket.empty() && line.find(item.LeftBracket) != std::string_view::npos) {
-                opener = true;
-                break;
-            }
-        }
-        if (!opener) return -1;
-    }
+    // When only the end state is wanted, a line in which no opening text stands cannot leave a range open.
+    if (!tokens && state < 0 && !MayOpenRange(rules_.Brackets, line)) return -1;
     size_t i = 0;
     const size_t n = line.size();
     if (state >= 0 && size_t(state) < rules_.Brackets.size()) {
@@ -186,37 +235,8 @@ int THighlighter::Tokenize(std::string_view line, int state, std::vector<TToken>
             return -1;
         }
         // 4. By the class of the first byte.
-        size_t j = i + 1;
         TTokenKind kind = TTokenKind::Symbol;
-        if (IsAlpha(c) || c == '_') {
-            while (j < n && IsWordByte(static_cast<unsigned char>(line[j]))) ++j;
-            kind = TTokenKind::Word;
-        } else if (IsDigit(c)) {
-            while (j < n && IsDigit(static_cast<unsigned char>(line[j]))) ++j;
-            if (j + 1 < n && line[j] == '.' && IsDigit(static_cast<unsigned char>(line[j + 1]))) {
-                j += 2;
-                while (j < n && IsDigit(static_cast<unsigned char>(line[j]))) ++j;
-            }
-            if (j < n && (line[j] == 'e' || line[j] == 'E')) {
-                size_t k = j + 1;
-                if (k < n && (line[k] == '+' || line[k] == '-')) ++k;
-                if (k < n && IsDigit(static_cast<unsigned char>(line[k]))) {
-                    while (k < n && IsDigit(static_cast<unsigned char>(line[k]))) ++k;
-                    j = k;
-                }
-            }
-            kind = TTokenKind::Number;
-        } else if (CharBytes(line, i) == 2) {
-            j = i;
-            while (j < n && CharBytes(line, j) == 2) j += 2;
-            kind = TTokenKind::Dbcs;
-        } else if (IsKana(c)) {
-            while (j < n && IsKana(static_cast<unsigned char>(line[j]))) ++j;
-            kind = TTokenKind::Kana;
-        } else if (c == ' ' || c == '\t') {
-            while (j < n && (line[j] == ' ' || line[j] == '\t')) ++j;
-            kind = TTokenKind::Space;
-        }
+        const size_t j = PlainTokenEnd(line, i, kind);
         add(i, j, kind);
         i = j;
     }

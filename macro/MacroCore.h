@@ -2,6 +2,7 @@
 // What the macro host shares with the runs' worker threads: the list of running macros, the lock
 // flag, and the way onto the main thread. Workers keep it alive through shared ownership, so a
 // run that outlives the host (after a forced stop) finds it closed instead of freed.
+// Which thread may do what: "Threads" in README.md.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>

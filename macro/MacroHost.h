@@ -1,6 +1,7 @@
 #pragma once
 // The macro engine attached to a terminal window: runs "!" and "!!" commands, keeps the list of
 // running macros, serves the stop-macro window, and stops every run when the window closes.
+// Which thread may do what: "Threads" in README.md.
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -309,21 +309,9 @@ int ScriptLock(lua_State* L)
     return 1;
 }
 
-namespace {
-
-// Every script function behind one more edge: whatever C++ exception is left (an allocation
-// failure, say) becomes a Lua error instead of crossing into Lua.
-template <lua_CFunction F>
-int Guarded(lua_State* L)
-{
-    return LuaGuard(L, [L] { return F(L); });
-}
-
-}  // namespace
-
 void RegisterFunctions(lua_State* L)
 {
-    static const std::pair<const char*, lua_CFunction> functions[] = {
+    static constexpr TScriptFunction functions[] = {
         {"io.write", Guarded<ScriptWrite>},
         {"io.writeEx", Guarded<ScriptWriteEx>},
         {"printf", Guarded<ScriptWrite>},
@@ -349,7 +337,7 @@ void RegisterFunctions(lua_State* L)
         {"Editor", Guarded<ScriptEditor>},
         {"Regex", Guarded<ScriptRegex>},
     };
-    for (const auto& [name, fn] : functions) LuaRegisterFunction(L, name, fn);
+    RegisterScriptFunctions(L, functions);
     // Then those of the features outside this folder (dialogs, script GUI, ...).
     for (const auto& library : ScriptContext(L).Core->ScriptLibraries()) library(L);
 }

@@ -1,17 +1,20 @@
-// The Editor object: methods as raw fields, properties routed through one dispatcher that is
-// both __index and __newindex. Every pane access runs on the main thread; Lua stays on the run's.
+// The Editor object: methods as raw fields, one small function each in a table, properties routed
+// through one dispatcher that is both __index and __newindex. Every pane access runs on the main
+// thread; Lua stays on the run's.
 #include "macro/ScriptEditor.h"
 
 #include "editor/EditorEx.h"
 #include "lua/LuaUtils.h"
 #include "macro/MacroCore.h"
-#include "macro/MacroLua_u.h"
+#include "macro/ScriptKit.h"
+#include "terminal/ActionTarget.h"
 #include "terminal/TerminalHost.h"
 
 #include <QAction>
 #include <QVariant>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <climits>
 #include <cstring>
@@ -19,6 +22,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace pek {
 
@@ -90,62 +94,10 @@ bool OnPane(lua_State* L, std::uint64_t token, const std::function<void(Terminal
     return found;
 }
 
-// ---- methods ---------------------------------------------------------------------------------
-
-enum Method {
-    mRowToLines, mLinesToRow, mColToChar, mGetLineString, mSetLineString, mBeginUpdate, mEndUpdate, mSave, mLoad,
-    mIsMarked, mSetMarked, mFind, mFindNext, mFindPrev, mHitToSelected, mClearUndo, mUndo, mRedo, mCut, mCopy,
-    mPaste, mDelete, mSelectAll, mInsertFileName, mSelectWordFromCaret, mSelectTokenFromCaret, mSelectLineFromCaret,
-    mFree,
-};
-
-struct MethodEntry {
-    const char* name;
-    const char* arguments;  // after the object: n number, t string or number, b boolean
-};
-
-constexpr MethodEntry Methods[] = {
-    {"RowToLines", "n"}, {"LinesToRow", "n"}, {"ColToChar", "nn"}, {"GetLineString", "n"}, {"SetLineString", "nt"},
-    {"BeginUpdate", ""}, {"EndUpdate", ""}, {"Save", "t"}, {"Load", "t"}, {"IsMarked", "n"}, {"SetMarked", "nb"},
-    {"Find", ""}, {"FindNext", ""}, {"FindPrev", ""}, {"HitToSelected", ""}, {"ClearUndo", ""}, {"Undo", ""},
-    {"Redo", ""}, {"Cut", ""}, {"Copy", ""}, {"Paste", ""}, {"Delete", ""}, {"SelectAll", ""}, {"InsertFileName", ""},
-    {"SelectWordFromCaret", ""}, {"SelectTokenFromCaret", ""}, {"SelectLineFromCaret", "b"}, {"Free", ""},
-};
-
-bool ArgumentsFit(lua_State* L, std::string_view types)
-{
-    if (lua_gettop(L) != int(types.size()) + 1 || lua_type(L, 1) != LUA_TTABLE) return false;
-    for (std::size_t i = 0; i < types.size(); ++i) {
-        const int index = int(i) + 2;
-        const int type = lua_type(L, index);
-        if ((types[i] == 'n' && type != LUA_TNUMBER) || (types[i] == 't' && !IsScriptText(L, index)) ||
-            (types[i] == 'b' && type != LUA_TBOOLEAN))
-            return false;
-    }
-    return true;
-}
-
-void TriggerSearch(TerminalHost& window, TEditorEx& pane, const char* actionName)
-{
-    pane.setFocus();
-    QAction* action = window.Action(actionName);
-    if (action == nullptr || !action->isEnabled()) return;
-    action->setProperty(SearchTargetProperty, QVariant::fromValue<QObject*>(&pane));
-    struct Clear {
-        QAction* action;
-        ~Clear() { action->setProperty(SearchTargetProperty, QVariant()); }
-    } clear{action};
-    action->trigger();
-}
-
-long long RowLength(const TEditorModel& model, long long row)
-{
-    const TRowInfo info = model.Lines().RowInfo(row);
-    return info.end - info.start;
-}
+// ---- results ---------------------------------------------------------------------------------
 
 struct Result {
-    enum { None, Integer, Boolean, String } kind = None;
+    enum { None, Integer, Boolean, String, Refused } kind = None;
     long long i = 0;
     bool b = false;
     std::string s;
@@ -154,117 +106,211 @@ struct Result {
 Result Int(long long v) { return {Result::Integer, v, false, {}}; }
 Result Bool(bool v) { return {Result::Boolean, 0, v, {}}; }
 Result Str(std::string v) { return {Result::String, 0, false, std::move(v)}; }
+Result Refused() { return {Result::Refused, 0, false, {}}; }
 
-int EditorMethod(lua_State* L)
+void PushResult(lua_State* L, const Result& r)
 {
-    const auto method = Method(lua_tointeger(L, lua_upvalueindex(1)));
-    const MethodEntry& entry = Methods[method];
-    CheckStop(L);
-    if (!ArgumentsFit(L, entry.arguments)) ArgError(L, entry.name);
-    const std::uint64_t token = TokenOf(L, 1);
-    if (token == 0) ArgError(L, entry.name);
-    const long long n1 = lua_gettop(L) >= 2 && lua_type(L, 2) == LUA_TNUMBER ? LuaToInteger(L, 2) : 0;
-    const long long n2 = lua_gettop(L) >= 3 && lua_type(L, 3) == LUA_TNUMBER ? LuaToInteger(L, 3) : 0;
-    const bool flag = lua_toboolean(L, lua_gettop(L)) != 0;
-    std::string text;
-    if (method == mSetLineString) text = TextArg(L, 3);
-    if (method == mSave || method == mLoad) text = TextArg(L, 2);
-    if (method == mSetLineString && n1 < 0) ArgError(L, entry.name);
-
-    Result r;
-    bool refused = false;
-    const bool found = OnPane(L, token, [&](TerminalHost& window, TEditorEx& ed) {
-        TEditorModel& model = ed.Model();
-        switch (method) {
-        case mRowToLines: r = Int(model.RowToLines(n1)); break;
-        case mLinesToRow: r = Int(model.LinesToRow(n1)); break;
-        case mColToChar: r = Int(model.ColToChar(n1, n2)); break;
-        case mGetLineString: r = Str(ed.GetLineString(n1)); break;
-        case mSetLineString: {
-            const long long count = ed.LineCount();
-            if (n1 - count >= MaxLinesAdded) {
-                refused = true;
-                break;
-            }
-            if (n1 >= count) {
-                // One edit adds every missing line at once.
-                std::string breaks;
-                breaks.reserve(std::size_t(n1 - count + 1) * 2);
-                for (long long k = count; k <= n1; ++k) breaks += "\r\n";
-                const TTextPos end = model.Lines().EndPos();
-                model.Lines().Replace(end, end, breaks);
-            }
-            ed.SetLineString(n1, text);
-            break;
-        }
-        case mBeginUpdate: ed.BeginUpdate(); break;
-        case mEndUpdate: ed.EndUpdate(); break;
-        case mSave:
-        case mLoad:
-            r.kind = Result::Boolean;
-            try {
-                if (method == mSave) ed.SaveToFile(text);
-                else ed.LoadFromFile(text);
-                r.b = true;
-            } catch (const std::exception&) {
-                r.b = false;
-            }
-            break;
-        case mIsMarked:
-            r.kind = Result::Boolean;
-            if (n1 >= 0 && n1 < ed.LineCount()) r.b = (ed.RowMarks(model.Lines().FirstRowOfLine(n1)) >> ScriptMark) & 1;
-            break;
-        case mSetMarked:
-            if (n1 >= 0 && n1 < ed.LineCount()) {
-                const long long row = model.Lines().FirstRowOfLine(n1);
-                if (flag) ed.AddRowMark(row, ScriptMark);
-                else ed.RemoveRowMark(row, ScriptMark);
-            }
-            break;
-        case mFind: TriggerSearch(window, ed, "SrchSearchAct"); break;
-        case mFindNext: TriggerSearch(window, ed, "SrchForwardAct"); break;
-        case mFindPrev: TriggerSearch(window, ed, "SrchBackwardAct"); break;
-        case mHitToSelected: ed.HitToSelected(); break;
-        case mClearUndo: ed.ClearUndo(); break;
-        case mUndo: ed.Undo(); break;
-        case mRedo: ed.Redo(); break;
-        case mCut: ed.CutToClipboard(); break;
-        case mCopy: ed.CopyToClipboard(); break;
-        case mPaste: ed.PasteFromClipboard(); break;
-        case mDelete: model.DeleteSelection(); break;
-        case mSelectAll: ed.SelectAll(); break;
-        case mInsertFileName:
-            ed.SetSelLength(0);
-            model.InsertText(window.SheetFile(window.ActiveSheet()));
-            break;
-        case mSelectWordFromCaret:
-            ed.setFocus();
-            model.SelectWordFromCaret();
-            break;
-        case mSelectTokenFromCaret:
-            ed.setFocus();
-            model.SelectTokenFromCaret();
-            break;
-        case mSelectLineFromCaret:
-            // From column 0: the caret row's text, with its line break when flag is set. The
-            // selection is kept: moving the caret afterwards would drop it again.
-            ed.SetCol(0);
-            ed.SetSelLength(RowLength(model, ed.Row()) + (flag && model.RowEndsLine(ed.Row()) ? 2 : 0));
-            break;
-        case mFree: break;
-        }
-    });
-    if (!found || refused) ArgError(L, entry.name);
     switch (r.kind) {
-    case Result::None: return 0;
+    case Result::None:
+    case Result::Refused: lua_pushnil(L); break;
     case Result::Integer: lua_pushinteger(L, lua_Integer(r.i)); break;
     case Result::Boolean: lua_pushboolean(L, r.b); break;
     case Result::String: lua_pushlstring(L, r.s.data(), r.s.size()); break;
     }
+}
+
+// ---- methods ---------------------------------------------------------------------------------
+
+// A method's arguments after the object, read on the run's thread.
+struct MethodArgs {
+    long long n1 = 0;  // the first and second, when numbers
+    long long n2 = 0;
+    bool flag = false;  // the last, as a boolean
+    std::string text;   // the one taken as text
+};
+
+// Runs on the main thread with the pane; a Refused result is the method's argument error.
+using MethodFn = Result (*)(TerminalHost&, TEditorEx&, const MethodArgs&);
+
+void TriggerSearch(TerminalHost& window, TEditorEx& pane, const char* actionName)
+{
+    pane.setFocus();
+    QAction* action = window.Action(actionName);
+    if (action == nullptr || !action->isEnabled()) return;
+    TriggerForPane(*action, pane);
+}
+
+long long RowLength(const TEditorModel& model, long long row)
+{
+    const TRowInfo info = model.Lines().RowInfo(row);
+    return info.end - info.start;
+}
+
+Result SetLineString(TerminalHost&, TEditorEx& ed, const MethodArgs& a)
+{
+    const long long count = ed.LineCount();
+    if (a.n1 - count >= MaxLinesAdded) return Refused();
+    if (a.n1 >= count) {
+        // One edit adds every missing line at once.
+        std::string breaks;
+        breaks.reserve(std::size_t(a.n1 - count + 1) * 2);
+        for (long long k = count; k <= a.n1; ++k) breaks += "\r\n";
+        TEditorLines& lines = ed.Model().Lines();
+        const TTextPos end = lines.EndPos();
+        lines.Replace(end, end, breaks);
+    }
+    ed.SetLineString(a.n1, a.text);
+    return {};
+}
+
+// A file that cannot be written or read answers false.
+Result Save(TerminalHost&, TEditorEx& ed, const MethodArgs& a)
+{
+    try {
+        ed.SaveToFile(a.text);
+        return Bool(true);
+    } catch (const std::exception&) {
+        return Bool(false);
+    }
+}
+
+Result Load(TerminalHost&, TEditorEx& ed, const MethodArgs& a)
+{
+    try {
+        ed.LoadFromFile(a.text);
+        return Bool(true);
+    } catch (const std::exception&) {
+        return Bool(false);
+    }
+}
+
+Result IsMarked(TerminalHost&, TEditorEx& ed, const MethodArgs& a)
+{
+    if (a.n1 < 0 || a.n1 >= ed.LineCount()) return Bool(false);
+    return Bool((ed.RowMarks(ed.Model().Lines().FirstRowOfLine(a.n1)) >> ScriptMark) & 1);
+}
+
+Result SetMarked(TerminalHost&, TEditorEx& ed, const MethodArgs& a)
+{
+    if (a.n1 < 0 || a.n1 >= ed.LineCount()) return {};
+    const long long row = ed.Model().Lines().FirstRowOfLine(a.n1);
+    if (a.flag) ed.AddRowMark(row, ScriptMark);
+    else ed.RemoveRowMark(row, ScriptMark);
+    return {};
+}
+
+Result InsertFileName(TerminalHost& window, TEditorEx& ed, const MethodArgs&)
+{
+    ed.SetSelLength(0);
+    ed.Model().InsertText(window.SheetFile(window.ActiveSheet()));
+    return {};
+}
+
+// From column 0: the caret row's text, with its line break when the flag is set. The selection is
+// kept: moving the caret afterwards would drop it again.
+Result SelectLineFromCaret(TerminalHost&, TEditorEx& ed, const MethodArgs& a)
+{
+    const TEditorModel& model = ed.Model();
+    ed.SetCol(0);
+    ed.SetSelLength(RowLength(model, ed.Row()) + (a.flag && model.RowEndsLine(ed.Row()) ? 2 : 0));
+    return {};
+}
+
+struct MethodEntry {
+    const char* name;
+    // After the object: n number, l line number (not negative), t string or number, b boolean.
+    const char* arguments;
+    MethodFn run;  // null: the method does nothing
+};
+
+constexpr MethodEntry Methods[] = {
+    {"RowToLines", "n", [](TerminalHost&, TEditorEx& e, const MethodArgs& a) { return Int(e.Model().RowToLines(a.n1)); }},
+    {"LinesToRow", "n", [](TerminalHost&, TEditorEx& e, const MethodArgs& a) { return Int(e.Model().LinesToRow(a.n1)); }},
+    {"ColToChar", "nn", [](TerminalHost&, TEditorEx& e, const MethodArgs& a) { return Int(e.Model().ColToChar(a.n1, a.n2)); }},
+    {"GetLineString", "n", [](TerminalHost&, TEditorEx& e, const MethodArgs& a) { return Str(e.GetLineString(a.n1)); }},
+    {"SetLineString", "lt", SetLineString},
+    {"BeginUpdate", "", [](TerminalHost&, TEditorEx& e, const MethodArgs&) { e.BeginUpdate(); return Result{}; }},
+    {"EndUpdate", "", [](TerminalHost&, TEditorEx& e, const MethodArgs&) { e.EndUpdate(); return Result{}; }},
+    {"Save", "t", Save},
+    {"Load", "t", Load},
+    {"IsMarked", "n", IsMarked},
+    {"SetMarked", "nb", SetMarked},
+    {"Find", "", [](TerminalHost& w, TEditorEx& e, const MethodArgs&) { TriggerSearch(w, e, "SrchSearchAct"); return Result{}; }},
+    {"FindNext", "", [](TerminalHost& w, TEditorEx& e, const MethodArgs&) { TriggerSearch(w, e, "SrchForwardAct"); return Result{}; }},
+    {"FindPrev", "", [](TerminalHost& w, TEditorEx& e, const MethodArgs&) { TriggerSearch(w, e, "SrchBackwardAct"); return Result{}; }},
+    {"HitToSelected", "", [](TerminalHost&, TEditorEx& e, const MethodArgs&) { e.HitToSelected(); return Result{}; }},
+    {"ClearUndo", "", [](TerminalHost&, TEditorEx& e, const MethodArgs&) { e.ClearUndo(); return Result{}; }},
+    {"Undo", "", [](TerminalHost&, TEditorEx& e, const MethodArgs&) { e.Undo(); return Result{}; }},
+    {"Redo", "", [](TerminalHost&, TEditorEx& e, const MethodArgs&) { e.Redo(); return Result{}; }},
+    {"Cut", "", [](TerminalHost&, TEditorEx& e, const MethodArgs&) { e.CutToClipboard(); return Result{}; }},
+    {"Copy", "", [](TerminalHost&, TEditorEx& e, const MethodArgs&) { e.CopyToClipboard(); return Result{}; }},
+    {"Paste", "", [](TerminalHost&, TEditorEx& e, const MethodArgs&) { e.PasteFromClipboard(); return Result{}; }},
+    {"Delete", "", [](TerminalHost&, TEditorEx& e, const MethodArgs&) { e.Model().DeleteSelection(); return Result{}; }},
+    {"SelectAll", "", [](TerminalHost&, TEditorEx& e, const MethodArgs&) { e.SelectAll(); return Result{}; }},
+    {"InsertFileName", "", InsertFileName},
+    {"SelectWordFromCaret", "",
+     [](TerminalHost&, TEditorEx& e, const MethodArgs&) { e.setFocus(); e.Model().SelectWordFromCaret(); return Result{}; }},
+    {"SelectTokenFromCaret", "",
+     [](TerminalHost&, TEditorEx& e, const MethodArgs&) { e.setFocus(); e.Model().SelectTokenFromCaret(); return Result{}; }},
+    {"SelectLineFromCaret", "b", SelectLineFromCaret},
+    {"Free", "", nullptr},
+};
+
+bool ArgumentsFit(lua_State* L, std::string_view types)
+{
+    if (lua_gettop(L) != int(types.size()) + 1 || lua_type(L, 1) != LUA_TTABLE) return false;
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        const int index = int(i) + 2;
+        const int type = lua_type(L, index);
+        const bool number = type == LUA_TNUMBER;
+        if ((types[i] == 'n' && !number) || (types[i] == 'l' && !(number && LuaToInteger(L, index) >= 0)) ||
+            (types[i] == 't' && !IsScriptText(L, index)) || (types[i] == 'b' && type != LUA_TBOOLEAN))
+            return false;
+    }
+    return true;
+}
+
+MethodArgs ReadArguments(lua_State* L, std::string_view types)
+{
+    MethodArgs a;
+    a.n1 = lua_gettop(L) >= 2 && lua_type(L, 2) == LUA_TNUMBER ? LuaToInteger(L, 2) : 0;
+    a.n2 = lua_gettop(L) >= 3 && lua_type(L, 3) == LUA_TNUMBER ? LuaToInteger(L, 3) : 0;
+    a.flag = lua_toboolean(L, lua_gettop(L)) != 0;
+    if (const std::size_t text = types.find('t'); text != std::string_view::npos) a.text = TextArg(L, int(text) + 2);
+    return a;
+}
+
+int CallMethod(lua_State* L, const MethodEntry& entry)
+{
+    CheckStop(L);
+    if (!ArgumentsFit(L, entry.arguments)) ArgError(L, entry.name);
+    const std::uint64_t token = TokenOf(L, 1);
+    if (token == 0) ArgError(L, entry.name);
+    const MethodArgs args = ReadArguments(L, entry.arguments);
+    Result r;
+    const bool found = OnPane(L, token, [&](TerminalHost& window, TEditorEx& ed) { r = entry.run(window, ed, args); });
+    if (!found || r.kind == Result::Refused) ArgError(L, entry.name);
+    if (r.kind == Result::None) return 0;
+    PushResult(L, r);
     return 1;
 }
 
 int EditorFree(lua_State*) { return 0; }
+
+// One C function per method, so that nothing a script can reach (an upvalue, say) picks the entry.
+template <std::size_t I>
+int EditorMethod(lua_State* L)
+{
+    return CallMethod(L, Methods[I]);
+}
+
+template <std::size_t... I>
+constexpr std::array<lua_CFunction, sizeof...(I)> MethodFunctions(std::index_sequence<I...>)
+{
+    return {(Methods[I].run != nullptr ? EditorMethod<I> : EditorFree)...};
+}
+
+constexpr auto MethodFunctionTable = MethodFunctions(std::make_index_sequence<std::size(Methods)>());
 
 // ---- properties ------------------------------------------------------------------------------
 
@@ -317,16 +363,6 @@ const PropertyEntry Properties[] = {
     {"Handle", nullptr, nullptr, nullptr},
     {"HitSelLength", "HitSelLength", [](TEditorEx& e) { return Int(e.HitSelLength()); }, nullptr},
 };
-
-void PushResult(lua_State* L, const Result& r)
-{
-    switch (r.kind) {
-    case Result::None: lua_pushnil(L); break;
-    case Result::Integer: lua_pushinteger(L, lua_Integer(r.i)); break;
-    case Result::Boolean: lua_pushboolean(L, r.b); break;
-    case Result::String: lua_pushlstring(L, r.s.data(), r.s.size()); break;
-    }
-}
 
 // Reads the pane's text a few megabytes at a time, each piece on the main thread, so that a large
 // pane does not hold the window still. A change to lines already read starts the read again
@@ -475,11 +511,6 @@ TEditorEx* PaneByToken(const TerminalHost& window, std::uint64_t token)
     return sheet < 0 ? nullptr : window.SheetPane(sheet);
 }
 
-TEditorEx* SearchTarget(const QAction& action)
-{
-    return qobject_cast<TEditorEx*>(action.property(SearchTargetProperty).value<QObject*>());
-}
-
 int ScriptEditor(lua_State* L)
 {
     if (lua_gettop(L) < 1 || lua_type(L, 1) != LUA_TTABLE) ArgError(L, "Editor");
@@ -493,24 +524,13 @@ int ScriptEditor(lua_State* L)
         return 0;
     });
     SetHandle(L, 1, token);
-    for (int m = 0; m < int(std::size(Methods)); ++m) {
+    for (std::size_t m = 0; m < std::size(Methods); ++m) {
         lua_pushstring(L, Methods[m].name);
-        if (m == mFree) {
-            lua_pushcfunction(L, EditorFree);
-        } else {
-            lua_pushinteger(L, m);
-            lua_pushcclosure(L, EditorMethod, 1);
-        }
+        lua_pushcfunction(L, MethodFunctionTable[m]);
         lua_rawset(L, 1);
     }
     SetObjectHandlers(L, 1, EditorDispatch, EditorDispatch);
     return 1;
-}
-
-bool IsScriptText(lua_State* L, int index)
-{
-    const int type = lua_type(L, index);
-    return type == LUA_TSTRING || type == LUA_TNUMBER;
 }
 
 void SetObjectHandlers(lua_State* L, int index, lua_CFunction get, lua_CFunction set)

@@ -5,9 +5,6 @@
 
 #include <cstdint>
 
-class QObject;
-class QAction;
-
 namespace pek {
 
 class TEditorEx;
@@ -17,8 +14,6 @@ int ScriptEditor(lua_State* L);
 // Gives the table at index its metatable's __index and, unless null, __newindex (a new metatable
 // when it has none).
 void SetObjectHandlers(lua_State* L, int index, lua_CFunction get, lua_CFunction set);
-// A string or a number: what script functions take as text.
-bool IsScriptText(lua_State* L, int index);
 // The __index of a Regex object: `No` and `Text` as an Editor object reads them, nothing else.
 int ScriptEditorNoAndText(lua_State* L);
 
@@ -26,10 +21,5 @@ int ScriptEditorNoAndText(lua_State* L);
 // is looked up among the window's live panes at every use (main thread only).
 std::uint64_t PaneToken(TEditorEx& pane);
 TEditorEx* PaneByToken(const TerminalHost& window, std::uint64_t token);
-
-// While an Editor object triggers a search action, the action carries its pane under this
-// property, so the search acts on that pane rather than on the active sheet's. Null otherwise.
-inline constexpr char SearchTargetProperty[] = "pekSearchTarget";
-TEditorEx* SearchTarget(const QAction& action);
 
 }  // namespace pek

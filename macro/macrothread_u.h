@@ -1,6 +1,6 @@
 #pragma once
 // The worker of one thread run: reads and compiles the script, runs it, reports a script error
-// in a box, and takes its entry off the list when it ends.
+// in a box, and takes its entry off the list when it ends. Threads: "Threads" in README.md.
 #include "macro/RunGuard.h"
 
 #include <lua.hpp>

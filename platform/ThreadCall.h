@@ -3,6 +3,7 @@
 // main thread once per Editor function; with the plain blocking queued call each round trip costs
 // two thread wake-ups, and the caller's wake-up alone doubles the cost on a virtual machine. The
 // caller spins for a short while before it sleeps, so a served call is seen at once.
+// Which thread may do what: "Threads" in README.md.
 #include <functional>
 
 class QObject;

@@ -5,9 +5,7 @@
 
 #include "lua/LuaKeyTable.h"
 #include "lua/LuaUtils.h"
-#include "macro/MacroCore.h"
-#include "macro/MacroHost.h"
-#include "macro/MacroLua_u.h"
+#include "macro/ScriptKit.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
 #include "scriptgui/GuiLua_u.h"
@@ -52,7 +50,7 @@ TScriptGui::TScriptGui(TerminalHost& window, TMacroHost& host) : window_(window)
 {
     shared_->Owner = this;
     key_ = Table().Add(shared_);
-    host.AddScriptLibrary([key = key_](lua_State* L) { RegisterGuiFunctions(L, key); });
+    AddScriptLibrary(host, [key = key_](lua_State* L) { RegisterGuiFunctions(L, key); });
     ServeAction(window, "ViewLuaGuiAct", window.Action("ViewLuaGuiAct"), [shared = shared_] {
         if (shared->Owner) shared->Owner->Form().ShowFront();
     });
@@ -99,14 +97,11 @@ template <typename F>
 void OnPanel(lua_State* L, F&& fn)
 {
     const std::shared_ptr<TGuiShared> shared = Shared(L);
-    LuaGuard(L, [&] {
-        ScriptContext(L).Core->OnMain([&](TerminalHost&) {
-            if (shared->Owner == nullptr) throw Exception("STOP");
-            TGuiLuaForm& form = shared->Owner->Form();
-            form.ShowFront();
-            fn(form);
-        });
-        return 0;
+    OnMain(L, [&](TerminalHost&) {
+        if (shared->Owner == nullptr) throw Exception("STOP");
+        TGuiLuaForm& form = shared->Owner->Form();
+        form.ShowFront();
+        fn(form);
     });
 }
 
@@ -146,12 +141,12 @@ void PushId(lua_State* L, int id) { lua_pushinteger(L, id); }
 // Ends the wait on the panel however the waiting call is left (a "STOP" error included).
 class TWaitEnd {
 public:
-    TWaitEnd(std::shared_ptr<TMacroCore> core, std::shared_ptr<TGuiShared> shared, std::uint64_t serial)
-        : core_(std::move(core)), shared_(std::move(shared)), serial_(serial) {}
+    TWaitEnd(TMainThread main, std::shared_ptr<TGuiShared> shared, std::uint64_t serial)
+        : main_(std::move(main)), shared_(std::move(shared)), serial_(serial) {}
     ~TWaitEnd()
     {
         try {
-            core_->OnMain([this](TerminalHost&) {
+            main_.Call([this](TerminalHost&) {
                 if (shared_->Owner && shared_->Owner->FormIfAny()) shared_->Owner->FormIfAny()->EndWait(serial_);
             });
         } catch (const std::exception&) {
@@ -162,7 +157,7 @@ public:
     TWaitEnd& operator=(const TWaitEnd&) = delete;
 
 private:
-    std::shared_ptr<TMacroCore> core_;
+    TMainThread main_;
     std::shared_ptr<TGuiShared> shared_;
     std::uint64_t serial_;
 };
@@ -179,8 +174,8 @@ int Wait(lua_State* L, F&& prepare)
         prepare(form);
         serial = form.BeginWait();
     });
-    const TWaitEnd end(ScriptContext(L).Core, shared, serial);
-    const bool onMain = TMacroCore::OnMainThread();
+    const TWaitEnd end(ScriptContext(L).Main(), shared, serial);
+    const bool onMain = OnMainThread();
     for (;;) {
         CheckStop(L);
         if (state->Aborted.load() == serial) luaL_error(L, "STOP");
@@ -672,10 +667,7 @@ void RegisterBinBufferType(lua_State* L)
     lua_pop(L, 1);
 }
 
-const struct {
-    const char* name;
-    lua_CFunction fn;
-} Functions[] = {
+constexpr TScriptFunction Functions[] = {
     {"GuiResult", GuiResult}, {"GuiInput", GuiInput}, {"GuiEnable", GuiEnable}, {"GuiClear", GuiClear},
     {"GuiLocate", GuiLocate}, {"GuiScroll", GuiScroll}, {"GuiLabel", GuiLabel}, {"GuiBinInput", GuiBinInput},
     {"GuiMenuInput", GuiMenuInput}, {"GuiSel", GuiSel}, {"GuiStr", GuiStr}, {"GuiNum", GuiNum},
@@ -688,11 +680,7 @@ const struct {
 void RegisterGuiFunctions(lua_State* L, std::int64_t feature)
 {
     RegisterBinBufferType(L);
-    for (const auto& f : Functions) {
-        lua_pushinteger(L, lua_Integer(feature));
-        lua_pushcclosure(L, f.fn, 1);
-        lua_setglobal(L, f.name);
-    }
+    RegisterScriptFunctions(L, Functions, lua_Integer(feature));
 }
 
 }  // namespace pek

@@ -1,6 +1,6 @@
 #pragma once
 // The script GUI feature: the panel, created on first use, and the eighteen Gui* script
-// functions registered into every run through the macro host.
+// functions registered into every run through the macro host. Threads: "Threads" in README.md.
 #include <cstdint>
 #include <memory>
 

@@ -1,10 +1,10 @@
 #include "search/SearchFeature.h"
 
 #include "editor/EditorEx.h"
-#include "macro/ScriptEditor.h"
 #include "platform/CodePage.h"
 #include "platform/DialogService.h"
 #include "regex/Onig.h"
+#include "terminal/ActionTarget.h"
 #include "terminal/TerminalHost.h"
 
 #include <QAction>
@@ -27,18 +27,7 @@ TSearchFeature::TSearchFeature(TerminalHost& window)
 
 TSearchFeature::~TSearchFeature() { delete form_.data(); }
 
-TEditorEx* TSearchFeature::Target(TEditorEx* pane, TerminalHost& window) const
-{
-    if (pane != nullptr) return pane;
-    pane = window.SheetPane(window.ActiveSheet());
-    // A sheet split in two shows its text in more than one pane: the one with the focus is meant.
-    auto* focused = qobject_cast<TEditorEx*>(QApplication::focusWidget());
-    const QWidget* parent = window.DialogParent();
-    if (pane != nullptr && focused != nullptr && parent != nullptr && focused->window() == parent->window() &&
-        focused->Model().SharedLines() == pane->Model().SharedLines())
-        return focused;
-    return pane;
-}
+TEditorEx* TSearchFeature::Target(TEditorEx* pane) const { return TargetPane(pane, window_); }
 
 void TSearchFeature::SrchSearchActExecute(TEditorEx* pane)
 {
@@ -98,7 +87,7 @@ std::unique_ptr<TSearchFeature> AttachSearch(TerminalHost& window)
             if (action == nullptr) return;
             // An Editor object of a script names its own pane through the action.
             QObject::connect(action, &QAction::triggered, &self->Form(), [self, action, handler, &target] {
-                handler(*self, self->Target(SearchTarget(*action), target));
+                handler(*self, ActionTargetPane(*action, target));
             });
             action->setEnabled(true);
         };

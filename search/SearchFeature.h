@@ -32,12 +32,9 @@ public:
     // reported in a box.
     bool Search(TEditorEx* pane, bool forward);
 
-    // The pane a search of `window` is meant for: the given one, else the focused view of the
-    // window's active sheet.
-    TEditorEx* Target(TEditorEx* pane, TerminalHost& window) const;
-
 private:
-    TEditorEx* Target(TEditorEx* pane) const { return Target(pane, window_); }
+    // The given pane, else the one the window's search actions act on.
+    TEditorEx* Target(TEditorEx* pane) const;
 
     TerminalHost& window_;
     QPointer<Tsrch_form> form_;  // owned by the window: it goes with it

@@ -3,6 +3,7 @@
 #include "ScriptResults.h"
 #include "lua/LuaSafeLoad.h"
 #include "lua/LuaUtils.h"
+#include "platform/CodePage.h"
 
 #include <QElapsedTimer>
 
@@ -174,6 +175,17 @@ end)");
     EXPECT_TRUE(Shows("fresh", 1));
     host->Stop(id);
     EXPECT_TRUE(Finish());
+}
+
+TEST_F(SafetyTest, AnEditorMethodCannotBeRedirectedToAnother)
+{
+    window.SheetPane(0)->SetText("abc");
+    const std::string out = Gather(R"(
+local e = {} Editor(e)
+for _, name in ipairs{'RowToLines', 'GetLineString', 'Free'} do debug.setupvalue(e[name], 1, 1000) end
+say(e:GetLineString(0), e:RowToLines(0), E(e.SetLineString, e, -1, 'x'))
+)");
+    EXPECT_EQ(out, "abc 0 SetLineString" + Sjis("の引数が正しくない") + "\n");
 }
 
 TEST_F(SafetyTest, WrittenTextAlsoReachesTheOutputSink)

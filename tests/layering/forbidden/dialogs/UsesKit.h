@@ -1,0 +1,2 @@
+#include "macro/ScriptKit.h"
+#include "terminal/TerminalHost.h"

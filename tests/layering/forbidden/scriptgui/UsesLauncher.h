@@ -1,0 +1,1 @@
+#include "macro/MacroLua_u.h"
