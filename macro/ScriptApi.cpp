@@ -119,6 +119,31 @@ int ScriptTrans(lua_State* L)
     });
 }
 
+// Bytes as they are, zeros included: no line ending, no echo, no command prefixes. Trans cannot
+// carry them, its text being a command. True when the bytes were queued on an open port.
+int ScriptTransBytes(lua_State* L)
+{
+    CheckStop(L);
+    const int n = lua_gettop(L);
+    if (n < 1 || n > 2 || lua_type(L, n) != LUA_TSTRING || (n == 2 && lua_type(L, 1) != LUA_TNUMBER))
+        ArgError(L, "TransBytes");
+    const lua_Integer wanted = n == 2 ? LuaToInteger(L, 1) : ScriptSheet(L);
+    const int sheet = wanted < INT32_MIN || wanted > INT32_MAX ? -1 : int(wanted);
+    std::size_t length = 0;
+    const char* data = lua_tolstring(L, n, &length);
+    const std::string bytes(data, length);
+    bool sent = false;
+    LuaGuard(L, [&] {
+        TCommXEx& port = ScriptContext(L).Port(sheet);
+        sent = port.IsOpen() && port.SendStr(bytes);
+        if (sent && port.LogBin() && port.LogTrs() && port.LogOpened())
+            port.LogWrite(TimeStampPrefix(port.TimeTyp(), timeGetTime(), std::time(nullptr)) + bytes);
+        return 0;
+    });
+    lua_pushboolean(L, sent);
+    return 1;
+}
+
 int ScriptLogStart(lua_State* L)
 {
     CheckStop(L);
@@ -317,6 +342,7 @@ void RegisterFunctions(lua_State* L)
         {"printf", Guarded<ScriptWrite>},
         {"printfEx", Guarded<ScriptWriteEx>},
         {"Trans", Guarded<ScriptTrans>},
+        {"TransBytes", Guarded<ScriptTransBytes>},
         {"LogStart", Guarded<ScriptLogStart>},
         {"LogEnd", Guarded<ScriptLogEnd>},
         {"Wait", Guarded<ScriptWait>},

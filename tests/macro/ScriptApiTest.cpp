@@ -85,6 +85,24 @@ say('end')
     EXPECT_EQ(window.Device(0).readExactly(6), "hello\r");
 }
 
+// TransBytes sends every byte value as it is, with the sheet rules of Trans.
+TEST_F(MacroTest, TransBytesSendsEveryByteAsItIs)
+{
+    Start(R"(
+local t = {}
+for i = 0, 255 do t[#t + 1] = string.char(i) end
+local r = {TransBytes(table.concat(t)), TransBytes(0, '\0\r'), pcall(TransBytes, 5), (pcall(TransBytes, 9, 'x')), (pcall(TransBytes))}
+for i = 1, #r do r[i] = tostring(r[i]) end
+io.write(table.concat(r, ' '))
+)");
+    ASSERT_TRUE(Finish());
+    std::string all;
+    for (int i = 0; i < 256; ++i) all += char(i);
+    EXPECT_EQ(window.Device(0).readExactly(258), all + std::string("\0\r", 2));
+    EXPECT_EQ(window.PaneText(0).substr(0, 16), "true true false ");
+    EXPECT_EQ(window.PaneText(0).substr(window.PaneText(0).size() - 12), " false false") << window.PaneText(0);
+}
+
 // The device answers in pieces, with a zero byte; then a flood wraps the ring buffer and the
 // next match straddles its end.
 TEST_F(MacroTest, RingBufferAgainstADevice)
