@@ -1,5 +1,4 @@
--- demo.lua: asks the device who it is and reports on the pane.
--- Run it from the command line with !demo.lua (under the debugger) or !!demo.lua (on its own thread).
+-- demo.lua: asks the device who it is and reports on the pane (run it with !demo.lua)
 local from = RingBufPos()
 Trans("ATI")
 Wait(500)
