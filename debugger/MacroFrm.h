@@ -3,6 +3,7 @@
 // script (current line, stack, locals, globals, watches, call history, messages, console).
 #include "debugger/DebugEngine.h"
 #include "debugger/DebuggerViewModel.h"
+#include "debugger/EditInfo.h"
 #include "editor/EditorProps.h"
 
 #include <QMainWindow>
@@ -28,40 +29,6 @@ class ProfileFile;
 class TEditorEx;
 class TfrmEval;
 class TBreakPoints;
-
-// Row marks of a source editor.
-constexpr std::uint16_t kCurrentLineMark = 4096;
-constexpr std::uint16_t kBreakPointMark = 8192;
-
-// One source tab.
-class TEditInfo {
-public:
-    TEditInfo(QTabWidget& pages, const TBreakPoints& breakPoints, const TEditorProps& props);
-    ~TEditInfo();
-    TEditInfo(const TEditInfo&) = delete;
-    TEditInfo& operator=(const TEditInfo&) = delete;
-
-    // Loading another file than the tab's empties the whole breakpoint list (of every file).
-    void LoadFromFile(const std::string& name, TBreakPoints& breakPoints);  // throws Exception
-    void SaveToFile(const std::string& name);                                // throws Exception
-    const std::string& FileName() const { return fileName_; }
-    void SetFileName(const std::string& name);
-    void SetRowMark(int row, std::uint16_t mark);
-    void RestoreRowMark(int row);
-    void RestoreAllMarks();
-    void ScrollIntoView(int row);
-    void ClearUndo();
-    TEditorEx& Editor() const { return *editor_; }
-    QWidget* Sheet() const { return sheet_.get(); }
-
-    std::function<void()> OnFileNameChange;
-
-private:
-    const TBreakPoints& breakPoints_;
-    std::unique_ptr<QWidget> sheet_;
-    TEditorEx* editor_;  // owned by the sheet
-    std::string fileName_;
-};
 
 class TfrmMacro : public QMainWindow, private TDebugView {
     Q_OBJECT

@@ -11,9 +11,11 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
@@ -89,6 +91,12 @@ TEST(DebuggerWindow, BreakpointViewsEvaluationAndStop)
         EXPECT_TRUE(Has(view.Locals(), "a=10"));
         EXPECT_EQ(view.Watches()[0].Value, "11");
         EXPECT_EQ(view.Watches()[1].Value, "10");
+        // The widgets draw the view-model.
+        std::vector<std::string> shownLocals;
+        const auto* locals = form.findChild<QListWidget*>("lstLocal");
+        for (int i = 0; i < locals->count(); ++i) shownLocals.push_back(QStringToCp932(locals->item(i)->text()));
+        EXPECT_EQ(shownLocals, view.Locals());
+        EXPECT_EQ(form.findChild<QTableWidget*>("sgWatch")->item(1, 1)->text(), "10");
         TfrmEval& eval = form.EvalForm();
         eval.edtIdent->setText("b");
         eval.edtNewValue->setText("12");
@@ -105,6 +113,7 @@ TEST(DebuggerWindow, BreakpointViewsEvaluationAndStop)
     EXPECT_TRUE(sawStop);
     EXPECT_FALSE(form.IsRunning());
     EXPECT_EQ(view.Console(), "12\t20\r\n");
+    EXPECT_EQ(form.findChild<QPlainTextEdit*>("memConsole")->toPlainText(), "12\t20\n");
     EXPECT_EQ(editor.RowMarks(3), kBreakPointMark);
     EXPECT_EQ(view.PositionRow(), -1);
     ASSERT_FALSE(view.Messages().empty());
