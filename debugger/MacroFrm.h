@@ -26,9 +26,7 @@ namespace pek {
 
 class CopyDataNestedScope;
 class ProfileFile;
-class TEditorEx;
 class TfrmEval;
-class TBreakPoints;
 
 class TfrmMacro : public QMainWindow, private TDebugView {
     Q_OBJECT
