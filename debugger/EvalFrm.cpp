@@ -1,6 +1,6 @@
 #include "debugger/EvalFrm.h"
 
-#include "debugger/MacroFrm.h"
+#include "debugger/DebuggerViewModel.h"
 #include "platform/CodePage.h"
 
 #include <QGridLayout>
@@ -11,7 +11,7 @@
 
 namespace pek {
 
-TfrmEval::TfrmEval(TfrmMacro& debugger) : QDialog(&debugger), debugger_(debugger)
+TfrmEval::TfrmEval(TDebuggerViewModel& debugger, QWidget* owner) : QDialog(owner), debugger_(debugger)
 {
     setObjectName("frmEval");
     setWindowTitle(Ui("評価/変更"));

@@ -8,12 +8,12 @@ class QPushButton;
 
 namespace pek {
 
-class TfrmMacro;
+class TDebuggerViewModel;
 
 class TfrmEval : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmEval(TfrmMacro& debugger);
+    TfrmEval(TDebuggerViewModel& debugger, QWidget* owner);
 
     void btnEvalClick();
     void btnChangeClick();
@@ -25,7 +25,7 @@ public:
     QLineEdit* edtNewValue;
 
 private:
-    TfrmMacro& debugger_;
+    TDebuggerViewModel& debugger_;
 };
 
 }  // namespace pek

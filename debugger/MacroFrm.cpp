@@ -1,7 +1,6 @@
 #include "debugger/MacroFrm.h"
 
 #include "debugger/EvalFrm.h"
-#include "debugger/GlobalsModel.h"
 #include "debugger/SourceFiles.h"
 #include "editor/EditorEx.h"
 #include "lua/LuaUtils.h"
@@ -47,51 +46,6 @@ namespace pek {
 
 namespace {
 
-constexpr int kViewLimit = 32;
-
-// Lua keywords of the source tabs' highlighting.
-const std::vector<std::string> kLuaWords = {"and",   "break", "do",  "else", "elseif", "end",    "false",
-                                            "for",   "function", "goto", "if", "in",   "local",  "nil",
-                                            "not",   "or",    "repeat", "return", "then", "true", "until", "while"};
-
-TEditorProps SourceProperties()
-{
-    TEditorProps props;
-    props.Color = clWhite;
-    props.Font.Color = clBlack;
-    props.WordWrap = false;
-    props.Leftbar = true;
-    props.Imagebar = true;
-    props.View.Commenter = "--";
-    props.View.Colors.Comment.Color = 0x00008000;  // green
-    props.View.Colors.Str.Color = 0x00800000;      // navy
-    props.View.Colors.Reserve.Color = 0x00800000;
-    props.View.Colors.Reserve.Style = fsBold;
-    props.ReserveWordList = kLuaWords;
-    props.ExMarks.Img2Line.Visible = true;
-    props.ExMarks.Img2Line.BkColor = clYellow;
-    props.ExMarks.Img2Line.Color = clYellow;
-    props.ExMarks.Img3Line.Visible = true;
-    props.ExMarks.Img3Line.BkColor = clRed;
-    props.ExMarks.Img3Line.Color = clRed;
-    return props;
-}
-
-QString BaseName(const std::string& name)
-{
-    std::string base = name.substr(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
-    if (const auto dot = base.rfind('.'); dot != std::string::npos && dot > 0) base.erase(dot);
-    return Cp932ToQString(base);
-}
-
-std::string Trimmed(std::string text)
-{
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
-
 // Asks for one line of text; nothing when cancelled.
 std::optional<std::string> AskText(QWidget* parent, const QString& caption, const QString& prompt, const std::string& text)
 {
@@ -112,88 +66,27 @@ std::optional<std::string> AskText(QWidget* parent, const QString& caption, cons
 
 }  // namespace
 
-// ---------------------------------------------------------------------------------------------
-// TEditInfo
-
-TEditInfo::TEditInfo(QTabWidget& pages, const TBreakPoints& breakPoints, const TEditorProps& props)
-    : breakPoints_(breakPoints), sheet_(std::make_unique<QWidget>())
-{
-    auto* layout = new QVBoxLayout(sheet_.get());
-    layout->setContentsMargins(0, 0, 0, 0);
-    editor_ = new TEditorEx(sheet_.get());
-    editor_->SetProperties(props);
-    layout->addWidget(editor_);
-    pages.addTab(sheet_.get(), QString());
-    pages.setCurrentWidget(sheet_.get());
-}
-
-TEditInfo::~TEditInfo() = default;
-
-void TEditInfo::LoadFromFile(const std::string& name, TBreakPoints& breakPoints)
-{
-    TEditorEx loaded;
-    loaded.LoadFromFile(name);  // a failure leaves the tab as it was
-    if (name != fileName_) breakPoints.Clear();
-    editor_->SetText(loaded.Text());
-    editor_->ClearUndo();
-    SetFileName(name);
-    RestoreAllMarks();
-}
-
-void TEditInfo::SaveToFile(const std::string& name)
-{
-    editor_->SaveToFile(name);
-    SetFileName(name);
-}
-
-void TEditInfo::SetFileName(const std::string& name)
-{
-    fileName_ = name;
-    if (auto* pages = qobject_cast<QTabWidget*>(sheet_->parentWidget() ? sheet_->parentWidget()->parentWidget() : nullptr))
-        pages->setTabText(pages->indexOf(sheet_.get()), BaseName(name));
-    if (OnFileNameChange) OnFileNameChange();
-}
-
-void TEditInfo::SetRowMark(int row, std::uint16_t mark) { editor_->SetRowMarks(row, mark); }
-
-void TEditInfo::RestoreRowMark(int row)
-{
-    SetRowMark(row, breakPoints_.Exists(fileName_, row) ? kBreakPointMark : 0);
-}
-
-void TEditInfo::RestoreAllMarks()
-{
-    const long long rows = editor_->LineCount();
-    for (long long row = 0; row < rows; ++row) editor_->SetRowMarks(row, 0);
-    for (int i = 0; i < breakPoints_.Count(); ++i)
-        if (breakPoints_.Items(i).FileName == fileName_) SetRowMark(breakPoints_.Items(i).Line, kBreakPointMark);
-    editor_->viewport()->update();
-}
-
-void TEditInfo::ScrollIntoView(int row)
-{
-    const long long top = editor_->TopRow();
-    const long long visible = std::max<long long>(1, editor_->RowCount());
-    if (row >= top + visible) editor_->SetTopRow(row - visible + 1);
-    else if (row < top) editor_->SetTopRow(row);
-}
-
-void TEditInfo::ClearUndo() { editor_->ClearUndo(); }
-
-// ---------------------------------------------------------------------------------------------
-// TfrmMacro
-
 TfrmMacro::TfrmMacro(ProfileFile* ini, QWidget* owner)
-    : QMainWindow(nullptr), engine_(*this), ini_(ini), owner_(owner), sourceProps_(SourceProperties()),
-      globals_(std::make_unique<TGlobalsModel>())
+    : QMainWindow(nullptr), engine_(*this), view_(engine_), ini_(ini), owner_(owner), sourceProps_(LuaSourceProperties())
 {
     setObjectName("frmMacro");
     setWindowTitle("Lua Debugger");
     resize(696, 587);
     BuildActions();
-    BuildLayout();
+    auto* central = new QWidget(this);
+    auto* outer = new QVBoxLayout(central);
+    outer->setContentsMargins(2, 2, 2, 2);
+    outer->addWidget(BuildTopBar(central));
+    auto* vertical = new QSplitter(Qt::Vertical, central);
+    vertical->addWidget(BuildSourceAndStack(vertical));
+    vertical->addWidget(BuildWatchBand(vertical));
+    vertical->addWidget(BuildMessages(vertical));
+    vertical->setSizes({587 - 41 - 118 - 128, 118, 128});
+    outer->addWidget(vertical);
+    setCentralWidget(central);
+    ConnectViews();
     BuildMenus();
-    eval_ = std::make_unique<TfrmEval>(*this);
+    eval_ = std::make_unique<TfrmEval>(view_, this);
     {
         // The caption stays "Lua Debugger" until a tab is changed, loaded or saved.
         const QSignalBlocker quiet(pgcEdit);
@@ -202,6 +95,7 @@ TfrmMacro::TfrmMacro(ProfileFile* ini, QWidget* owner)
     RefreshTargets();
     ActionsChanged();
     FitGridColumns();
+    ShowWatches();
     // print of every run (thread runs too) goes to the console, on the main thread, with CR LF.
     QPointer<TfrmMacro> console(this);
     SetLuaOutputSink([console](const char* text, std::size_t size, std::size_t count) {
@@ -212,7 +106,7 @@ TfrmMacro::TfrmMacro(ProfileFile* ini, QWidget* owner)
             out += text[i] == '\b' ? '\t' : text[i];
         }
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [console, out] { if (console) console->AppendConsole(out); },
+            QCoreApplication::instance(), [console, out] { if (console) console->View().AppendConsole(out); },
             QThread::currentThread() == QCoreApplication::instance()->thread() ? Qt::DirectConnection
                                                                                 : Qt::QueuedConnection);
     });
@@ -221,12 +115,19 @@ TfrmMacro::TfrmMacro(ProfileFile* ini, QWidget* owner)
 TfrmMacro::~TfrmMacro()
 {
     SetLuaOutputSink(nullptr);
-    // The tab widget reports each page that goes; its slots must see a list that is not mid-change.
-    const QSignalBlocker quiet(pgcEdit);
-    std::vector<std::unique_ptr<TEditInfo>> gone;
-    gone.swap(tabs_);
-    gone.clear();
+    view_.OnChanged = nullptr;
+    view_.OnAppended = nullptr;
+    {
+        // The tab widget reports each page that goes; its slots must see a list that is not mid-change.
+        const QSignalBlocker quiet(pgcEdit);
+        std::vector<std::unique_ptr<TEditInfo>> gone;
+        gone.swap(tabs_);
+    }
+    // The widgets go while the engine and the view-model their slots reach are still there.
+    delete centralWidget();
 }
+
+QAction* TfrmMacro::Action(const char* name) const { return findChild<QAction*>(QString::fromLatin1(name)); }
 
 void TfrmMacro::BuildActions()
 {
@@ -270,18 +171,14 @@ void TfrmMacro::BuildActions()
     connect(acAddWatch, &QAction::triggered, this, [this] {
         TEditInfo* tab = ActiveTab();
         const std::string proposal = tab ? tab->Editor().SelText() : std::string();
-        if (const auto name = AskText(this, Ui("監視式"), Ui("監視式の追加"), proposal)) AddWatch(*name);
+        if (const auto name = AskText(this, Ui("監視式"), Ui("監視式の追加"), proposal)) view_.AddWatch(*name);
     });
     connect(acSetBreak, &QAction::triggered, this, [this] { SetBreakAtCaret(); });
 }
 
-void TfrmMacro::BuildLayout()
+QWidget* TfrmMacro::BuildTopBar(QWidget* parent)
 {
-    auto* central = new QWidget(this);
-    auto* outer = new QVBoxLayout(central);
-    outer->setContentsMargins(2, 2, 2, 2);
-
-    auto* top = new QWidget(central);
+    auto* top = new QWidget(parent);
     top->setFixedHeight(41);
     auto* bar = new QHBoxLayout(top);
     bar->setContentsMargins(4, 4, 4, 4);
@@ -310,10 +207,12 @@ void TfrmMacro::BuildLayout()
     chkDisp->setObjectName("chkDisp");
     bar->addWidget(chkDisp);
     bar->addStretch();
-    outer->addWidget(top);
+    return top;
+}
 
-    auto* vertical = new QSplitter(Qt::Vertical, central);
-    auto* upper = new QSplitter(Qt::Horizontal, vertical);
+QWidget* TfrmMacro::BuildSourceAndStack(QWidget* parent)
+{
+    auto* upper = new QSplitter(Qt::Horizontal, parent);
     pgcEdit = new QTabWidget(upper);
     pgcEdit->setObjectName("pgcEdit");
     pgcStack = new QTabWidget(upper);
@@ -324,19 +223,23 @@ void TfrmMacro::BuildLayout()
     tvGlobal->setObjectName("tvGlobal");
     tvGlobal->setHeaderHidden(true);
     tvGlobal->setUniformRowHeights(true);
-    tvGlobal->setModel(globals_.get());
+    tvGlobal->setModel(&view_.Globals());
     pgcStack->addTab(lstStack, Ui("スタック"));
     pgcStack->addTab(tvGlobal, Ui("グローバル変数"));
     upper->addWidget(pgcEdit);
     upper->addWidget(pgcStack);
     upper->setSizes({696 - 185, 185});
+    return upper;
+}
 
-    auto* band = new QSplitter(Qt::Horizontal, vertical);
+QWidget* TfrmMacro::BuildWatchBand(QWidget* parent)
+{
+    auto* band = new QSplitter(Qt::Horizontal, parent);
     lstLocal = new QListWidget(band);
     lstLocal->setObjectName("lstLocal");
     pgcWatch = new QTabWidget(band);
     pgcWatch->setObjectName("pgcWatch");
-    sgWatch = new QTableWidget(10, 2, pgcWatch);
+    sgWatch = new QTableWidget(TDebuggerViewModel::WatchRows, 2, pgcWatch);
     sgWatch->setObjectName("sgWatch");
     sgBreak = new QTableWidget(10, 2, pgcWatch);
     sgBreak->setObjectName("sgBreak");
@@ -355,8 +258,12 @@ void TfrmMacro::BuildLayout()
     band->addWidget(lstLocal);
     band->addWidget(pgcWatch);
     band->setSizes({312, 696 - 312});
+    return band;
+}
 
-    pgcMessage = new QTabWidget(vertical);
+QWidget* TfrmMacro::BuildMessages(QWidget* parent)
+{
+    pgcMessage = new QTabWidget(parent);
     pgcMessage->setObjectName("pgcMessage");
     memMessage = new QPlainTextEdit(pgcMessage);
     memMessage->setObjectName("memMessage");
@@ -365,20 +272,19 @@ void TfrmMacro::BuildLayout()
     memConsole->setObjectName("memConsole");
     pgcMessage->addTab(memMessage, Ui("メッセージ"));
     pgcMessage->addTab(memConsole, Ui("コンソール"));
-    vertical->addWidget(upper);
-    vertical->addWidget(band);
-    vertical->addWidget(pgcMessage);
-    vertical->setSizes({587 - 41 - 118 - 128, 118, 128});
-    outer->addWidget(vertical);
-    setCentralWidget(central);
+    return pgcMessage;
+}
 
+void TfrmMacro::ConnectViews()
+{
+    view_.OnChanged = [this](TDebuggerViewModel::Part part) { ShowPart(part); };
+    view_.OnAppended = [this](TDebuggerViewModel::Part part, const std::string& text) { ShowAppended(part, text); };
     connect(pgcEdit, &QTabWidget::currentChanged, this, [this] { pgcEditChange(); });
     connect(chkInterlock, &QCheckBox::clicked, this, [this] {
         if (chkInterlock->isChecked()) cbTarget->setCurrentIndex(pgcEdit->currentIndex());
     });
-    connect(pgcStack, &QTabWidget::currentChanged, this, [this](int page) {
-        if (page != 0) RefreshGlobals(false);
-    });
+    connect(chkDisp, &QCheckBox::toggled, this, [this](bool on) { view_.SetDisplayOn(on); });
+    connect(pgcStack, &QTabWidget::currentChanged, this, [this](int page) { view_.SetGlobalsShown(page == 1); });
     connect(sgBreak, &QTableWidget::currentCellChanged, this, [this](int row, int) {
         if (row >= 0 && row < engine_.FBreakPoints.Count())
             GoToLine(engine_.FBreakPoints.Items(row).FileName, engine_.FBreakPoints.Items(row).Line);
@@ -395,7 +301,7 @@ void TfrmMacro::BuildLayout()
     });
     // The grid reports an edit once, when it is finished.
     connect(sgWatch, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) {
-        if (item->column() == 0) RefreshWatches();
+        if (item->column() == 0) view_.SetWatchName(item->row(), QStringToCp932(item->text()));
     });
     sgWatch->installEventFilter(this);
 }
@@ -494,8 +400,7 @@ void TfrmMacro::RunFile(const std::string& fileName, const std::string& function
 
 void TfrmMacro::ToggleBreakPoint(const std::string& file, int line)
 {
-    engine_.FBreakPoints.Toggle(file, line);
-    RefreshBreakGrid();
+    view_.ToggleBreakPoint(file, line);
     for (const auto& tab : tabs_) {
         if (tab->FileName() != file) continue;
         if (!(engine_.IsRunning() && engine_.CurFile() == file && engine_.CurLine() == line && !engine_.Executing()))
@@ -545,7 +450,7 @@ TEditInfo* TfrmMacro::NewTab(const std::string& name)
     tabs_.push_back(std::move(tab));
     if (SourceFileExists(name)) raw->LoadFromFile(name, engine_.FBreakPoints);
     else raw->SetFileName(name);
-    RefreshBreakGrid();
+    view_.BreakpointsChanged();
     return raw;
 }
 
@@ -602,7 +507,7 @@ void TfrmMacro::LoadFile(const std::string& name)
         TEditInfo& first = *tabs_.front();
         first.LoadFromFile(name, engine_.FBreakPoints);
         pgcEdit->setCurrentWidget(first.Sheet());
-        RefreshBreakGrid();
+        view_.BreakpointsChanged();
     }
     pgcEditChange();
     engine_.Stop();
@@ -704,115 +609,69 @@ void TfrmMacro::SetRunArguments(const std::string& text)
 
 // ----- views
 
-void TfrmMacro::RefreshStack()
+void TfrmMacro::ShowPart(TDebuggerViewModel::Part part)
 {
-    if (lua_State* L = engine_.ViewState()) RefreshStackOf(L);
-}
-
-void TfrmMacro::RefreshLocals()
-{
-    if (lua_State* L = engine_.ViewState()) RefreshLocalsOf(L);
-}
-
-void TfrmMacro::RefreshGlobals(bool force)
-{
-    if (!force && pgcStack->currentWidget() != tvGlobal) return;
-    if (lua_State* L = engine_.ViewState()) RefreshGlobalsOf(L);
-}
-
-void TfrmMacro::RefreshWatches()
-{
-    if (lua_State* L = engine_.ViewState()) RefreshWatchesOf(L);
-}
-
-void TfrmMacro::RefreshStackOf(lua_State* L)
-{
-    // Only raw reads of the running function's slots; nothing here calls into the script.
-    std::vector<std::string> lines;
-    LuaStackToStrings(L, lines, kViewLimit);
-    lstStack->clear();
-    for (const auto& line : lines) lstStack->addItem(Cp932ToQString(line));
-}
-
-void TfrmMacro::RefreshLocalsOf(lua_State* L)
-{
-    std::vector<std::pair<std::string, std::string>> locals;
-    if (!LuaProtected(L, [&](lua_State* S) { LuaLocalsToStrings(S, locals, kViewLimit, TDebugEngine::ProtectedLevel); }))
-        locals.clear();
-    lstLocal->clear();
-    for (const auto& [name, value] : locals) lstLocal->addItem(Cp932ToQString(name + "=" + value));
-}
-
-void TfrmMacro::RefreshGlobalsOf(lua_State* L)
-{
-    std::vector<LuaTreeNode> tree;
-    if (!LuaProtected(L, [&](lua_State* S) {
-            lua_pushglobaltable(S);
-            LuaTableToTree(S, -1, tree, kViewLimit);
-            lua_pop(S, 1);
-        }))
-        tree.clear();
-    globals_->SetTree(std::move(tree));
-}
-
-void TfrmMacro::RefreshWatchesOf(lua_State* L)
-{
-    const QSignalBlocker block(sgWatch);
-    for (int row = 0; row < sgWatch->rowCount(); ++row) {
-        const QTableWidgetItem* nameItem = sgWatch->item(row, 0);
-        const std::string name = nameItem ? QStringToCp932(nameItem->text()) : std::string();
-        std::string value;
-        if (!name.empty() && !LuaProtected(L, [&](lua_State* S) {
-                value = LuaEvalName(S, name, kViewLimit, TDebugEngine::ProtectedLevel);
-            }))
-            value.clear();
-        auto* valueItem = new QTableWidgetItem(Cp932ToQString(value));
-        valueItem->setFlags(Qt::ItemIsEnabled);
-        sgWatch->setItem(row, 1, valueItem);
+    using Part = TDebuggerViewModel::Part;
+    const auto fill = [](QListWidget* list, const auto& lines) {
+        list->clear();
+        for (const auto& line : lines) list->addItem(Cp932ToQString(line));
+    };
+    switch (part) {
+    case Part::Stack: fill(lstStack, view_.Stack()); break;
+    case Part::Locals: fill(lstLocal, view_.Locals()); break;
+    case Part::Watches: ShowWatches(); break;
+    case Part::Breakpoints: RefreshBreakGrid(); break;
+    case Part::Calls: ShowCalls(); break;
+    case Part::Messages:
+        memMessage->clear();
+        for (const auto& line : view_.Messages()) memMessage->appendPlainText(Cp932ToQString(line));
+        break;
+    case Part::Console: memConsole->setPlainText(Cp932ToQString(view_.Console())); break;
+    case Part::Display: {
+        const QSignalBlocker block(chkDisp);
+        chkDisp->setChecked(view_.DisplayOn());
+        break;
+    }
+    case Part::Position:  // the source tabs' marks follow the engine
+    case Part::Globals:   // the tree follows its model
+        break;
     }
 }
 
-std::string TfrmMacro::EvalName(const std::string& name)
+void TfrmMacro::ShowAppended(TDebuggerViewModel::Part part, const std::string& text)
 {
-    lua_State* L = engine_.ViewState();
-    if (L == nullptr) return {};
-    std::string value;
-    if (!LuaProtected(L, [&](lua_State* S) { value = LuaEvalName(S, name, kViewLimit, TDebugEngine::ProtectedLevel); }))
-        return {};
-    return value;
-}
-
-std::string TfrmMacro::ChangeValue(const std::string& name, const std::string& value)
-{
-    lua_State* L = engine_.ViewState();
-    if (L == nullptr) return {};
-    std::string error;
-    if (!LuaProtected(L, [&](lua_State* S) { error = LuaSetValue(S, name, value, kViewLimit, TDebugEngine::ProtectedLevel); }))
-        error = Sjis("変更できませんでした");
-    RefreshLocalsOf(L);
-    RefreshWatchesOf(L);
-    return error;
-}
-
-void TfrmMacro::AppendConsole(const std::string& text)
-{
+    if (part == TDebuggerViewModel::Part::Messages) {
+        memMessage->appendPlainText(Cp932ToQString(text));
+        return;
+    }
     QTextCursor cursor = memConsole->textCursor();
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(Cp932ToQString(text));
     memConsole->setTextCursor(cursor);
 }
 
-void TfrmMacro::AddWatch(const std::string& name)
+void TfrmMacro::ShowWatches()
 {
-    if (name.empty()) return;
-    int row = 0;
-    while (row < sgWatch->rowCount() && sgWatch->item(row, 0) && !sgWatch->item(row, 0)->text().isEmpty()) ++row;
-    if (row == sgWatch->rowCount()) sgWatch->setRowCount(row + 1);
-    {
-        const QSignalBlocker block(sgWatch);
-        sgWatch->setItem(row, 0, new QTableWidgetItem(Cp932ToQString(name)));
+    const auto& watches = view_.Watches();
+    const QSignalBlocker block(sgWatch);
+    if (sgWatch->rowCount() < int(watches.size())) sgWatch->setRowCount(int(watches.size()));
+    for (int row = 0; row < int(watches.size()); ++row) {
+        const QString name = Cp932ToQString(watches[std::size_t(row)].Name);
+        const QTableWidgetItem* nameItem = sgWatch->item(row, 0);
+        if (nameItem == nullptr ? !name.isEmpty() : nameItem->text() != name) sgWatch->setItem(row, 0, new QTableWidgetItem(name));
+        auto* valueItem = new QTableWidgetItem(Cp932ToQString(watches[std::size_t(row)].Value));
+        valueItem->setFlags(Qt::ItemIsEnabled);
+        sgWatch->setItem(row, 1, valueItem);
     }
-    RefreshWatches();
+}
+
+void TfrmMacro::ShowCalls()
+{
+    // Calls come and go at the front (the newest end) only.
+    const auto& calls = view_.Calls();
+    while (lstStackTrace->count() > int(calls.size())) delete lstStackTrace->takeItem(0);
+    for (int i = int(calls.size()) - lstStackTrace->count() - 1; i >= 0; --i)
+        lstStackTrace->insertItem(0, Cp932ToQString(calls[std::size_t(i)]));
 }
 
 void TfrmMacro::RefreshBreakGrid()
@@ -854,7 +713,7 @@ void TfrmMacro::showEvent(QShowEvent* event)
         const int width = ini_->ReadInteger("Debugger", "Width", this->width());
         setGeometry(left, top, std::max(200, width), std::max(150, height));
     }
-    chkDisp->setChecked(false);
+    view_.SetDisplayOn(false);
     FitGridColumns();
 }
 
@@ -876,7 +735,7 @@ void TfrmMacro::closeEvent(QCloseEvent* event)
     // Closing only hides; a run goes on, and its next stop shows the window again.
     SaveWindowPosition();
     positioned_ = false;
-    chkDisp->setChecked(false);
+    view_.SetDisplayOn(false);
     event->accept();
 }
 
@@ -890,7 +749,7 @@ bool TfrmMacro::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == sgWatch && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) RefreshWatches();
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) view_.RefreshWatches();
         return false;
     }
     // A click in the line-number margin toggles the row's breakpoint. A double click arrives as
@@ -951,14 +810,13 @@ void TfrmMacro::RunStarting(bool trace)
         pgcEdit->setCurrentWidget(target->Sheet());
         target->SetRowMark(0, kCurrentLineMark);
     }
-    memConsole->clear();
-    memMessage->clear();
-    lstStackTrace->clear();
+    view_.RunStarting();
     nestedCommands_ = std::make_unique<CopyDataNestedScope>();
 }
 
 void TfrmMacro::CurrentLineLeft()
 {
+    view_.LeavePosition();
     if (TEditInfo* tab = FindTab(engine_.CurFile())) {
         tab->RestoreRowMark(engine_.CurLine());
         tab->Editor().viewport()->update();
@@ -985,18 +843,10 @@ void TfrmMacro::ShowPosition(const std::string& file, int line, lua_State* L)
     tab->SetRowMark(line, kCurrentLineMark);
     tab->ScrollIntoView(line);
     tab->Editor().viewport()->update();
-    RefreshStackOf(L);
-    RefreshLocalsOf(L);
-    if (pgcStack->currentWidget() == tvGlobal) RefreshGlobalsOf(L);
-    RefreshWatchesOf(L);
+    view_.ShowPosition(file, line, L);
 }
 
-void TfrmMacro::RefreshAfterRun(lua_State* L)
-{
-    RefreshStackOf(L);
-    RefreshGlobalsOf(L);
-    RefreshWatchesOf(L);
-}
+void TfrmMacro::RefreshAfterRun(lua_State* L) { view_.ShowAfterRun(L); }
 
 void TfrmMacro::ShowWindow()
 {
@@ -1015,14 +865,11 @@ void TfrmMacro::ShowError(const std::string& file, int line, const std::string&)
     pgcMessage->setCurrentIndex(0);
 }
 
-void TfrmMacro::AppendMessage(const std::string& text) { memMessage->appendPlainText(Cp932ToQString(text)); }
+void TfrmMacro::AppendMessage(const std::string& text) { view_.AppendMessage(text); }
 
-void TfrmMacro::CallEntered(const std::string& text) { lstStackTrace->insertItem(0, Cp932ToQString(Trimmed(text))); }
+void TfrmMacro::CallEntered(const std::string& text) { view_.CallEntered(text); }
 
-void TfrmMacro::CallsDropped(int count)
-{
-    for (int i = 0; i < count && lstStackTrace->count() > 0; ++i) delete lstStackTrace->takeItem(0);
-}
+void TfrmMacro::CallsDropped(int count) { view_.CallsDropped(count); }
 
 std::string TfrmMacro::LineText(const std::string& file, int line)
 {
@@ -1031,7 +878,7 @@ std::string TfrmMacro::LineText(const std::string& file, int line)
     return tab->Editor().GetLineString(line);
 }
 
-bool TfrmMacro::DisplayOn() { return chkDisp->isChecked(); }
+bool TfrmMacro::DisplayOn() { return view_.DisplayOn(); }
 
 void TfrmMacro::ServeEvents(bool wait)
 {

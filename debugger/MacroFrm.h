@@ -2,6 +2,8 @@
 // The debugger window: source tabs holding Lua files, the run commands, and the views of a stopped
 // script (current line, stack, locals, globals, watches, call history, messages, console).
 #include "debugger/DebugEngine.h"
+#include "debugger/DebuggerViewModel.h"
+#include "debugger/EditInfo.h"
 #include "editor/EditorProps.h"
 
 #include <QMainWindow>
@@ -24,44 +26,7 @@ namespace pek {
 
 class CopyDataNestedScope;
 class ProfileFile;
-class TEditorEx;
 class TfrmEval;
-class TGlobalsModel;
-class TBreakPoints;
-
-// Row marks of a source editor.
-constexpr std::uint16_t kCurrentLineMark = 4096;
-constexpr std::uint16_t kBreakPointMark = 8192;
-
-// One source tab.
-class TEditInfo {
-public:
-    TEditInfo(QTabWidget& pages, const TBreakPoints& breakPoints, const TEditorProps& props);
-    ~TEditInfo();
-    TEditInfo(const TEditInfo&) = delete;
-    TEditInfo& operator=(const TEditInfo&) = delete;
-
-    // Loading another file than the tab's empties the whole breakpoint list (of every file).
-    void LoadFromFile(const std::string& name, TBreakPoints& breakPoints);  // throws Exception
-    void SaveToFile(const std::string& name);                                // throws Exception
-    const std::string& FileName() const { return fileName_; }
-    void SetFileName(const std::string& name);
-    void SetRowMark(int row, std::uint16_t mark);
-    void RestoreRowMark(int row);
-    void RestoreAllMarks();
-    void ScrollIntoView(int row);
-    void ClearUndo();
-    TEditorEx& Editor() const { return *editor_; }
-    QWidget* Sheet() const { return sheet_.get(); }
-
-    std::function<void()> OnFileNameChange;
-
-private:
-    const TBreakPoints& breakPoints_;
-    std::unique_ptr<QWidget> sheet_;
-    TEditorEx* editor_;  // owned by the sheet
-    std::string fileName_;
-};
 
 class TfrmMacro : public QMainWindow, private TDebugView {
     Q_OBJECT
@@ -71,6 +36,10 @@ public:
     ~TfrmMacro() override;
 
     TDebugEngine& Engine() { return engine_; }
+    // What the views show.
+    TDebuggerViewModel& View() { return view_; }
+    // A command of the window by its name ("acRun", ...), for the hosts and tests that drive it.
+    QAction* Action(const char* name) const;
     // The settings file is going: the window's place is no longer saved.
     void DetachSettings() { ini_ = nullptr; }
 
@@ -100,18 +69,6 @@ public:
     void LoadFile(const std::string& name);
     void RefreshTargets();
 
-    // Views.
-    void RefreshStack();
-    void RefreshLocals();
-    void RefreshGlobals(bool force);
-    void RefreshWatches();
-    std::string EvalName(const std::string& name);
-    // Returns the error text of a change that failed (empty when it was made).
-    std::string ChangeValue(const std::string& name, const std::string& value);
-    void AppendConsole(const std::string& text);
-    void RefreshBreakGrid();
-    // Adds a watch in the first free row (a row is added when none is left).
-    void AddWatch(const std::string& name);
     void SetRunArguments(const std::string& text);
     const std::vector<std::string>& RunArguments() const { return FArgs; }
 
@@ -124,23 +81,6 @@ public:
     void L1Click();
     void P1Click();
 
-    QAction *acRun, *acPause, *acStop, *acTrace, *acStep, *acUp, *acExecuteToCursor, *acEval, *acAddWatch, *acSetBreak;
-    QComboBox* cbTarget;
-    QCheckBox* chkInterlock;
-    QCheckBox* chkDisp;
-    QPushButton* btnEval;
-    QTabWidget* pgcEdit;
-    QTabWidget* pgcStack;
-    QListWidget* lstStack;
-    QTreeView* tvGlobal;
-    QListWidget* lstLocal;
-    QTabWidget* pgcWatch;
-    QTableWidget* sgWatch;
-    QTableWidget* sgBreak;
-    QListWidget* lstStackTrace;
-    QTabWidget* pgcMessage;
-    QPlainTextEdit* memMessage;
-    QPlainTextEdit* memConsole;
     TfrmEval& EvalForm() { return *eval_; }
 
 protected:
@@ -169,33 +109,56 @@ private:
     void ServeEvents(bool wait) override;
 
     void BuildActions();
-    void BuildLayout();
+    QWidget* BuildTopBar(QWidget* parent);
+    QWidget* BuildSourceAndStack(QWidget* parent);
+    QWidget* BuildWatchBand(QWidget* parent);
+    QWidget* BuildMessages(QWidget* parent);
+    void ConnectViews();
     void BuildMenus();
+    // Draws a part of the view-model in its widget.
+    void ShowPart(TDebuggerViewModel::Part part);
+    void ShowAppended(TDebuggerViewModel::Part part, const std::string& text);
+    void ShowWatches();
+    void ShowCalls();
     void pgcEditChange();
     void SetBreakAtCaret();
     void RunCommand(const std::function<void()>& command);
     void FitGridColumns();
+    void RefreshBreakGrid();
     void SaveWindowPosition();
-    // The views from a given Lua thread (the stopped one).
-    void RefreshStackOf(lua_State* L);
-    void RefreshLocalsOf(lua_State* L);
-    void RefreshGlobalsOf(lua_State* L);
-    void RefreshWatchesOf(lua_State* L);
     TEditInfo* TargetTab() const;
     void ShowErrorBox(const std::exception& e);
 
     TDebugEngine engine_;
+    TDebuggerViewModel view_;
     ProfileFile* ini_;
     QWidget* owner_;
     TEditorProps sourceProps_;
     std::vector<std::unique_ptr<TEditInfo>> tabs_;
     std::string argumentText_;
     std::vector<std::string> FArgs;
-    std::unique_ptr<TGlobalsModel> globals_;
     std::unique_ptr<TfrmEval> eval_;
     bool positioned_ = false;
     // While a run is in progress, other programs' commands are carried out without waiting for it.
     std::unique_ptr<CopyDataNestedScope> nestedCommands_;
+
+    QAction *acRun, *acPause, *acStop, *acTrace, *acStep, *acUp, *acExecuteToCursor, *acEval, *acAddWatch, *acSetBreak;
+    QComboBox* cbTarget;
+    QCheckBox* chkInterlock;
+    QCheckBox* chkDisp;
+    QPushButton* btnEval;
+    QTabWidget* pgcEdit;
+    QTabWidget* pgcStack;
+    QListWidget* lstStack;
+    QTreeView* tvGlobal;
+    QListWidget* lstLocal;
+    QTabWidget* pgcWatch;
+    QTableWidget* sgWatch;
+    QTableWidget* sgBreak;
+    QListWidget* lstStackTrace;
+    QTabWidget* pgcMessage;
+    QPlainTextEdit* memMessage;
+    QPlainTextEdit* memConsole;
 };
 
 }  // namespace pek

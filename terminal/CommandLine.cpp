@@ -97,4 +97,22 @@ bool CommandProcessor::ExecHexCommand(int sheet, const std::string& text, bool f
     return sent;
 }
 
+std::filesystem::path ExampleMacroFolder(const std::filesystem::path& programFolder)
+{
+    return programFolder / ".." / "share" / "pek" / "examples";
+}
+
+std::string FindExampleMacro(const std::string& cp932FileName, const std::filesystem::path& programFolder)
+{
+    std::string utf8Name;
+    if (cp932FileName.empty() || !Cp932ToUtf8Checked(cp932FileName, utf8Name)) return {};
+    const std::filesystem::path name(utf8Name);
+    if (name.has_parent_path() || name.is_absolute() || name == "." || name == "..") return {};
+    const std::filesystem::path candidate = (ExampleMacroFolder(programFolder) / name).lexically_normal();
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(candidate, ignored)) return {};
+    std::string cp932Path;
+    return Utf8ToCp932Checked(candidate.string(), cp932Path) ? cp932Path : std::string();
+}
+
 }  // namespace pek

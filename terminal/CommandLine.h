@@ -4,6 +4,7 @@
 #include "terminal/CommandHistory.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,6 +36,13 @@ struct CommandWindow {
     // Starts a macro ("!!" forces a thread run); false when no macro engine is attached.
     std::function<bool(int sheet, const std::string& fileName, bool forceThreadRun)> runMacro;
 };
+
+// The example macros shipped with the program: share/pek/examples beside the program's bin folder,
+// where both an installed program and a build tree have them.
+std::filesystem::path ExampleMacroFolder(const std::filesystem::path& programFolder);
+
+// A plain file name (no folder) found in ExampleMacroFolder: its CP932 path; else empty.
+std::string FindExampleMacro(const std::string& cp932FileName, const std::filesystem::path& programFolder);
 
 class CommandProcessor {
 public:

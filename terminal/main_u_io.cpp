@@ -16,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSplitter>
@@ -26,20 +27,33 @@
 
 namespace pek {
 
+namespace {
+
+// "!name": the file from the working folder, else the shipped example of that name; empty when
+// neither exists.
+std::string MacroPath(const std::string& cp932FileName)
+{
+    if (RegularFileExists(cp932FileName)) return cp932FileName;
+    return FindExampleMacro(cp932FileName, QCoreApplication::applicationDirPath().toStdString());
+}
+
+}  // namespace
+
 CommandWindow TPekForm::CommandWindowOfThis()
 {
     return CommandWindow{
         [this](int sheet) { return sheets_.Contains(sheet) ? sheets_.At(sheet)->Port() : nullptr; },
         [this](int sheet, std::string_view text, bool log) { ShowText(sheet, text, log); },
         [this](const std::string& text, const std::string& caption, unsigned flags) { ShowMessage(text, caption, flags); },
-        RegularFileExists,
+        [](const std::string& fileName) { return !MacroPath(fileName).empty(); },
         [this](const CommandHistory& history) {
             ShowHistory();
             SaveHistory(history);
         },
         [this](TCommXEx& port, std::string_view text) { WriteLog(port, text); },
         [this](int sheet, const std::string& fileName, bool forceThreadRun) {
-            return group_->RunMacro(sheet, fileName, forceThreadRun);
+            const std::string path = MacroPath(fileName);
+            return group_->RunMacro(sheet, path.empty() ? fileName : path, forceThreadRun);
         }};
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # ./dev run: starts a simulated device and Pek on it, with a settings file in the build folder
-# that maps COM1 to the device. Without a display, Pek runs on a virtual one and a screenshot of
-# its window is saved once the first device lines have arrived.
+# that maps COM1 to the device (the user's own settings stay untouched). "!demo.lua" runs the
+# example the build folder keeps in share/pek/examples. Without a display, Pek runs on a virtual
+# one and a screenshot of its window is saved once the first device lines have arrived.
 set -euo pipefail
 BUILD=$1
 shift || true

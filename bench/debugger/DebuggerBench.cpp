@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <algorithm>
@@ -58,7 +59,7 @@ int main(int argc, char** argv)
         bare = std::min(bare, BareRunMs());
         editor.SetText(kLoop);
         const auto t0 = Clock::now();
-        form.acRun->trigger();
+        form.Action("acRun")->trigger();
         debugged = std::min(debugged, Ms(Clock::now() - t0));
     }
     std::printf("1,000,000 iterations: bare %.1f ms, debugged %.1f ms (%.1fx)\n", bare, debugged, debugged / bare);
@@ -70,7 +71,7 @@ int main(int argc, char** argv)
         Clock::time_point pausedAt{}, stoppedAt{}, stopAsked{};
         QTimer::singleShot(50, &form, [&] {
             pausedAt = Clock::now();
-            form.acPause->trigger();
+            form.Action("acPause")->trigger();
         });
         auto* poll = new QTimer(&form);
         QObject::connect(poll, &QTimer::timeout, &form, [&, poll] {
@@ -78,14 +79,14 @@ int main(int argc, char** argv)
             poll->stop();
             poll->deleteLater();
             stoppedAt = Clock::now();
-            form.acRun->trigger();  // executes again
+            form.Action("acRun")->trigger();  // executes again
             QTimer::singleShot(30, &form, [&] {
                 stopAsked = Clock::now();
-                form.acStop->trigger();
+                form.Action("acStop")->trigger();
             });
         });
         poll->start(0);
-        form.acRun->trigger();
+        form.Action("acRun")->trigger();
         const auto ended = Clock::now();
         pauses.push_back(Ms(stoppedAt - pausedAt));
         stops.push_back(Ms(ended - stopAsked));
@@ -105,7 +106,7 @@ int main(int argc, char** argv)
         editor.SetText(std::string(setup) + "local here = 1\n");
         form.Engine().FBreakPoints.Clear();
         form.ToggleBreakPoint(form.ActiveTab()->FileName(), int(std::count(setup, setup + std::strlen(setup), '\n')));
-        form.pgcStack->setCurrentIndex(1);
+        form.findChild<QTabWidget*>("pgcStack")->setCurrentIndex(1);  // the globals page
         double refresh = 0, refreshCpu = 0;
         QTimer::singleShot(0, &form, [&] {
             auto* poll = new QTimer(&form);
@@ -115,18 +116,18 @@ int main(int argc, char** argv)
                 poll->deleteLater();
                 const auto t0 = Clock::now();
                 const double c0 = ThreadCpuMs();
-                form.RefreshStack();
-                form.RefreshLocals();
-                form.RefreshGlobals(true);
-                form.RefreshWatches();
+                form.View().RefreshStack();
+                form.View().RefreshLocals();
+                form.View().RefreshGlobals(true);
+                form.View().RefreshWatches();
                 QCoreApplication::processEvents();  // the tree paints its visible rows
                 refresh = Ms(Clock::now() - t0);
                 refreshCpu = ThreadCpuMs() - c0;
-                form.acRun->trigger();
+                form.Action("acRun")->trigger();
             });
             poll->start(1);
         });
-        form.acRun->trigger();
+        form.Action("acRun")->trigger();
         std::printf("views at a stop, %s: %.1f ms (processor %.1f ms)\n", setupNames[k], refresh, refreshCpu);
     }
 
@@ -137,7 +138,7 @@ int main(int argc, char** argv)
         double best = 1e9;
         for (int round = 0; round < 3; ++round) {
             const auto t0 = Clock::now();
-            form.acRun->trigger();
+            form.Action("acRun")->trigger();
             best = std::min(best, Ms(Clock::now() - t0));
         }
         std::printf("run ending with 80,000 tables in the globals view: %.1f ms\n", best);
@@ -157,7 +158,7 @@ int main(int argc, char** argv)
             lua_close(L);
             editor.SetText(dive);
             const auto t1 = Clock::now();
-            form.acRun->trigger();
+            form.Action("acRun")->trigger();
             debuggedDive = std::min(debuggedDive, Ms(Clock::now() - t1));
         }
         std::printf("%d-deep recursion x5: bare %.1f ms, debugged %.1f ms (%.1fx)\n", depth, bareDive, debuggedDive,

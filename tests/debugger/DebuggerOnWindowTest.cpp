@@ -8,8 +8,6 @@
 #include "macro/StopMacro_u.h"
 #include "terminal/WindowFixture.h"
 
-#include <QCheckBox>
-#include <QPlainTextEdit>
 #include <QTimer>
 
 #include <future>
@@ -94,8 +92,9 @@ TEST_F(DebuggerOnWindow, ClosingTheWindowStopsTheRunFirst)
     form->ExecCommand(0, "!" + endless, true);  // returns when the run has ended
     EXPECT_TRUE(keptOpen);
     EXPECT_FALSE(debugger->Form().IsRunning());
-    EXPECT_TRUE(debugger->Form().memMessage->toPlainText().endsWith("(0): STOP"))
-        << debugger->Form().memMessage->toPlainText().toStdString();
+    const auto& messages = debugger->Form().View().Messages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_TRUE(messages.back().ends_with("(0): STOP")) << messages.back();
     EXPECT_TRUE(WaitUntil([&] { return !form->isVisible(); }));
 }
 
@@ -107,10 +106,10 @@ TEST_F(DebuggerOnWindow, TheWindowKeepsItsPlaceInTheSettings)
     form->Ini().WriteInteger("Debugger", "Top", 40);
     form->Ini().WriteInteger("Debugger", "Width", 800);
     form->Ini().WriteInteger("Debugger", "Height", 620);
-    debugger.chkDisp->setChecked(true);
+    debugger.View().SetDisplayOn(true);
     debugger.show();
     EXPECT_EQ(debugger.geometry(), QRect(30, 40, 800, 620));
-    EXPECT_FALSE(debugger.chkDisp->isChecked());  // showing switches the execution display off
+    EXPECT_FALSE(debugger.View().DisplayOn());  // showing switches the execution display off
     debugger.setGeometry(60, 70, 820, 640);
     debugger.close();
     EXPECT_FALSE(debugger.isVisible());

@@ -10,8 +10,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -20,6 +20,8 @@
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace pek {
 namespace {
@@ -46,11 +48,9 @@ void WhenStopped(TfrmMacro& form, std::function<void()> step)
     timer->start(5);
 }
 
-QStringList Items(const QListWidget& list)
+bool Has(const std::vector<std::string>& lines, const std::string& line)
 {
-    QStringList items;
-    for (int i = 0; i < list.count(); ++i) items << list.item(i)->text();
-    return items;
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 TEST(DebuggerWindow, BreakpointViewsEvaluationAndStop)
@@ -69,6 +69,7 @@ TEST(DebuggerWindow, BreakpointViewsEvaluationAndStop)
     form.show();
     form.LoadFile(path);
     TEditorEx& editor = form.ActiveTab()->Editor();
+    TDebuggerViewModel& view = form.View();
     ASSERT_EQ(editor.LineCount(), 8);
 
     // A double click in the left margin of row 3 ("return b") sets a breakpoint there.
@@ -76,18 +77,26 @@ TEST(DebuggerWindow, BreakpointViewsEvaluationAndStop)
     QTest::mouseDClick(editor.viewport(), Qt::LeftButton, {}, QPoint(2, rowY));
     ASSERT_EQ(form.Engine().FBreakPoints.Count(), 1);
     EXPECT_EQ(form.Engine().FBreakPoints.Items(0).Line, 3);
-    EXPECT_EQ(form.sgBreak->item(0, 1)->text(), "4");
+    ASSERT_EQ(view.Breakpoints().size(), 1u);
+    EXPECT_EQ(view.Breakpoints()[0].Line, 4);
     EXPECT_EQ(editor.RowMarks(3), kBreakPointMark);
-    form.AddWatch("b");
-    form.AddWatch("x");
+    view.AddWatch("b");
+    view.AddWatch("x");
 
     bool sawStop = false;
     WhenStopped(form, [&] {
         sawStop = true;
         EXPECT_EQ(editor.RowMarks(3), kCurrentLineMark);
-        EXPECT_TRUE(Items(*form.lstLocal).contains("a=10")) << Items(*form.lstLocal).join(" ").toStdString();
-        EXPECT_EQ(form.sgWatch->item(0, 1)->text(), "11");
-        EXPECT_EQ(form.sgWatch->item(1, 1)->text(), "10");
+        EXPECT_EQ(view.PositionRow(), 3);
+        EXPECT_TRUE(Has(view.Locals(), "a=10"));
+        EXPECT_EQ(view.Watches()[0].Value, "11");
+        EXPECT_EQ(view.Watches()[1].Value, "10");
+        // The widgets draw the view-model.
+        std::vector<std::string> shownLocals;
+        const auto* locals = form.findChild<QListWidget*>("lstLocal");
+        for (int i = 0; i < locals->count(); ++i) shownLocals.push_back(QStringToCp932(locals->item(i)->text()));
+        EXPECT_EQ(shownLocals, view.Locals());
+        EXPECT_EQ(form.findChild<QTableWidget*>("sgWatch")->item(1, 1)->text(), "10");
         TfrmEval& eval = form.EvalForm();
         eval.edtIdent->setText("b");
         eval.edtNewValue->setText("12");
@@ -97,31 +106,36 @@ TEST(DebuggerWindow, BreakpointViewsEvaluationAndStop)
         eval.edtNewValue->setText("20");
         eval.btnChange->click();
         EXPECT_EQ(eval.memValue->toPlainText(), "20");
-        EXPECT_EQ(form.sgWatch->item(0, 1)->text(), "12");
-        form.acRun->trigger();
+        EXPECT_EQ(view.Watches()[0].Value, "12");
+        form.Action("acRun")->trigger();
     });
-    form.acRun->trigger();  // returns when the run has ended
+    form.Action("acRun")->trigger();  // returns when the run has ended
     EXPECT_TRUE(sawStop);
     EXPECT_FALSE(form.IsRunning());
-    EXPECT_EQ(form.memConsole->toPlainText(), "12\t20\n");
+    EXPECT_EQ(view.Console(), "12\t20\r\n");
+    EXPECT_EQ(form.findChild<QPlainTextEdit*>("memConsole")->toPlainText(), "12\t20\n");
     EXPECT_EQ(editor.RowMarks(3), kBreakPointMark);
-    EXPECT_TRUE(form.memMessage->toPlainText().startsWith(Cp932ToQString(Sjis("実行時間="))));
+    EXPECT_EQ(view.PositionRow(), -1);
+    ASSERT_FALSE(view.Messages().empty());
+    EXPECT_TRUE(view.Messages().front().starts_with(Sjis("実行時間=")));
 
     // Stopped again, the stop command ends the run with its message line and no error box.
-    WhenStopped(form, [&] { form.acStop->trigger(); });
-    form.acRun->trigger();
+    WhenStopped(form, [&] { form.Action("acStop")->trigger(); });
+    form.Action("acRun")->trigger();
     EXPECT_FALSE(form.IsRunning());
-    EXPECT_TRUE(form.memMessage->toPlainText().endsWith("(0): STOP")) << form.memMessage->toPlainText().toStdString();
-    EXPECT_EQ(form.EvalName("x"), "");  // no run, no value
+    ASSERT_EQ(view.Messages().size(), 1u);
+    EXPECT_TRUE(view.Messages().back().ends_with("(0): STOP")) << view.Messages().back();
+    EXPECT_EQ(view.EvalName("x"), "");  // no run, no value
 
     // A syntax error on line 3: its message line, the caret on row 2 and the error box.
     test::WriteFileBytes(path, "local a = 1\nlocal b = 2\nlocal c = = 3\n");
     form.LoadFile(path);
     BoxRecorder boxes;
     ScopedDialogService scope(boxes);
-    form.acRun->trigger();
+    form.Action("acRun")->trigger();
     EXPECT_EQ(form.ActiveTab()->Editor().Row(), 2);
-    EXPECT_TRUE(form.memMessage->toPlainText().contains("] (3): ")) << form.memMessage->toPlainText().toStdString();
+    ASSERT_FALSE(view.Messages().empty());
+    EXPECT_NE(view.Messages().back().find("] (3): "), std::string::npos) << view.Messages().back();
     EXPECT_EQ(boxes.count, 1);
 }
 
@@ -137,14 +151,16 @@ TEST(DebuggerWindow, BreakpointsFromTheMenuAndTheMarginAndTabsThatGo)
     TEditorEx& editor = form->ActiveTab()->Editor();
     const auto rowY = [&](int row) { return (row - int(editor.TopRow())) * editor.CellHeight() + editor.CellHeight() / 2; };
 
+    QAction* setBreak = form->Action("acSetBreak");
+    ASSERT_NE(setBreak, nullptr);
     QAction* inMenu = nullptr;
     for (QAction* menu : form->menuBar()->actions())
-        if (menu->menu() && menu->menu()->actions().contains(form->acSetBreak)) inMenu = menu;
+        if (menu->menu() && menu->menu()->actions().contains(setBreak)) inMenu = menu;
     ASSERT_NE(inMenu, nullptr);
     EXPECT_EQ(inMenu->text(), Cp932ToQString(Sjis("実行(&R)")));
-    EXPECT_EQ(form->acSetBreak->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_EQ(setBreak->shortcut(), QKeySequence(Qt::Key_F5));
     editor.SetCaret(2, 0);
-    form->acSetBreak->trigger();
+    setBreak->trigger();
     QTest::mouseClick(editor.viewport(), Qt::LeftButton, {}, QPoint(2, rowY(0)));
     EXPECT_EQ(form->Engine().FBreakPoints.Count(), 2);
     QTest::mouseClick(editor.viewport(), Qt::LeftButton, {}, QPoint(2, rowY(2)));

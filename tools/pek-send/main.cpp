@@ -12,7 +12,8 @@
 
 namespace {
 
-int usage()
+// The text on stdout with status 0 when asked for (--help); on stderr with 2 after bad arguments.
+int usage(bool asked = false)
 {
     std::fputs(
         "usage: pek-send --list\n"
@@ -26,8 +27,8 @@ int usage()
         "  Exit status: 0 handled, 1 refused (a command: the sheet's port is not open),\n"
         "  2 not delivered (so not carried out) or bad arguments, 3 delivered but no answer:\n"
         "  the window may still carry the string out.\n",
-        stderr);
-    return 2;
+        asked ? stdout : stderr);
+    return asked ? 0 : 2;
 }
 
 }  // namespace
@@ -48,7 +49,7 @@ int main(int argc, char** argv)
                 std::printf("%lld.%d\t%s\t%s\n", w.pid, w.number, w.socketPath.c_str(), w.caption.c_str());
             return 0;
         }
-        if (arg == "--help" || arg == "-h") return usage();
+        if (arg == "--help" || arg == "-h") return usage(true);
         if (arg == "--window" && i + 1 < argc) window = argv[++i];
         else if (arg == "--socket" && i + 1 < argc) socket = argv[++i];
         else if (arg == "--timeout" && i + 1 < argc) {

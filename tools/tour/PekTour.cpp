@@ -120,7 +120,7 @@ int main(int argc, char** argv)
         if (!debugger.IsRunning() || debugger.Engine().Executing()) return;
         poll.stop();
         Shot("03-debugger.png");
-        debugger.acRun->trigger();
+        debugger.Action("acRun")->trigger();
     });
     poll.start(20);
     form.RunCommandLine("!" + macro);  // returns when the run has ended

@@ -1,0 +1,5 @@
+-- demo.lua: asks the device who it is and reports on the pane (run it with !demo.lua)
+local from = RingBufPos()
+Trans("ATI")
+Wait(500)
+io.write("demo.lua: " .. RingBufDataSize(from) .. " bytes came back\r\n")
