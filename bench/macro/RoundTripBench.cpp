@@ -130,8 +130,10 @@ ScriptedFigures Scripted(pek::TPekForm& form, pek::TMacroHost& host, const std::
     host.Run(0, scriptPath);
     // The script prints "#<trips> <ms>" when its time is up.
     const bool done = RunUntil([&] {
+        // Answers shown after the result may follow it.
         const std::string text = pane->Text();
-        return text.find('#') != std::string::npos && text.back() == '$';
+        const std::size_t at = text.find('#');
+        return at != std::string::npos && text.find('$', at) != std::string::npos;
     },
                                int(seconds * 1000) + 30000);
     const double cpu = ProcessCpuSeconds() - cpu0;
