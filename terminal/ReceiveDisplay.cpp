@@ -70,9 +70,9 @@ void RemoveLastCharacter(TEditorModel& pane)
 std::vector<std::string> LineErrorMessages(std::int32_t errorState)
 {
     std::vector<std::string> messages;
-    if (errorState & 8) messages.push_back(Sjis("フレーミングエラー\r\n"));
-    if (errorState & 2) messages.push_back(Sjis("バッファオーバーラン\r\n"));
-    if (errorState & 4) messages.push_back(Sjis("パリティエラー\r\n"));
+    if (errorState & ComError::Frame) messages.push_back(Sjis("フレーミングエラー\r\n"));
+    if (errorState & ComError::Overrun) messages.push_back(Sjis("バッファオーバーラン\r\n"));
+    if (errorState & ComError::RxParity) messages.push_back(Sjis("パリティエラー\r\n"));
     return messages;
 }
 
@@ -100,17 +100,18 @@ void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)
     } guard{port};
     const bool textLog = port.LogRcv() && !port.LogBin();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(8);
+    // The bytes arrive already read, so a slice of time alone could gather more text than the
+    // pane and the log take in at once without holding up the event loop.
+    std::int32_t budget = 65536;
     std::optional<PaneAppend> append;
     append.emplace(pane, &port, textLog, writeLog_);
     std::int32_t remaining = receiveSize;
     char chunk[256];
     while (remaining > 0) {
-        // Asking for no more than the queue holds returns at once.
+        // Asking for no more than the engine holds returns at once. The port object has put the
+        // bytes into its ring buffer and binary log when they were read from the device.
         const std::int32_t n = port.Read(chunk, std::min<std::int32_t>(255, remaining));
         if (n < 1) break;
-        // What was read belongs to the port whatever became of the sheet meanwhile.
-        port.RingBuf().Put(chunk, n);
-        if (port.LogBin() && port.LogRcv() && writeLog_) writeLog_(port, std::string_view(chunk, size_t(n)));
         const Target current = find_(port);
         if (current.pane != &pane) {
             append->Discard();
@@ -126,8 +127,9 @@ void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)
             length = ControlCodeFilter(chunk, length);
         }
         append->Add(current.leadByte->Take(std::string_view(chunk, size_t(length))));
-        if (!port.IsOpen() || std::chrono::steady_clock::now() >= deadline) break;
-        remaining = port.InQueCount();
+        budget -= n;
+        if (!port.IsOpen() || budget <= 0 || std::chrono::steady_clock::now() >= deadline) break;
+        remaining = port.ReadAheadCount();
     }
     append.reset();
     pane.ScrollToEnd();
