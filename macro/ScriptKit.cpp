@@ -103,10 +103,13 @@ TCommXEx& TScriptContext::Port(int sheet)
 
 namespace {
 
+// By number, not by pane: a window without panes (pek-run's) has its sheets too.
+bool SheetExists(const TerminalHost& window, int sheet) { return sheet >= 0 && sheet < window.SheetCount(); }
+
 // Shown and logged by the options of the sheet it is shown on: that is the log it goes to.
 void ShowOnSheet(TerminalHost& window, int sheet, std::string_view text)
 {
-    if (window.SheetPane(sheet) == nullptr) return;  // the sheet went away meanwhile
+    if (!SheetExists(window, sheet)) return;  // the sheet went away meanwhile
     const TCommXEx* port = window.SheetPort(sheet);
     window.ShowText(sheet, text, port != nullptr && port->LogMsg());
 }
@@ -119,7 +122,7 @@ void TScriptContext::Show(int sheet, std::string text)
     const bool known = std::find(shownSheets_.begin(), shownSheets_.end(), sheet) != shownSheets_.end();
     if (!known || TMacroCore::OnMainThread()) {
         Core->OnMain([&](TerminalHost& window) {
-            if (window.SheetPane(sheet) == nullptr) throw Exception(NoSheetText(sheet));
+            if (!SheetExists(window, sheet)) throw Exception(NoSheetText(sheet));
             ShowOnSheet(window, sheet, text);
         });
         if (!known) shownSheets_.push_back(sheet);
