@@ -1,5 +1,5 @@
 // Script functions reading the receive ring buffer of the run's sheet. They stay on the calling
-// thread: the buffer publishes its write position for readers on other threads.
+// thread: the buffer orders its readers, the receive thread and a clear itself.
 #include "lua/LuaUtils.h"
 #include "macro/MacroCore.h"
 #include "macro/MacroLua_u.h"
@@ -113,15 +113,10 @@ int ScriptRingBufClear(lua_State* L)
 {
     CheckStop(L);
     if (lua_gettop(L) != 0) ArgError(L, "RingBufClear");
-    const int sheet = ScriptSheet(L);
-    return LuaGuard(L, [&] {
-        // On the main thread, where the receive handling stores into the buffer: the clear is
-        // ordered with the arrivals instead of racing them.
-        ScriptContext(L).Core->OnMain([&](TerminalHost& window) {
-            TCommXEx* port = window.SheetPort(sheet);
-            if (port == nullptr) throw Exception(sheet >= 0 && sheet < window.SheetCount() ? NoPortText(sheet) : NoSheetText(sheet));
-            port->RingBuf().Clear();
-        });
+    // Here, not on the main thread: the buffer orders a clear with the receive thread's puts, so
+    // it falls between two reads from the device even while the main thread is busy.
+    return WithBuffer(L, [](TRingBuf& buf) {
+        buf.Clear();
         return 0;
     });
 }

@@ -262,12 +262,13 @@ bool TCommReceiveThread::WaitWake(int timeoutMs)
     return poll(&fd, 1, timeoutMs) > 0;
 }
 
-// Each report is a round trip to the main thread. A device that trickles (a line a millisecond)
-// would cost one per line; gathering for a few milliseconds after a recent report stays well inside
-// one refresh of the pane, and a reply after a quiet moment is reported at once. A pane that says
-// when it refreshes next is served by one report just before then.
+// The main thread takes received bytes in at its own pace: a pane shows them only at its next
+// refresh, so a trickle (a line a millisecond) is told once for several pieces, a few
+// milliseconds after a recent report, or at the moment the pane asked for when that is not long
+// after. The bytes themselves reach the ring buffer as they are read, held or not.
 constexpr auto kGatherTime = std::chrono::milliseconds(2);
 constexpr auto kLongestHold = std::chrono::milliseconds(16);
+constexpr std::int32_t kReadPiece = 65536;
 
 SteadyClock::time_point TrickleReportTime(SteadyClock::time_point lastReport, SteadyClock::time_point reportBy)
 {
@@ -275,34 +276,56 @@ SteadyClock::time_point TrickleReportTime(SteadyClock::time_point lastReport, St
     return reportBy > soon && reportBy - lastReport <= kLongestHold ? reportBy : soon;
 }
 
-void TCommReceiveThread::Gather(std::chrono::steady_clock::time_point lastReport)
+std::int64_t TCommReceiveThread::TakeIn(char* buffer)
 {
-    for (;;) {
-        const auto by = SteadyClock::time_point(SteadyClock::duration(owner_.reportBy_.load()));
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(TrickleReportTime(lastReport, by) - SteadyClock::now());
-        if (left.count() <= 0 || terminated_.load()) return;
-        // Much waiting is a flood: no reason to hold it back. A long hold looks again every few
-        // milliseconds, so a device that speeds up is not left to fill the driver's buffer.
-        if (std::max(port_.InQueCount(), 0) + owner_.ReadAheadCount() >= TCustomCommX::kFloodPiece) return;
-        if (WaitWake(int(std::min<long long>(left.count(), 4)))) return;
+    std::int64_t taken = 0;
+    int failures = 0;
+    while (!terminated_.load()) {
+        const std::int32_t room = std::min(owner_.ReadAheadRoom(), kReadPiece);
+        if (room <= 0) break;
+        const long n = port_.Read(buffer, std::size_t(room));
+        if (n == 0) break;
+        if (n > 0) {
+            owner_.TakeArrival(buffer, std::int32_t(n));
+            taken += n;
+            continue;
+        }
+        owner_.ReportLineErrors(port_, nullptr);
+        if (++failures > TCustomCommX::ReadRetries) break;
     }
+    return taken;
 }
 
 void TCommReceiveThread::Run()
 {
-    // The port reports readiness, not arrivals. When a report's handler read nothing, the data
-    // is left lying: report again only once more has arrived or someone has read meanwhile,
-    // or the thread would spin.
-    bool lying = false;
-    std::int32_t lyingCount = 0;
-    std::uint64_t lyingMark = 0;
+    const auto buffer = std::make_unique_for_overwrite<char[]>(std::size_t(kReadPiece));
     SteadyClock::time_point lastReport{};
-    std::uint64_t lastReportBytes = 0;  // what the last report's handler read
+    std::int64_t lastReportBytes = 0;  // taken in for the last report
+    std::int64_t unreported = 0;       // taken in since
     while (!terminated_.load()) {
-        // Bytes the engine has already taken from the port wait in its read-ahead, where poll()
-        // cannot see them: report them without waiting for the port.
-        const bool heldBack = owner_.ReadAheadCount() > 0 && !(lying && owner_.bytesRead_.load() == lyingMark);
-        const std::uint32_t events = heldBack ? std::uint32_t(ComEvent::RxChar) : port_.WaitEvent(wakeFd_);
+        if (unreported > 0) {
+            // A flood is told at once; a trickle is held a moment, reading on meanwhile.
+            const bool flood = unreported >= TCustomCommX::kFloodPiece || lastReportBytes >= TCustomCommX::kFloodPiece;
+            const auto by = SteadyClock::time_point(SteadyClock::duration(owner_.reportBy_.load()));
+            const auto now = SteadyClock::now();
+            const auto left = flood ? 0 : std::chrono::ceil<std::chrono::milliseconds>(TrickleReportTime(lastReport, by) - now).count();
+            if (left <= 0) {
+                owner_.PostReceiveReport();
+                lastReport = now;
+                lastReportBytes = std::exchange(unreported, 0);
+                continue;
+            }
+            const int wait = int(std::min<long long>(left, 4));
+            if (owner_.ReadAheadRoom() > 0 && port_.WaitReadable(wait)) unreported += TakeIn(buffer.get());
+            else if (owner_.ReadAheadRoom() <= 0) WaitWake(1);
+            continue;
+        }
+        if (owner_.ReadAheadRoom() <= 0) {
+            // Full: the main thread is behind. The port keeps the rest until there is room.
+            WaitWake(1);
+            continue;
+        }
+        const std::uint32_t events = port_.WaitEvent(wakeFd_);
         if (terminated_.load()) break;
         if (events & ComEvent::Woken) DrainFd(wakeFd_);
         if (events & ComEvent::Vanished) {
@@ -314,24 +337,10 @@ void TCommReceiveThread::Run()
         }
         owner_.ReportLineErrors(port_, nullptr);
         if (events & ComEvent::Break) owner_.Report(TCustomCommX::ReportKind::Break, events & 0xFFFF, nullptr);
-        bool reported = false;
-        if (events & ComEvent::RxChar) {
-            const std::int32_t waiting = std::max(port_.InQueCount(), 0) + owner_.ReadAheadCount();
-            if (waiting > 0 && !(lying && waiting == lyingCount && owner_.bytesRead_.load() == lyingMark)) {
-                // Only a trickle is gathered: in a flood the next report is due at once.
-                if (!lying && lastReportBytes < std::uint64_t(TCustomCommX::kFloodPiece)) Gather(lastReport);
-                if (terminated_.load()) break;
-                const std::uint64_t before = owner_.bytesRead_.load();
-                owner_.Report(TCustomCommX::ReportKind::Receive, 0, nullptr);
-                lastReport = SteadyClock::now();
-                lyingMark = owner_.bytesRead_.load();
-                lastReportBytes = lyingMark - before;
-                lying = lyingMark == before;
-                lyingCount = std::max(port_.InQueCount(), 0) + owner_.ReadAheadCount();
-                reported = true;
-            }
-        }
-        if (!reported && !(events & (ComEvent::Break | ComEvent::Err))) WaitWake(10);
+        const std::int64_t taken = (events & ComEvent::RxChar) ? TakeIn(buffer.get()) : 0;
+        unreported += taken;
+        // The port says readable but gives nothing (or only failures): do not spin on it.
+        if (taken == 0 && !(events & (ComEvent::Break | ComEvent::Err | ComEvent::Woken))) WaitWake(10);
     }
 }
 
@@ -432,35 +441,43 @@ void TCustomCommX::ReportLineErrors(ComPort& port, const std::atomic<bool>* give
     if (errors != 0) Report(ReportKind::Error, errors, giveUp);
 }
 
+void TCustomCommX::PostReceiveReport()
+{
+    if (receiveReportPosted_.exchange(true)) return;
+    const std::uint64_t generation = generation_.load();
+    QMetaObject::invokeMethod(
+        notifier_.get(),
+        [this, generation] {
+            receiveReportPosted_.store(false);
+            HandleReport(ReportKind::Receive, 0, generation);
+        },
+        Qt::QueuedConnection);
+}
+
+bool TCustomCommX::DeliverReceived(std::uint64_t generation, bool once)
+{
+    bool took = false;
+    for (;;) {
+        if (!IsOpen() || generation != generation_.load() || !OnReceive) return false;
+        const std::int32_t count = ReadAheadCount();
+        if (count <= 0) return took;
+        const ReceiveEvent handler = OnReceive;  // the handler may reassign the event
+        const std::uint64_t before = bytesRead_.load();
+        handler(*this, count);
+        took = bytesRead_.load() != before;
+        if (once || !took) return took && IsOpen() && generation == generation_.load();
+    }
+}
+
 void TCustomCommX::HandleReport(ReportKind kind, std::uint32_t value, std::uint64_t generation)
 {
     if (!IsOpen() || generation != generation_.load()) return;
     switch (kind) {
-    case ReportKind::Receive: {
-        // While the handler keeps reading and more has come meanwhile, run it again at once
-        // rather than after a round trip through the receive thread; a short bound keeps the
-        // rest of the main thread's work going under a continuous stream.
-        const auto until = SteadyClock::now() + std::chrono::milliseconds(2);
-        std::int32_t last = 0;
-        for (bool first = true;; first = false) {
-            std::int32_t count = InQueCount();
-            if (count <= 0 && !first && last >= kFloodPiece) {
-                // In a flood the next piece is a moment away; waiting for it here beats a round trip.
-                // A trickle goes back to the event loop: a timed wait per piece costs more than the
-                // report that brings the next one.
-                const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - SteadyClock::now()).count();
-                if (left > 0 && port_->WaitReadable(int(std::min<long long>(left, 1)))) count = InQueCount();
-            }
-            last = count;
-            if (count <= 0 || !OnReceive) break;
-            const ReceiveEvent handler = OnReceive;  // the handler may reassign the event
-            const std::uint64_t before = bytesRead_.load();
-            handler(*this, count);
-            if (!IsOpen() || generation != generation_.load() || bytesRead_.load() == before) break;
-            if (SteadyClock::now() >= until) break;
-        }
+    case ReportKind::Receive:
+        // A handler that took some and returned with more waiting (a flood, shown in slices) is
+        // called again once the event loop has had its turn.
+        if (DeliverReceived(generation, true) && ReadAheadCount() > 0) PostReceiveReport();
         break;
-    }
     case ReportKind::Break:
         if (OnBreak) {
             const NotifyEvent handler = OnBreak;
@@ -474,6 +491,8 @@ void TCustomCommX::HandleReport(ReportKind kind, std::uint32_t value, std::uint6
         }
         break;
     case ReportKind::Vanished:
+        // What came before the device went is shown before the port closes.
+        DeliverReceived(generation, false);
         Close();
         if (OnDisconnect) {
             const NotifyEvent handler = OnDisconnect;
@@ -692,6 +711,7 @@ void TCustomCommX::Open()
         ApplyXoffChar();
 
         generation_.fetch_add(1);
+        receiveReportPosted_.store(false);
         {
             const std::lock_guard lock(reportMutex_);
             stopping_ = false;
@@ -803,33 +823,56 @@ bool TCustomCommX::Queue(const void* bytes, std::int32_t count, std::int32_t cha
     return true;
 }
 
-long TCustomCommX::ReadBuffered(char* out, std::int32_t count)
+std::int32_t TCustomCommX::ReadAheadRoom() const
 {
     const std::lock_guard lock(readAheadMutex_);
-    if (readAheadBegin_ == readAheadEnd_) {
-        // One system call per receive-queue's worth instead of one per small chunk.
-        const long n = port_->Read(readAhead_.get(), std::size_t(ReadAheadSize));
-        if (n <= 0) return n;
-        readAheadBegin_ = 0;
-        readAheadEnd_ = std::int32_t(n);
+    return ReadAheadSize - readAheadCount_;
+}
+
+void TCustomCommX::TakeArrival(const char* bytes, std::int32_t count)
+{
+    try {
+        Arrived(bytes, count);
+    } catch (...) {
+        // An override must handle its own failures; the bytes still go on to Read.
     }
-    const std::int32_t n = std::min(count, readAheadEnd_ - readAheadBegin_);
-    std::memcpy(out, readAhead_.get() + readAheadBegin_, std::size_t(n));
-    readAheadBegin_ += n;
+    {
+        const std::lock_guard lock(readAheadMutex_);
+        const std::int32_t n = std::min(count, ReadAheadSize - readAheadCount_);
+        const std::int32_t end = (readAheadBegin_ + readAheadCount_) % ReadAheadSize;
+        const std::int32_t first = std::min(n, ReadAheadSize - end);
+        std::memcpy(readAhead_.get() + end, bytes, std::size_t(first));
+        std::memcpy(readAhead_.get(), bytes + first, std::size_t(n - first));
+        readAheadCount_ += n;
+    }
+    readAheadGrew_.notify_all();
+}
+
+std::int32_t TCustomCommX::TakeReadAhead(char* out, std::int32_t count)
+{
+    const std::lock_guard lock(readAheadMutex_);
+    const std::int32_t n = std::min(count, readAheadCount_);
+    const std::int32_t first = std::min(n, ReadAheadSize - readAheadBegin_);
+    std::memcpy(out, readAhead_.get() + readAheadBegin_, std::size_t(first));
+    std::memcpy(out + first, readAhead_.get(), std::size_t(n - first));
+    readAheadBegin_ = (readAheadBegin_ + n) % ReadAheadSize;
+    readAheadCount_ -= n;
     return n;
 }
 
 std::int32_t TCustomCommX::ReadAheadCount() const
 {
     const std::lock_guard lock(readAheadMutex_);
-    return readAheadEnd_ - readAheadBegin_;
+    return readAheadCount_;
 }
 
 void TCustomCommX::DropReadAhead()
 {
     const std::lock_guard lock(readAheadMutex_);
-    readAheadBegin_ = readAheadEnd_ = 0;
+    readAheadBegin_ = readAheadCount_ = 0;
 }
+
+void TCustomCommX::Arrived(const char*, std::int32_t) {}
 
 std::int32_t TCustomCommX::Read(void* buffer, std::int32_t count)
 {
@@ -837,27 +880,18 @@ std::int32_t TCustomCommX::Read(void* buffer, std::int32_t count)
     if (count <= 0) return 0;
     char* out = static_cast<char*>(buffer);
     std::int32_t got = 0;
-    int failures = 0;
     const std::int32_t timeout = timeOutReceive_.load();
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(std::max(timeout, 0));
     for (;;) {
-        const long n = ReadBuffered(out + got, count - got);
-        if (n > 0) {
-            bytesRead_.fetch_add(std::uint64_t(n));
-            got += std::int32_t(n);
-            if (got == count) return got;
-            continue;
-        }
-        if (n < 0) {
-            ReportLineErrors(*port_, nullptr);
-            if (!IsOpen() || !receive_) return -1;
-            if (++failures > ReadRetries) return -1;
-            continue;
-        }
-        if (timeout <= 0 || SteadyClock::now() >= deadline) return got;
+        const std::int32_t n = TakeReadAhead(out + got, count - got);
+        bytesRead_.fetch_add(std::uint64_t(n));
+        got += n;
+        if (got == count || timeout <= 0 || SteadyClock::now() >= deadline) return got;
         ServeMessages();
-        if (!IsOpen() || !receive_) return -1;
-        port_->WaitReadable(1);
+        if (!IsOpen() || !receive_) return got > 0 ? got : -1;
+        // The receive thread reads the port; wait for it to bring more.
+        std::unique_lock lock(readAheadMutex_);
+        readAheadGrew_.wait_for(lock, std::chrono::milliseconds(1), [&] { return readAheadCount_ > 0; });
     }
 }
 

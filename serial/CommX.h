@@ -86,8 +86,9 @@ private:
 std::chrono::steady_clock::time_point TrickleReportTime(std::chrono::steady_clock::time_point lastReport,
                                                         std::chrono::steady_clock::time_point reportBy);
 
-// Waits for arrivals, breaks and line errors on the port and reports each to the main thread,
-// waiting until it has been handled.
+// Takes what arrives on the port in as it comes (into the ring buffer and the engine's read-ahead)
+// and tells the main thread without waiting for it; breaks, line errors and a vanished device are
+// reported and waited for.
 class TCommReceiveThread {
 public:
     TCommReceiveThread(TCustomCommX& owner, ComPort& port);
@@ -101,9 +102,8 @@ public:
 private:
     void Run();
     bool WaitWake(int timeoutMs);  // true when woken
-    // Under a stream of small pieces, waits a moment after a recent report so that one report
-    // carries several pieces; returns at once when much is waiting or the thread is told to end.
-    void Gather(std::chrono::steady_clock::time_point lastReport);
+    // Reads what the port holds until it is empty or the read-ahead is full; the bytes taken.
+    std::int64_t TakeIn(char* buffer);
 
     TCustomCommX& owner_;
     ComPort& port_;
@@ -116,10 +116,11 @@ private:
 // events belong to the main thread (Qt's GUI thread); Write, PurgeTrans and the counters may be
 // used from any thread.
 //
-// Reports from the port threads reach the main thread as queued calls on a notifier object
-// created with the engine; the reporting thread waits until the handler has run. It stops
-// waiting when the port is being closed, so Close never waits for a thread that is blocked on a
-// report, even when Close runs inside an event handler.
+// Received bytes are read by the receive thread as they come, handed to Arrived there, and kept
+// for Read; the main thread hears of them by a queued call that nobody waits for (at most one is
+// outstanding). Breaks, line errors and a vanished device are queued calls the reporting thread
+// waits for; it stops waiting when the port is being closed, so Close never waits for a thread
+// that is blocked on a report, even when Close runs inside an event handler.
 class TCustomCommX {
 public:
     using ReceiveEvent = std::function<void(TCustomCommX& sender, std::int32_t receiveSize)>;
@@ -130,7 +131,7 @@ public:
     static constexpr std::int32_t MaxQueuedBlocks = 32;
     // The longest pause after each character of SendStr, ms.
     static constexpr std::int32_t MaxDelayTrans = 10000;
-    // Read asks the port again after a failure at most this many times.
+    // The receive thread asks the port again after a failed read at most this many times in a row.
     static constexpr int ReadRetries = 3;
 
     TCustomCommX();
@@ -185,10 +186,12 @@ public:
     // while 32 blocks are queued. False when the port is closed.
     virtual bool Write(const void* bytes, std::int32_t count);
     // Reads up to `count` received bytes, waiting at most TimeOutReceive ms for all of them;
-    // -1 when the port is closed or reading fails.
+    // -1 when the port is closed (or closes while waiting, before any byte came).
     virtual std::int32_t Read(void* buffer, std::int32_t count);
     // Received bytes waiting to be read; 0 while closed.
     std::int32_t InQueCount();
+    // The received bytes the engine has taken from the port: a Read of at most this many returns at once.
+    std::int32_t ReadAheadCount() const;
     void PurgeTrans();
     void PurgeReceive();
     void SetRts(bool on);
@@ -216,6 +219,9 @@ public:
 protected:
     // Write with a pause of `charDelay` ms after each byte, made by the transmit thread.
     bool Queue(const void* bytes, std::int32_t count, std::int32_t charDelay);
+    // On the receive thread, each piece as it is read from the port, in order, before Read can
+    // hand it out. Must not throw. A subclass that overrides it closes the port in its destructor.
+    virtual void Arrived(const char* bytes, std::int32_t count);
 
 private:
     friend class TCommTransThread;
@@ -231,8 +237,15 @@ private:
     void Report(ReportKind kind, std::uint32_t value, const std::atomic<bool>* giveUp);
     void HandleReport(ReportKind kind, std::uint32_t value, std::uint64_t generation);
     void ReportLineErrors(ComPort& port, const std::atomic<bool>* giveUp);
-    long ReadBuffered(char* out, std::int32_t count);
-    std::int32_t ReadAheadCount() const;
+    // Tells the main thread that bytes wait, unless a call saying so is still on its way.
+    void PostReceiveReport();
+    // Runs OnReceive while bytes wait and it takes some (`once`: one call); whether the last call
+    // took any and the port is still the same opening.
+    bool DeliverReceived(std::uint64_t generation, bool once);
+    // The receive thread's side of the read-ahead: its free room, and a piece to add.
+    std::int32_t ReadAheadRoom() const;
+    void TakeArrival(const char* bytes, std::int32_t count);
+    std::int32_t TakeReadAhead(char* out, std::int32_t count);
     void DropReadAhead();
 
     void ApplyState(const char* failureMessage);
@@ -282,13 +295,16 @@ private:
     std::mutex reportMutex_;
     std::condition_variable reportDone_;
     bool stopping_ = false;  // under reportMutex_: reports stop waiting
-    // Received bytes taken from the port but not yet handed out by Read.
-    static constexpr std::int32_t ReadAheadSize = 65536;
+    // Received bytes taken from the port but not yet handed out by Read: a circular buffer. When
+    // it is full the receive thread leaves the rest in the port (the device's flow control holds).
+    static constexpr std::int32_t ReadAheadSize = 262144;
     mutable std::mutex readAheadMutex_;
+    std::condition_variable readAheadGrew_;
     std::unique_ptr<char[]> readAhead_;
     std::int32_t readAheadBegin_ = 0;
-    std::int32_t readAheadEnd_ = 0;
-    std::atomic<std::uint64_t> bytesRead_{0};   // by Read, so the receive thread sees progress
+    std::int32_t readAheadCount_ = 0;
+    std::atomic<bool> receiveReportPosted_{false};
+    std::atomic<std::uint64_t> bytesRead_{0};   // by Read, so a report sees whether its handler took any
     std::atomic<std::uint64_t> generation_{0};  // one per Open; reports of an earlier one are dropped
 };
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace pek {
 
@@ -14,10 +15,29 @@ namespace {
 
 // The message names the file and the system's reason, so the user can tell a full disk from a
 // pulled stick or a missing folder.
+std::string IoMessage(int errorCode, std::string_view what, const std::string& fileName)
+{
+    return Sjis(what) + fileName + Sjis("\r\n") + Utf8ToCp932(std::strerror(errorCode)) + " (" + std::to_string(errorCode) + ")";
+}
+
 [[noreturn]] void RaiseIo(int errorCode, std::string_view what, const std::string& fileName)
 {
-    throw EInOutError(errorCode, Sjis(what) + fileName + Sjis("\r\n") + Utf8ToCp932(std::strerror(errorCode)) + " (" +
-                                     std::to_string(errorCode) + ")");
+    throw EInOutError(errorCode, IoMessage(errorCode, what, fileName));
+}
+
+// Writes all of text; an errno value on failure, else 0.
+int WriteAll(int fd, std::string_view text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        done += std::size_t(n);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -26,6 +46,7 @@ TCommXEx::TCommXEx() : ringBuf_(std::make_unique<TRingBuf>(RingBufSize)) {}
 
 TCommXEx::~TCommXEx()
 {
+    Close();  // the receive thread puts into the ring buffer and logs until then
     ringBuf_.reset();
     // Every write went to the OS at once; closing cannot lose data, so a failure is moot here.
     const std::lock_guard lock(logMutex_);
@@ -72,15 +93,28 @@ void TCommXEx::LogWrite(std::string_view text)
 {
     const std::lock_guard lock(logMutex_);
     if (logFd_ < 0) RaiseIo(EBADF, "ログファイルが開いていません: ", logName_);
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(logFd_, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            RaiseIo(errno, "ログファイルに書き込めません: ", logName_);
-        }
-        done += std::size_t(n);
-    }
+    if (const int error = WriteAll(logFd_, text); error != 0) RaiseIo(error, "ログファイルに書き込めません: ", logName_);
+}
+
+std::string TCommXEx::TakeLogFailure()
+{
+    const std::lock_guard lock(logMutex_);
+    return std::exchange(logFailure_, std::string());
+}
+
+void TCommXEx::Arrived(const char* bytes, std::int32_t count)
+{
+    ringBuf_->Put(bytes, count);
+    if (!logBin_.load() || !logRcv_.load()) return;
+    const std::lock_guard lock(logMutex_);
+    if (logFd_ < 0 || !logBin_.load() || !logRcv_.load()) return;
+    const int error = WriteAll(logFd_, std::string_view(bytes, std::size_t(count)));
+    if (error == 0) return;
+    // No one to throw to here: the log closes, and the window tells the user when it shows these bytes.
+    ::close(logFd_);
+    logFd_ = -1;
+    logRcv_ = logTrs_ = logMsg_ = logBin_ = false;
+    logFailure_ = IoMessage(error, "ログファイルに書き込めません: ", logName_);
 }
 
 }  // namespace pek

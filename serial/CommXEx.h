@@ -22,7 +22,9 @@ private:
 };
 
 // The port object of one terminal sheet: the engine plus the receive ring buffer that scripts
-// read, the sheet's time-stamp type, the receive re-entrancy guard and the log file.
+// read, the sheet's time-stamp type, the receive re-entrancy guard and the log file. Received
+// bytes go into the ring buffer, and into a binary receive log, on the receive thread as they
+// are read: a script sees an answer without waiting for the main thread.
 class TCommXEx : public TCommX {
 public:
     static constexpr std::int32_t RingBufSize = 32000;
@@ -63,6 +65,12 @@ public:
     // Appends the bytes as they are and hands them to the OS at once. Raises EInOutError, also
     // when no log is open.
     void LogWrite(std::string_view text);
+    // The message (CP932) of a binary receive log that failed on the receive thread and was
+    // closed there, once; empty when none did.
+    std::string TakeLogFailure();
+
+protected:
+    void Arrived(const char* bytes, std::int32_t count) override;
 
 private:
     std::unique_ptr<TRingBuf> ringBuf_;
@@ -73,7 +81,8 @@ private:
     std::atomic<bool> logRcv_{false}, logTrs_{false}, logMsg_{false}, logBin_{false};
     mutable std::mutex logMutex_;  // the main thread and a macro thread both log
     int logFd_ = -1;
-    std::string logName_;  // CP932, for messages
+    std::string logName_;     // CP932, for messages
+    std::string logFailure_;  // CP932, under logMutex_
 };
 
 }  // namespace pek

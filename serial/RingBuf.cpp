@@ -21,6 +21,7 @@ void TRingBuf::Put(const void* bytes, std::int32_t count)
 {
     if (size_ == 0 || count <= 0 || bytes == nullptr) return;
     const char* src = static_cast<const char*>(bytes);
+    const std::lock_guard lock(mutex_);
     const std::int32_t start = pos_.load(std::memory_order_relaxed);
     // Only the last Size bytes survive; the position still advances by the whole count.
     const std::int32_t skip = count > size_ ? count - size_ : 0;
@@ -48,6 +49,7 @@ std::string TRingBuf::Get(std::int32_t& pos, std::int32_t count) const
 std::string TRingBuf::Get(std::int32_t& pos, std::int32_t count, std::int32_t& delivered) const
 {
     if (size_ == 0) return {};
+    const std::lock_guard lock(mutex_);
     const std::int32_t writePos = Pos();
     const std::int32_t p = Reduce(pos);
     const std::int64_t want = std::max<std::int32_t>(count, 0);
@@ -83,6 +85,7 @@ bool TRingBuf::Srch(std::int32_t& pos, std::string_view pattern) const
     if (pattern.empty()) return true;
     if (size_ == 0) return false;
     const std::int64_t len = std::int64_t(pattern.size());
+    const std::lock_guard lock(mutex_);
     const std::int64_t writePos = Pos();
     // A position past the end (as a match across the end returns) names the same byte as its
     // remainder; scanning such a position from 0 would search bytes already consumed.
@@ -139,6 +142,7 @@ std::int32_t TRingBuf::DataSize(std::int32_t pos) const noexcept
 
 void TRingBuf::Clear()
 {
+    const std::lock_guard lock(mutex_);
     if (size_ > 0) std::memset(storage_.get(), 0, std::size_t(size_));
     pos_.store(0, std::memory_order_release);
 }

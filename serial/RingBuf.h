@@ -2,6 +2,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -11,10 +12,9 @@ namespace pek {
 // own position and gets the advanced one back, so several readers follow the same stream and
 // nothing a reader does removes data. Old data is overwritten silently.
 //
-// One writer (Put, on the main thread) and readers on other threads may run at the same time:
-// the write position is published atomically after the bytes are stored, and every operation
-// works on one snapshot of it. A reader that is lapped by the writer reads overwritten bytes, as
-// it would without the lock-free publication; it never reads outside the storage.
+// The port's receive thread puts, scripts on their threads read and clear, all at the same time:
+// each operation runs whole under a short lock, so a reader sees the bytes of whole puts in order
+// and a clear falls between two puts. Pos alone reads the published write position without it.
 class TRingBuf {
 public:
     explicit TRingBuf(std::int32_t size);
@@ -43,6 +43,7 @@ private:
 
     const std::int32_t size_;
     std::unique_ptr<char[]> storage_;
+    mutable std::mutex mutex_;
     std::atomic<std::int32_t> pos_{0};
 };
 

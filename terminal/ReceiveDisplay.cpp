@@ -70,9 +70,9 @@ void RemoveLastCharacter(TEditorModel& pane)
 std::vector<std::string> LineErrorMessages(std::int32_t errorState)
 {
     std::vector<std::string> messages;
-    if (errorState & 8) messages.push_back(Sjis("フレーミングエラー\r\n"));
-    if (errorState & 2) messages.push_back(Sjis("バッファオーバーラン\r\n"));
-    if (errorState & 4) messages.push_back(Sjis("パリティエラー\r\n"));
+    if (errorState & ComError::Frame) messages.push_back(Sjis("フレーミングエラー\r\n"));
+    if (errorState & ComError::Overrun) messages.push_back(Sjis("バッファオーバーラン\r\n"));
+    if (errorState & ComError::RxParity) messages.push_back(Sjis("パリティエラー\r\n"));
     return messages;
 }
 
@@ -105,12 +105,10 @@ void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)
     std::int32_t remaining = receiveSize;
     char chunk[256];
     while (remaining > 0) {
-        // Asking for no more than the queue holds returns at once.
+        // Asking for no more than the engine holds returns at once. The port object has put the
+        // bytes into its ring buffer and binary log when they were read from the device.
         const std::int32_t n = port.Read(chunk, std::min<std::int32_t>(255, remaining));
         if (n < 1) break;
-        // What was read belongs to the port whatever became of the sheet meanwhile.
-        port.RingBuf().Put(chunk, n);
-        if (port.LogBin() && port.LogRcv() && writeLog_) writeLog_(port, std::string_view(chunk, size_t(n)));
         const Target current = find_(port);
         if (current.pane != &pane) {
             append->Discard();
@@ -127,7 +125,7 @@ void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)
         }
         append->Add(current.leadByte->Take(std::string_view(chunk, size_t(length))));
         if (!port.IsOpen() || std::chrono::steady_clock::now() >= deadline) break;
-        remaining = port.InQueCount();
+        remaining = port.ReadAheadCount();
     }
     append.reset();
     pane.ScrollToEnd();

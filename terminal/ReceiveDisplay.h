@@ -1,7 +1,7 @@
 #pragma once
-// Received bytes and messages on their way into a sheet's pane: ring buffer, binary log, control
-// codes, the held lead byte, time stamps at line starts, the text log and the scroll. Works on the
-// pane's text model and the sheet's port object; no widget.
+// Received bytes and messages on their way into a sheet's pane: control codes, the held lead
+// byte, time stamps at line starts, the text log and the scroll (the port object keeps the ring
+// buffer and the binary log). Works on the pane's text model and the sheet's port object; no widget.
 #include "terminal/ReceiveText.h"
 
 #include <cstdint>
@@ -50,7 +50,7 @@ void ShowTextOnPane(TEditorModel& pane, TCommXEx* port, std::string_view text, b
 // Removes the whole last character of the pane's last line (a BS at the start of a chunk).
 void RemoveLastCharacter(TEditorModel& pane);
 
-// The messages a line-error report shows, in the order they are shown.
+// The messages a line-error report (ComError bits) shows, in the order they are shown.
 std::vector<std::string> LineErrorMessages(std::int32_t errorState);
 
 // The receive handler of every port of a window.

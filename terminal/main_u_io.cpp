@@ -118,7 +118,16 @@ void TPekForm::SetStayOnTop(bool onTop)
 
 void TPekForm::CommX1Receive(TCustomCommX& sender, std::int32_t receiveSize)
 {
-    receive_.Receive(static_cast<TCommXEx&>(sender), receiveSize);
+    auto& port = static_cast<TCommXEx&>(sender);
+    // A binary log that failed on the receive thread was closed there; the user hears of it now.
+    if (const std::string failure = port.TakeLogFailure(); !failure.empty()) {
+        const std::string message = Cp932ToUtf8(failure);
+        QTimer::singleShot(0, this, [this, message] {
+            RefreshLogButton();
+            ShowMessage(message, "Pek", MB_OK | MB_ICONERROR);
+        });
+    }
+    receive_.Receive(port, receiveSize);
 }
 
 void TPekForm::CommX1Error(TCustomCommX& sender, std::int32_t errorState)

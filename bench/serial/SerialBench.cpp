@@ -133,11 +133,10 @@ Result BenchEngine(const std::string& data, std::uint64_t total, std::int32_t ch
     Sum got;
     std::vector<char> buffer(static_cast<std::size_t>(chunk));
     comm.OnReceive = [&](TCustomCommX& sender, std::int32_t size) {
-        // As the receive display does: chunks into the ring buffer.
+        // As the receive display does: read in chunks (the port object has filled the ring buffer).
         for (std::int32_t left = size; left > 0;) {
             const std::int32_t n = sender.Read(buffer.data(), std::min(left, chunk));
             if (n <= 0) break;
-            comm.RingBuf().Put(buffer.data(), n);
             got.Add(buffer.data(), std::size_t(n));
             left -= n;
         }

@@ -81,13 +81,13 @@ public:
                 sheet.port->SetPortNo(i + 1);
                 sheet.port->SetFlowCtrl(cfcNone);
                 TCommXEx* port = sheet.port.get();
-                // Into the ring buffer in chunks of at most 255 bytes, as the receive display does.
+                // Read in chunks of at most 255 bytes, as the receive display does (the port
+                // object has put them into its ring buffer already).
                 port->OnReceive = [port](TCustomCommX&, std::int32_t size) {
                     for (std::int32_t left = size; left > 0;) {
                         char buffer[255];
                         const std::int32_t n = port->Read(buffer, std::min<std::int32_t>(left, 255));
                         if (n <= 0) break;
-                        port->RingBuf().Put(buffer, n);
                         left -= n;
                     }
                 };

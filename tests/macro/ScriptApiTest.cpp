@@ -140,6 +140,41 @@ say(RingBufPos())
     EXPECT_EQ(window.PaneText(0), Crlf("0\t0\nfound\t4\n6\t6\t6\t0\tx\nwrap\t32001\t31996\tABCD\t31999\t31996\n0\n"));
 }
 
+// A device script must not wait for the window: with the main thread held up (no event served,
+// so no receive handling and no pane refresh), a polling script still sees the answer and its
+// clear still lands between the device's bytes.
+TEST_F(MacroTest, APollSeesTheAnswerWhileTheMainThreadIsBusy)
+{
+    TCommXEx& port = *window.SheetPort(0);
+    int handled = 0;
+    const auto read = port.OnReceive;
+    port.OnReceive = [&](TCustomCommX& sender, std::int32_t size) {
+        ++handled;
+        read(sender, size);
+    };
+    window.Device(0).write("before");
+    ASSERT_TRUE(WaitUntil([&] { return port.RingBuf().Pos() == 6 && port.ReadAheadCount() == 0; }));
+    Start(R"(
+local p = RingBufPos()
+io.write('polling')
+local found
+repeat found, p = RingBufSrch(p, 'OK') if found ~= 1 then Wait(1) end until found == 1
+RingBufClear()
+)");
+    ASSERT_TRUE(Shows("polling"));
+    const int handledBefore = handled;
+    window.Device(0).write("OK\r\n");
+    // Busy: the test holds the main thread until the script has cleared the buffer.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (port.RingBuf().Pos() != 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(port.RingBuf().Pos(), 0);
+    EXPECT_EQ(handled, handledBefore);
+    EXPECT_EQ(window.PaneText(0), "polling");
+    ASSERT_TRUE(Finish());
+    EXPECT_TRUE(dialogs.boxes.empty()) << dialogs.boxes.front().text;
+}
+
 // LogStart and LogEnd act on the active sheet; output is logged by the options of the sheet it
 // is shown on, whichever sheet is active.
 TEST_F(MacroTest, LogsOfTheActiveSheetAndOutputLoggedWhereShown)

@@ -649,14 +649,17 @@ TEST_F(CommXFake, FailingReadsAreRetriedABoundedNumberOfTimes)
     comm.OnError = [&](TCustomCommX&, std::int32_t e) { errors.push_back(e); };
     comm.Open();
     device->FailReads(1000, ComError::Overrun);
-    char buffer[4];
-    EXPECT_EQ(comm.Read(buffer, 4), -1);
+    device->InjectReceive("kept");
+    ASSERT_TRUE(ServeUntil([&] { return errors.size() == std::size_t(TCustomCommX::ReadRetries + 1); }));
+    ServeFor(50ms);
     EXPECT_EQ(errors.size(), std::size_t(TCustomCommX::ReadRetries + 1));
     for (const auto e : errors) EXPECT_EQ(e, ComError::Overrun);
-    // One failure in between is retried and the read succeeds.
+    // One failure in between is retried, and the bytes left in the port come with the next ones.
     device->FailReads(1, 0);
     device->InjectReceive("ok");
-    EXPECT_EQ(comm.Read(buffer, 2), 2);
+    char buffer[6];
+    EXPECT_EQ(comm.Read(buffer, 6), 6);
+    EXPECT_EQ(std::string(buffer, 6), "keptok");
 }
 
 TEST_F(CommXFake, LineErrorsAndBreaksAreReported)

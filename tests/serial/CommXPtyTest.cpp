@@ -50,12 +50,11 @@ protected:
         comm.SetPortNo(7);
         comm.SetFlowCtrl(cfcNone);
         comm.OnReceive = [this](TCustomCommX& sender, std::int32_t size) {
-            // In chunks of at most 255 bytes into the ring buffer, as the receive display does.
+            // In chunks of at most 255 bytes, as the receive display does.
             for (std::int32_t left = size; left > 0;) {
                 char buffer[255];
                 const std::int32_t n = sender.Read(buffer, std::min<std::int32_t>(left, 255));
                 if (n <= 0) break;
-                comm.RingBuf().Put(buffer, n);
                 received.append(buffer, std::size_t(n));
                 left -= n;
                 ++chunks;

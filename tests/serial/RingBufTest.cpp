@@ -5,6 +5,7 @@
 #include <atomic>
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <thread>
@@ -353,6 +354,60 @@ TEST(RingBuf, ReaderOnAnotherThreadSeesCompleteData)
         ASSERT_EQ(seen[std::size_t(i) * 4 + 1], char('a' + (i / 26) % 26)) << i;
         ASSERT_EQ(seen[std::size_t(i) * 4 + 2], ';') << i;
     }
+}
+
+// A writer (the receive thread), a reader and a clearer (two scripts) at once. Model: each put is
+// one record "<number>:<that many dots>\n" and the numbers go up by one, so whatever a reader
+// takes from 0 is records whole and numbered one after another, from the first put after the
+// last clear: a clear that fell inside a put, or a read that saw half of one, breaks the run.
+TEST(RingBuf, ReadersSeeWholePutsInOrderWhileAnotherThreadClears)
+{
+    constexpr std::int32_t Size = 1 << 16;
+    TRingBuf buf(Size);
+    std::atomic<bool> done{false};
+    std::atomic<int> clears{0};
+    std::thread writer([&] {
+        for (int i = 0; !done; ++i) {
+            const std::string record = std::to_string(i) + ":" + std::string(std::size_t(i % 50), '.') + "\n";
+            // Never lapping the readers: the model reads from 0.
+            while (buf.Pos() > Size / 2 && !done) std::this_thread::yield();
+            buf.Put(record.data(), std::int32_t(record.size()));
+        }
+    });
+    std::thread clearer([&] {
+        while (!done) {
+            buf.Clear();
+            ++clears;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    std::string fault;
+    int snapshots = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    while (fault.empty() && (std::chrono::steady_clock::now() < end || clears < 50)) {
+        std::int32_t p = 0;
+        const std::string seen = buf.Get(p, Size);
+        long expected = -1;
+        for (std::size_t at = 0; at < seen.size() && fault.empty();) {
+            const std::size_t colon = seen.find(':', at);
+            const std::size_t newline = seen.find('\n', at);
+            if (colon == std::string::npos || newline == std::string::npos || colon > newline) {
+                fault = "a broken record at " + std::to_string(at);
+                break;
+            }
+            const long number = std::strtol(seen.c_str() + at, nullptr, 10);
+            if ((expected >= 0 && number != expected) || newline - colon - 1 != std::size_t(number % 50) ||
+                seen.find_first_not_of('.', colon + 1) != newline)
+                fault = "record " + std::to_string(number) + " after " + std::to_string(expected - 1);
+            expected = number + 1;
+            at = newline + 1;
+        }
+        ++snapshots;
+    }
+    done = true;
+    writer.join();
+    clearer.join();
+    EXPECT_EQ(fault, "") << "snapshot " << snapshots;
 }
 
 }  // namespace

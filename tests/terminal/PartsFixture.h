@@ -19,12 +19,12 @@ struct FakePortBench {
 
     FakePortBench() { port->SetPortFactory(FakeComDevice::FactoryFor(device)); }
     ~FakePortBench() { port->Close(); }
-    // Bytes from the device, taken in by the port object before the next piece comes.
+    // Bytes from the device, taken in by the port object and handed out by it before the next piece comes.
     bool Arrive(const std::string& bytes)
     {
         const std::int32_t start = port->RingBuf().Pos();
         device->InjectReceive(bytes);
-        return ServeUntil([&] { return port->RingBuf().DataSize(start) >= std::int32_t(bytes.size()); });
+        return ServeUntil([&] { return port->RingBuf().DataSize(start) >= std::int32_t(bytes.size()) && port->ReadAheadCount() == 0; });
     }
 };
 

@@ -1,9 +1,12 @@
 // Received bytes into a pane through the port engine, the ring buffer and the logs.
 #include "PartsFixture.h"
+#include "support/TempDir.h"
 #include "terminal/ReceiveDisplay.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 namespace pek::test {
@@ -56,22 +59,35 @@ TEST(ReceiveDisplay, PiecesFromTheDeviceShowAsTheRulesSay)
     }
 }
 
+// The binary log is written by the port object as the bytes are read; one that fails closes
+// there and leaves its message for the window.
 TEST(ReceiveDisplay, ABinaryLogHoldsTheRawBytesAndNothingElse)
 {
     FakePortBench bench;
+    TempDir dir;
     LeadByteHold lead;
-    std::string log;
+    std::string textLog;
     ReceiveDisplay display([&](const TCustomCommX&) { return ReceiveDisplay::Target{&bench.pane, &lead, bench.port}; },
-                           [&](TCommXEx&, std::string_view text) { log += text; });
-    bench.port->SetLogRcv(true);
-    bench.port->SetLogBin(true);
+                           [&](TCommXEx&, std::string_view text) { textLog += text; });
+    const std::string path = dir.file("bin.log").string();
+    bench.port->LogOpen(path, true, false, false, true);
     bench.port->SetTimeTyp(1);
     bench.port->OnReceive = [&](TCustomCommX& port, std::int32_t n) { display.Receive(static_cast<TCommXEx&>(port), n); };
     bench.port->Open();
     const std::string raw("A\0B\x1b" "C\r\n", 7);
     ASSERT_TRUE(bench.Arrive(raw));
-    EXPECT_EQ(log, raw);
+    std::ifstream file(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), raw);
+    EXPECT_EQ(textLog, "");
     EXPECT_EQ(Unstamped(bench.pane.Text()), "T| ABC\r\n");
+    EXPECT_EQ(bench.port->TakeLogFailure(), "");
+
+    bench.port->LogOpen("/dev/full", true, false, false, true);
+    ASSERT_TRUE(bench.Arrive("x"));
+    EXPECT_FALSE(bench.port->LogOpened());
+    EXPECT_FALSE(bench.port->LogBin());
+    EXPECT_NE(bench.port->TakeLogFailure().find("/dev/full"), std::string::npos);
+    EXPECT_EQ(bench.port->TakeLogFailure(), "");
 }
 
 TEST(ReceiveDisplay, ASheetThatGoesAwayDuringAReadGetsNothingOfIt)

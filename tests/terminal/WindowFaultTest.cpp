@@ -14,13 +14,17 @@ TEST_F(WindowTest, AFailingLogClosesAndIsReportedWithoutEndingTheProgram)
     PortSettings();
     Start();
     TCommXEx* port = form->SheetPort(0);
-    port->LogOpen("/dev/full", true, true, true, false);
-    ASSERT_TRUE(port->LogOpened());
-    Receive("data that cannot be logged\r\n");
-    EXPECT_FALSE(port->LogOpened());
-    ASSERT_TRUE(WaitUntil([&] { return !dialogs.messages.empty(); }));
-    EXPECT_EQ(form->LogButtonImage(), 24);
-    EXPECT_TRUE(PaneShows("data that cannot be logged\r\n"));
+    // A text log fails on the main thread, a binary one on the receive thread.
+    for (const bool binary : {false, true}) {
+        port->LogOpen("/dev/full", true, true, true, binary);
+        ASSERT_TRUE(port->LogOpened());
+        form->RefreshLogButton();
+        Receive("data that cannot be logged\r\n");
+        EXPECT_FALSE(port->LogOpened());
+        ASSERT_TRUE(WaitUntil([&] { return dialogs.messages.size() == (binary ? 2u : 1u); }));
+        EXPECT_EQ(form->LogButtonImage(), 24) << binary;
+    }
+    EXPECT_TRUE(PaneShows("data that cannot be logged\r\ndata that cannot be logged\r\n"));
 }
 
 TEST_F(WindowTest, CommandStringsFromOtherProgramsKeepTheirBytes)

@@ -131,7 +131,8 @@ protected:
         ASSERT_NE(port, nullptr);
         std::int32_t start = port->RingBuf().Pos();
         pty.write(bytes);
-        ASSERT_TRUE(WaitUntil([&] { return port->RingBuf().DataSize(start) >= std::int32_t(bytes.size()); }));
+        // In the ring buffer as read, then handed to the window.
+        ASSERT_TRUE(WaitUntil([&] { return port->RingBuf().DataSize(start) >= std::int32_t(bytes.size()) && port->ReadAheadCount() == 0; }));
     }
     void Type(const std::string& utf8Command)
     {
