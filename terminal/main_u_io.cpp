@@ -62,7 +62,7 @@ ReceiveDisplay::FindTarget TPekForm::ReceiveTargets()
     return [this](const TCustomCommX& port) {
         Sheet* sheet = sheets_.At(sheets_.IndexOfPort(port));
         if (!sheet || !sheet->port) return ReceiveDisplay::Target{};
-        return ReceiveDisplay::Target{&sheet->pane->Model(), &sheet->leadByte, sheet->port};
+        return ReceiveDisplay::Target{&sheet->pane->Model(), &sheet->leadByte, sheet->port, &sheet->utf8, sheet->hex.get()};
     };
 }
 

@@ -308,10 +308,11 @@ void TPekForm::SetSheetHexView(int index, bool on)
     Sheet* sheet = sheets_.At(index);
     if (!sheet || (sheet->hex != nullptr) == on) return;
     TEditorModel& pane = sheet->pane->Model();
+    TCommXEx* port = sheet->port.get();
     // Either way the next bytes start a line of their own.
-    const std::string end = on ? std::string() : sheet->hex->Break().append;
-    if (!end.empty()) pane.AppendText(end, true);
-    else if (pane.Lines().LineLength(pane.Lines().LineCount() - 1) > 0) pane.AppendText("\r\n", true);
+    if (!on && port) receive_.EndHexLine(pane, *port, *sheet->hex);
+    if (pane.Lines().LineLength(pane.Lines().LineCount() - 1) > 0)
+        receive_.ShowText(pane, port, "\r\n", port && port->LogRcv() && !port->LogBin());
     sheet->hex = on ? std::make_unique<HexLines>() : nullptr;
     sheet->leadByte = LeadByteHold();
     if (index == ActiveSheet() && ViewHexAct) ViewHexAct->setChecked(on);
