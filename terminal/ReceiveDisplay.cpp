@@ -121,6 +121,9 @@ void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)
     } guard{port};
     const bool textLog = port.LogRcv() && !port.LogBin();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(8);
+    // The bytes arrive already read, so a slice of time alone could gather more text than the
+    // pane and the log take in at once without holding up the event loop.
+    std::int32_t budget = 65536;
     std::optional<PaneAppend> append;
     append.emplace(pane, &port, textLog, writeLog_);
     std::int32_t remaining = receiveSize;
@@ -159,7 +162,8 @@ void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)
             }
             append->Add(current.leadByte->Take(std::string_view(text, size_t(length))));
         }
-        if (!port.IsOpen() || std::chrono::steady_clock::now() >= deadline) break;
+        budget -= n;
+        if (!port.IsOpen() || budget <= 0 || std::chrono::steady_clock::now() >= deadline) break;
         remaining = port.ReadAheadCount();
     }
     append.reset();
