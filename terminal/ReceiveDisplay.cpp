@@ -83,7 +83,28 @@ ReceiveDisplay::ReceiveDisplay(FindTarget find, LogWriter writeLog)
 
 void ReceiveDisplay::ShowText(TEditorModel& pane, TCommXEx* port, std::string_view text, bool log) const
 {
+    if (port) {
+        const Target target = find_(*port);
+        if (target.pane == &pane && target.hex) EndHexLine(pane, *port, *target.hex);
+    }
     ShowTextOnPane(pane, port, text, log, writeLog_);
+}
+
+void ReceiveDisplay::EndHexLine(TEditorModel& pane, TCommXEx& port, HexLines& hex) const
+{
+    if (hex.LineOpen()) ShowHex(pane, port, hex.Break(), port.LogRcv() && !port.LogBin());
+}
+
+void ReceiveDisplay::ShowHex(TEditorModel& pane, TCommXEx& port, const HexLines::Update& update, bool log) const
+{
+    // The line still filling up is drawn again whole. Only what is on the pane's last line can
+    // go: a pane cleared meanwhile simply gets the line anew.
+    TEditorLines& lines = pane.Lines();
+    const TTextPos end = lines.EndPos();
+    const long long erase = std::min<long long>(static_cast<long long>(update.erase), end.byte);
+    if (erase > 0) lines.Replace({end.line, end.byte - erase}, end, "");
+    if (!update.append.empty()) pane.AppendText(update.append, true);
+    if (log && writeLog_ && !update.completed.empty()) writeLog_(port, update.completed);
 }
 
 void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)
@@ -107,6 +128,7 @@ void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)
     append.emplace(pane, &port, textLog, writeLog_);
     std::int32_t remaining = receiveSize;
     char chunk[256];
+    std::string decoded;   // a UTF-8 chunk as code page 932
     while (remaining > 0) {
         // Asking for no more than the engine holds returns at once. The port object has put the
         // bytes into its ring buffer and binary log when they were read from the device.
@@ -117,16 +139,29 @@ void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)
             append->Discard();
             return;
         }
-        int length = n;
-        if (ctrlCode_) {
-            if (chunk[0] == 8) {
-                append.reset();  // the pane must hold everything before the backspace acts on it
-                RemoveLastCharacter(pane);
-                append.emplace(pane, &port, textLog, writeLog_);
+        if (current.hex) {
+            append->Flush();
+            ShowHex(pane, port, current.hex->Add(std::string_view(chunk, size_t(n)), [&port] {
+                return TimeStampPrefix(port.TimeTyp(), timeGetTime(), std::time(nullptr));
+            }), textLog);
+        } else {
+            char* text = chunk;
+            int length = n;
+            if (port.CharCode() == TCommXEx::ccUtf8 && current.utf8) {
+                decoded.assign(current.utf8->Convert(std::string_view(chunk, size_t(n))));
+                text = decoded.data();
+                length = int(decoded.size());
             }
-            length = ControlCodeFilter(chunk, length);
+            if (ctrlCode_ && length > 0) {
+                if (text[0] == 8) {
+                    append.reset();  // the pane must hold everything before the backspace acts on it
+                    RemoveLastCharacter(pane);
+                    append.emplace(pane, &port, textLog, writeLog_);
+                }
+                length = ControlCodeFilter(text, length);
+            }
+            append->Add(current.leadByte->Take(std::string_view(text, size_t(length))));
         }
-        append->Add(current.leadByte->Take(std::string_view(chunk, size_t(length))));
         budget -= n;
         if (!port.IsOpen() || budget <= 0 || std::chrono::steady_clock::now() >= deadline) break;
         remaining = port.ReadAheadCount();

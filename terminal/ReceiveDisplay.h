@@ -2,6 +2,8 @@
 // Received bytes and messages on their way into a sheet's pane: control codes, the held lead
 // byte, time stamps at line starts, the text log and the scroll (the port object keeps the ring
 // buffer and the binary log). Works on the pane's text model and the sheet's port object; no widget.
+#include "platform/CodePage.h"
+#include "terminal/HexText.h"
 #include "terminal/ReceiveText.h"
 
 #include <cstdint>
@@ -60,6 +62,8 @@ public:
         TEditorModel* pane = nullptr;
         LeadByteHold* leadByte = nullptr;
         std::shared_ptr<TCommXEx> port;  // keeps the port alive while its arrival is handled
+        Utf8ToCp932Stream* utf8 = nullptr;   // the sheet's decoder, used while its port speaks UTF-8
+        HexLines* hex = nullptr;             // set while the sheet shows arrivals in hexadecimal
     };
     // Finds the sheet a port belongs to; an empty target when no sheet owns it any more. Asked again
     // after every read: a read may serve events in which the sheet closes.
@@ -71,14 +75,18 @@ public:
     void SetCtrlCode(bool on) { ctrlCode_ = on; }
 
     // Text for a pane that did not come from its port (echo, messages, script output), stamped and
-    // logged as received text is.
+    // logged as received text is. It ends a hex line still filling up.
     void ShowText(TEditorModel& pane, TCommXEx* port, std::string_view text, bool log) const;
+    // Ends the hex line still filling up on the pane, logged as received text.
+    void EndHexLine(TEditorModel& pane, TCommXEx& port, HexLines& hex) const;
 
     // Reads what the port holds in chunks of at most 255 bytes and shows it; returns after a slice
     // of time during a flood (the port reports the rest at once), so painting and input keep up.
     void Receive(TCommXEx& port, std::int32_t receiveSize);
 
 private:
+    void ShowHex(TEditorModel& pane, TCommXEx& port, const HexLines::Update& update, bool log) const;
+
     FindTarget find_;
     LogWriter writeLog_;
     bool ctrlCode_ = true;

@@ -1,6 +1,8 @@
 #pragma once
 // The sheets of one window in tab order: file name, port object, pane and the lead byte held for
 // the pane. A main window owns its sheets' ports; a shadow window's sheet only refers to one.
+#include "platform/CodePage.h"
+#include "terminal/HexText.h"
 #include "terminal/ReceiveText.h"
 
 #include <memory>
@@ -28,6 +30,8 @@ struct Sheet {
     TEditorEx* upper = nullptr;             // the split view's upper pane on the same text, or null
     QSplitter* splitter = nullptr;          // kept hidden when unsplit, for the next split
     LeadByteHold leadByte;                  // per sheet: sheets receiving at once never mix bytes
+    Utf8ToCp932Stream utf8;                 // a character of a UTF-8 device split between reads
+    std::unique_ptr<HexLines> hex;          // set while the sheet shows what arrives in hexadecimal
 
     // The port this sheet shows: its own, or the one it shares while that one lives.
     std::shared_ptr<TCommXEx> Port() const;

@@ -34,6 +34,7 @@ const std::vector<ActionEntry>& WindowActionTable()
         {"SrchBackwardAct", "前を検索(&P)", "Shift+F3", "検索(&S)", false, false},
         {"ViewStayOnTopAct", "最前面表示", "", "表示(&V)", false, true},
         {"ViewSplitAct", "分割", "", "表示(&V)", true, true},
+        {"ViewHexAct", "16進表示(&H)", "", "表示(&V)", false, true},
         {"ViewOtherWinAct", "別の窓を開く", "", "表示(&V)", false, false},
         {"ViewDebugger", "デバッガー表示(&D)", "", "表示(&V)", true, false},
         {"ViewStopMcrAct", "マクロ停止窓表示", "", "表示(&V)", false, false},

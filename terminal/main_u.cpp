@@ -239,6 +239,7 @@ void TPekForm::PageControl1Change()
     if (closing_) return;
     if (TEditorEx* pane = ActivePane()) pane->setFocus();
     if (ViewSplitAct != nullptr) ViewSplitAct->setChecked(SheetSplit(ActiveSheet()));
+    if (ViewHexAct != nullptr) ViewHexAct->setChecked(SheetHexView(ActiveSheet()));
     UpdateCaptions();
     RefreshLogButton();
     for (const auto& handler : activeSheetHandlers_) handler(ActiveSheet());

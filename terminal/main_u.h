@@ -57,6 +57,9 @@ public:
     // Splits the active sheet into an upper pane and the first pane on one text, or unsplits it.
     void ViewSplitActExecute();
     bool SheetSplit(int sheet) const;
+    // What arrives on the sheet shown as lines of 16 bytes in hexadecimal; kept with the sheet.
+    void SetSheetHexView(int sheet, bool on);
+    bool SheetHexView(int sheet) const;
     // The pane commands act on: the focused pane of the active sheet, else its last pane.
     TEditorEx* FocusedPane() const;
 
@@ -153,6 +156,7 @@ public:
     QAction* ViewSplitAct = nullptr;
     QAction* RunRunCmdAct = nullptr;
     QAction* RunHexSendAct = nullptr;
+    QAction* ViewHexAct = nullptr;
     QAction* RunCallCmdAct = nullptr;
 
 protected:

@@ -62,7 +62,7 @@ ReceiveDisplay::FindTarget TPekForm::ReceiveTargets()
     return [this](const TCustomCommX& port) {
         Sheet* sheet = sheets_.At(sheets_.IndexOfPort(port));
         if (!sheet || !sheet->port) return ReceiveDisplay::Target{};
-        return ReceiveDisplay::Target{&sheet->pane->Model(), &sheet->leadByte, sheet->port};
+        return ReceiveDisplay::Target{&sheet->pane->Model(), &sheet->leadByte, sheet->port, &sheet->utf8, sheet->hex.get()};
     };
 }
 
@@ -95,6 +95,7 @@ void TPekForm::AttachOwnActions()
     EditReadOnlyAct = actions_.Attach("EditReadOnlyAct", [] {});
     ViewStayOnTopAct = actions_.Attach("ViewStayOnTopAct", [this] { SetStayOnTop(ViewStayOnTopAct->isChecked()); });
     ViewSplitAct = actions_.Attach("ViewSplitAct", [this] { ViewSplitActExecute(); });
+    ViewHexAct = actions_.Attach("ViewHexAct", [this] { SetSheetHexView(ActiveSheet(), ViewHexAct->isChecked()); });
     actions_.Attach("ViewOtherWinAct", [this] { ViewOtherWinActExecute(); });
     RunRunCmdAct = actions_.Attach("RunRunCmdAct", [this] { RunRunCmdActExecute(); });
     RunHexSendAct = actions_.Attach("RunHexSendAct", [this] {

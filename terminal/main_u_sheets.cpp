@@ -79,6 +79,7 @@ void TPekForm::AddSheet(const std::string& fileName)
     sheet.pane->SetIsAutoColScroll(!autoColOff_);
     sheet.pane->Model().Lines().SetMaxLines(
         ReadPaneMaxLines(Ini(), SheetSection(SheetCount() - 1), int(MainEd->Model().Lines().MaxLines())));
+    if (Ini().ReadBool(SheetSection(SheetCount() - 1), "HexView", false)) sheet.hex = std::make_unique<HexLines>();
     layout->addWidget(sheet.pane);
     AttachPaneHandlers(*sheet.pane);
     PageControl1->addTab(sheet.page, QString());
@@ -132,6 +133,7 @@ void TPekForm::SavePortSettings(int index)
     const Sheet& sheet = *sheets_.At(index);
     pek::SavePortSettings(Ini(), SheetSection(index), sheet.port.get(), sheet.fileName);
     WritePaneMaxLines(Ini(), SheetSection(index), sheet.pane->Model().Lines().MaxLines());
+    Ini().WriteBool(SheetSection(index), "HexView", sheet.hex != nullptr);
 }
 
 void TPekForm::LoadHighlight(int index)
@@ -293,6 +295,27 @@ TEditorEx* TPekForm::FocusedPane() const
     if (sheet == nullptr) return nullptr;
     if (sheet->upper != nullptr && !sheet->pane->hasFocus()) return sheet->upper;
     return sheet->pane;
+}
+
+bool TPekForm::SheetHexView(int sheet) const
+{
+    const Sheet* s = sheets_.At(sheet);
+    return s != nullptr && s->hex != nullptr;
+}
+
+void TPekForm::SetSheetHexView(int index, bool on)
+{
+    Sheet* sheet = sheets_.At(index);
+    if (!sheet || (sheet->hex != nullptr) == on) return;
+    TEditorModel& pane = sheet->pane->Model();
+    TCommXEx* port = sheet->port.get();
+    // Either way the next bytes start a line of their own.
+    if (!on && port) receive_.EndHexLine(pane, *port, *sheet->hex);
+    if (pane.Lines().LineLength(pane.Lines().LineCount() - 1) > 0)
+        receive_.ShowText(pane, port, "\r\n", port && port->LogRcv() && !port->LogBin());
+    sheet->hex = on ? std::make_unique<HexLines>() : nullptr;
+    sheet->leadByte = LeadByteHold();
+    if (index == ActiveSheet() && ViewHexAct) ViewHexAct->setChecked(on);
 }
 
 void TPekForm::ViewSplitActExecute()

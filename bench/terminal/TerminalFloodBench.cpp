@@ -7,7 +7,8 @@
 // taken off again, or the binary log as it stands) and compared with what was sent by count and
 // checksum.
 //
-//   QT_QPA_PLATFORM=offscreen bench_terminal_flood [MB] [--only own|bin|devsim] [--keep] [--split]
+//   QT_QPA_PLATFORM=offscreen bench_terminal_flood [MB] [--only own|bin|devsim] [--keep] [--split] [--max-lines N]
+// (--max-lines 0: a pane without line limit, to compare with the window's default)
 #include "bench/common/BenchSupport.h"
 #include "bench/terminal/TerminalBench.h"
 #include "serial/CommXEx.h"
@@ -55,6 +56,24 @@ using pek::bench::Sum;
 double Ms(Clock::duration d)
 {
     return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// The pane's line limit for the runs (-1: the window's own, from the settings file or its default).
+long long g_maxLines = -1;
+
+double ResidentMB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    double kb = 0;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            status >> kb;
+            break;
+        }
+        status.ignore(1 << 10, '\n');
+    }
+    return kb / 1024;
 }
 
 // CPU time of the calling thread: the window's work apart from what other programs take.
@@ -167,6 +186,8 @@ struct Flood {
     bool intact = false;
     long long paneLines = 0;
     std::uint64_t expectedLines = 0;
+    double paneStoreMB = 0;   // what the pane's text takes
+    double residentMB = 0;    // the process, the stream it sends included
     // Split view: paints of each pane during the flood and the shortest time between two of them.
     bool split = false;
     int paints[2] = {0, 0};
@@ -293,6 +314,7 @@ Flood RunWindow(Source source, bool binaryLog, bool keep, const std::string& dat
     form.resize(1000, 700);
     form.show();
     form.LoadSheets();
+    if (g_maxLines >= 0 && form.SheetCount() > 0) form.SheetPane(0)->Model().Lines().SetMaxLines(g_maxLines);
     pek::TCommXEx* port = form.SheetCount() > 0 ? form.SheetPort(0) : nullptr;
     if (!port || !port->IsOpen()) {
         r.failure = "the sheet's port did not open " + devicePath;
@@ -394,6 +416,8 @@ Flood RunWindow(Source source, bool binaryLog, bool keep, const std::string& dat
     r.elapsedMs = Ms(lastGrowth - from);
     r.mbps = MBps(r.sent, lastGrowth - from);
     r.paneLines = form.SheetPane(0)->Model().Lines().LineCount();
+    r.paneStoreMB = double(form.SheetPane(0)->Model().Lines().MemoryUsage()) / 1e6;
+    r.residentMB = ResidentMB();
     r.expectedLines = lines;
 
     const std::string log = ReadFile(logPath);
@@ -451,6 +475,8 @@ void Print(const char* title, const Flood& f, double ceiling, bool textLog)
                     f.paneLines, static_cast<unsigned long long>(f.expectedLines));
     else
         std::printf("  pane:                      %lld lines\n", f.paneLines);
+    std::printf("  memory:                    pane text %.1f MB; process resident %.0f MB (the %.0f MB stream sent included)\n",
+                f.paneStoreMB, f.residentMB, double(f.sent) / 1e6);
     std::printf("  event loop, longest block: %8.1f ms  (%d blocks over 50 ms; idle timer jitter %.1f ms)\n", f.maxGapMs,
                 f.gapsOver50, f.idleMaxGapMs);
     std::printf("  receive handler:           %d calls, longest %.1f ms, %.0f ms in all\n", f.handlerCalls, f.maxHandlerMs,
@@ -484,8 +510,10 @@ int main(int argc, char** argv)
             keep = true;
         else if (arg == "--split")
             split = true;
+        else if (arg == "--max-lines" && i + 1 < argc)
+            g_maxLines = std::atoll(argv[++i]);
         else if (arg == "--help") {
-            std::printf("usage: bench_terminal_flood [MB] [--only own|bin|devsim] [--keep] [--split]\n");
+            std::printf("usage: bench_terminal_flood [MB] [--only own|bin|devsim] [--keep] [--split] [--max-lines N]\n");
             return 0;
         } else
             megabytes = std::strtoull(arg.c_str(), nullptr, 10);

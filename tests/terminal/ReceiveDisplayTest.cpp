@@ -19,7 +19,11 @@ struct ReceiveCase {
     std::vector<std::string> pieces;  // each taken in before the next arrives
     std::string pane;                 // tick stamps shown as "T| "; the pane shows every break as CR LF
     std::string log;                  // the text log: what was appended, as appended
+    bool utf8 = false;                // the port speaks UTF-8
+    bool hex = false;                 // the sheet shows arrivals in hexadecimal
 };
+
+const std::string kHexFirst = "T| " + HexLines::FormatLine("0123456789ABCDEF") + "\r\n";
 
 const std::vector<ReceiveCase> kCases{
     {"stamps every line", true, 1, {"abc\r\ndef"}, "T| abc\r\nT| def", "T| abc\r\nT| def"},
@@ -31,6 +35,10 @@ const std::vector<ReceiveCase> kCases{
     {"without processing every byte is shown", false, 0, {"A\x07\bB"}, "A\x07\bB", "A\x07\bB"},
     {"a character split between pieces is shown once", true, 0, {"a\x82", "\xA0" "b"}, "a\x82\xA0" "b", "a\x82\xA0" "b"},
     {"two lead-valued bytes at a piece end are one character", true, 0, {"a\x82\x81", "b"}, "a\x82\x81" "b", "a\x82\x81" "b"},
+    {"UTF-8 characters split between pieces, one the code page lacks", true, 1, {"温\xE5", "\xBA\xA6=25\xC3", "\xA9" "C\r\n"},
+     Sjis("T| 温度=25〓C\r\n"), Sjis("T| 温度=25〓C\r\n"), true},
+    {"hex lines: one filling up is drawn again, only finished lines are logged", true, 1, {"0123456789", "ABCDEFGH", "\bI"},
+     kHexFirst + "T| " + HexLines::FormatLine("GH\bI"), kHexFirst, false, true},
 };
 
 TEST(ReceiveDisplay, PiecesFromTheDeviceShowAsTheRulesSay)
@@ -39,10 +47,15 @@ TEST(ReceiveDisplay, PiecesFromTheDeviceShowAsTheRulesSay)
         FakePortBench bench;
         LeadByteHold lead;
         std::string textLog;
+        Utf8ToCp932Stream utf8;
+        HexLines hex;
         ReceiveDisplay display(
-            [&](const TCustomCommX&) { return ReceiveDisplay::Target{&bench.pane, &lead, bench.port}; },
+            [&](const TCustomCommX&) {
+                return ReceiveDisplay::Target{&bench.pane, &lead, bench.port, &utf8, c.hex ? &hex : nullptr};
+            },
             [&](TCommXEx&, std::string_view text) { textLog += text; });
         display.SetCtrlCode(c.ctrlCode);
+        bench.port->SetCharCode(c.utf8 ? TCommXEx::ccUtf8 : TCommXEx::ccCp932);
         bench.port->SetTimeTyp(std::uint8_t(c.timeTyp));
         bench.port->SetLogRcv(true);
         bench.port->OnReceive = [&](TCustomCommX& port, std::int32_t n) { display.Receive(static_cast<TCommXEx&>(port), n); };

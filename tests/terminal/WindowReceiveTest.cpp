@@ -126,3 +126,25 @@ TEST_F(WindowTest, NoLineIsLostAfterAReconnectUnderAStream)
         EXPECT_EQ(expected, sent) << cycle;
     }
 }
+
+// A UTF-8 device on a pty: typed text goes out in UTF-8 and what comes back is shown; then the
+// sheet's hex view, whose unfinished line an echo ends, and which the settings file keeps.
+TEST_F(WindowTest, AUtf8DeviceAndTheHexViewOnAPty)
+{
+    PortSettings("ComCharCode=1\r\nComCrTypTrans=1\r\n");
+    Start();
+    form->InpCmdCbx->setEditText(QString::fromUtf8("温度?"));
+    form->RunRunCmdActExecute();
+    EXPECT_EQ(pty.readExactly(8), "温度?\r");
+    Receive("温度=25\xC3\xA9\r\n");
+    EXPECT_TRUE(PaneShows(Sjis("温度=25〓\r\n")));
+    form->Action("ViewHexAct")->trigger();
+    Receive(std::string("\x00\x41", 2));
+    Receive("B");
+    EXPECT_TRUE(PaneShows("\r\n" + HexLines::FormatLine(std::string("\x00\x41" "B", 3))));
+    form->ExecCommand(0, "@", false);   // nothing echoed, nothing breaks the line
+    form->ExecCommand(0, "Z", false);
+    EXPECT_TRUE(PaneShows(HexLines::FormatLine(std::string("\x00\x41" "B", 3)) + "\r\nZ\r\n"));
+    form->close();
+    EXPECT_NE(ReadFileBytes(iniPath()).find("HexView=1"), std::string::npos);
+}
