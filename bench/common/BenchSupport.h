@@ -8,11 +8,28 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 namespace pek::bench {
 
 using Clock = std::chrono::steady_clock;
+
+// The process's resident memory (VmRSS) in MB.
+inline double ResidentMB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string key;
+    double kb = 0;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            status >> kb;
+            break;
+        }
+        status.ignore(1 << 10, '\n');
+    }
+    return kb / 1024;
+}
 
 inline double MBps(std::uint64_t bytes, Clock::duration d)
 {

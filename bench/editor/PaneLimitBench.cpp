@@ -11,21 +11,6 @@
 
 namespace {
 
-long ResidentMegabytes()
-{
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    long kb = 0;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            status >> kb;
-            break;
-        }
-        status.ignore(1 << 10, '\n');
-    }
-    return kb / 1024;
-}
-
 void Run(long long megabytes, long long maxLines)
 {
     using namespace pek;
@@ -51,8 +36,8 @@ void Run(long long megabytes, long long maxLines)
         }
     }
     const auto elapsed = Clock::now() - start;
-    std::printf("max lines %-9lld %5lld MB: %7.1f MB/s, resident %5ld MB, pane %9lld lines, longest append %.1f ms\n",
-                maxLines, megabytes, bench::MBps(static_cast<std::uint64_t>(sent), elapsed), ResidentMegabytes(),
+    std::printf("max lines %-9lld %5lld MB: %7.1f MB/s, resident %5.0f MB, pane %9lld lines, longest append %.1f ms\n",
+                maxLines, megabytes, bench::MBps(static_cast<std::uint64_t>(sent), elapsed), bench::ResidentMB(),
                 pane.Lines().LineCount(), std::chrono::duration<double, std::milli>(longest).count());
 }
 

@@ -8,6 +8,7 @@
 //
 //   QT_QPA_PLATFORM=offscreen bench_macro [flood MB]
 #include "bench/common/BenchSupport.h"
+#include "bench/terminal/TerminalBench.h"
 #include "editor/EditorEx.h"
 #include "macro/MacroCore.h"
 #include "macro/MacroHost.h"
@@ -264,14 +265,7 @@ io.write(string.format('%.3f %.3f %.3f', (t1 - t0) * 1000 / N, (t2 - t1) * 1000 
         pek::bench::Pty device;
         fcntl(device.master, F_SETFL, fcntl(device.master, F_GETFL) | O_NONBLOCK);
         const std::string ini = dir.filePath("window.ini").toStdString();
-        {
-            pek::ProfileFile profile(ini);
-            profile.WriteString("Ports", "COM1", device.path);
-            profile.WriteInteger("No0", "ComPortOpen", 1);
-            profile.WriteInteger("No0", "ComPortNo", 1);
-            profile.WriteInteger("No0", "ComTimeTyp", 1);
-            profile.WriteInteger("No0", "ComFlowCtrl", 5);
-        }
+        pek::bench::WriteSheetProfile(ini, device.path, 1);
         pek::TPekForm form(ini);
         form.resize(1000, 700);
         form.show();

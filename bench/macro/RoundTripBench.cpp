@@ -5,6 +5,7 @@
 //
 //   QT_QPA_PLATFORM=offscreen bench_roundtrip [seconds per measurement] [rounds]
 #include "bench/common/BenchSupport.h"
+#include "bench/terminal/TerminalBench.h"
 #include "editor/EditorEx.h"
 #include "macro/MacroHost.h"
 #include "platform/Profile.h"
@@ -171,13 +172,7 @@ int main(int argc, char** argv)
     pek::bench::Pty pty;
     fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) | O_NONBLOCK);
     const std::string ini = dir.filePath("pek.ini").toStdString();
-    {
-        pek::ProfileFile profile(ini);
-        profile.WriteString("Ports", "COM1", pty.path);
-        profile.WriteInteger("No0", "ComPortOpen", 1);
-        profile.WriteInteger("No0", "ComPortNo", 1);
-        profile.WriteInteger("No0", "ComFlowCtrl", 5);
-    }
+    pek::bench::WriteSheetProfile(ini, pty.path, 0);
     pek::TPekForm form(ini);
     form.resize(1000, 700);
     form.show();

@@ -61,21 +61,6 @@ double Ms(Clock::duration d)
 // The pane's line limit for the runs (-1: the window's own, from the settings file or its default).
 long long g_maxLines = -1;
 
-double ResidentMB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string key;
-    double kb = 0;
-    while (status >> key) {
-        if (key == "VmRSS:") {
-            status >> kb;
-            break;
-        }
-        status.ignore(1 << 10, '\n');
-    }
-    return kb / 1024;
-}
-
 // CPU time of the calling thread: the window's work apart from what other programs take.
 double ThreadCpuMs()
 {
@@ -417,7 +402,7 @@ Flood RunWindow(Source source, bool binaryLog, bool keep, const std::string& dat
     r.mbps = MBps(r.sent, lastGrowth - from);
     r.paneLines = form.SheetPane(0)->Model().Lines().LineCount();
     r.paneStoreMB = double(form.SheetPane(0)->Model().Lines().MemoryUsage()) / 1e6;
-    r.residentMB = ResidentMB();
+    r.residentMB = pek::bench::ResidentMB();
     r.expectedLines = lines;
 
     const std::string log = ReadFile(logPath);
