@@ -7,6 +7,7 @@
 // sheet, an offscreen pane, a port on a pseudo-terminal); the flood uses the real main window.
 //
 //   QT_QPA_PLATFORM=offscreen bench_macro [flood MB]
+#include "bench/common/BenchEvents.h"
 #include "bench/common/BenchSupport.h"
 #include "bench/terminal/TerminalBench.h"
 #include "editor/EditorEx.h"
@@ -44,6 +45,7 @@
 namespace {
 
 using pek::bench::Clock;
+using pek::bench::RunUntil;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -52,26 +54,6 @@ double Median(std::vector<double> v)
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
-}
-
-// Runs the event loop as the program does (sleeping when idle) until pred holds.
-bool RunUntil(const std::function<bool()>& pred, int timeoutMs = 60000)
-{
-    if (pred()) return true;
-    QEventLoop loop;
-    QTimer check;
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    bool ok = true;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (pred()) loop.quit();
-        else if (Clock::now() > end) {
-            ok = false;
-            loop.quit();
-        }
-    });
-    check.start(1);
-    loop.exec();
-    return ok;
 }
 
 class BenchWindow : public pek::TerminalHost {

@@ -4,6 +4,7 @@
 // Pek's own CPU time per trip is printed as well.
 //
 //   QT_QPA_PLATFORM=offscreen bench_roundtrip [seconds per measurement] [rounds]
+#include "bench/common/BenchEvents.h"
 #include "bench/common/BenchSupport.h"
 #include "bench/terminal/TerminalBench.h"
 #include "editor/EditorEx.h"
@@ -35,25 +36,7 @@
 namespace {
 
 using pek::bench::Clock;
-
-bool RunUntil(const std::function<bool()>& pred, int timeoutMs)
-{
-    if (pred()) return true;
-    QEventLoop loop;
-    QTimer check;
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    bool ok = true;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (pred()) loop.quit();
-        else if (Clock::now() > end) {
-            ok = false;
-            loop.quit();
-        }
-    });
-    check.start(5);
-    loop.exec();
-    return ok;
-}
+using pek::bench::RunUntil;
 
 double ProcessCpuSeconds()
 {
