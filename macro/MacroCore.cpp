@@ -1,5 +1,6 @@
 #include "macro/MacroCore.h"
 
+#include "macro/MacroHost.h"
 #include "macro/macrothread_u.h"
 #include "platform/Exception.h"
 #include "platform/ThreadCall.h"
@@ -10,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <clocale>
 #include <exception>
 
 namespace pek {
@@ -231,5 +233,7 @@ void TMacroCore::Close()
 }
 
 bool TMacroCore::Closed() const { return closed_; }
+
+void UseCNumericLocale() { std::setlocale(LC_NUMERIC, "C"); }
 
 }  // namespace pek

@@ -77,6 +77,8 @@ public:
 
     // Called (queued, main thread) after an entry left the list.
     std::function<void()> OnListChanged;
+    // Main thread: shows a run's error (CP932 text and caption) to the user; unset, it is dropped.
+    std::function<void(TerminalHost& window, const std::string& text, const std::string& caption)> OnRunError;
     // Main thread: asks the debugged run to stop. Its entry is the one without a thread.
     std::function<void()> StopDebugger;
 

@@ -3,6 +3,8 @@
 #include "macro/MacroCore.h"
 #include "macro/MacroLua_u.h"
 #include "macro/RunGuard.h"
+#include "macro/ScriptEditor.h"
+#include "macro/ScriptKit.h"
 #include "macro/StopMacro_u.h"
 #include "platform/CodePage.h"
 #include "platform/DialogService.h"
@@ -11,8 +13,6 @@
 
 #include <QAction>
 #include <QPointer>
-
-#include <clocale>
 
 namespace pek {
 
@@ -33,6 +33,10 @@ TMacroHost::TMacroHost(TerminalHost& window)
     core_->OnListChanged = [form] {
         if (form && form->isVisible()) form->UpdateBtnClick();
     };
+    core_->OnRunError = [](TerminalHost& window, const std::string& text, const std::string& caption) {
+        Dialogs().MessageBox(window.DialogParent(), Cp932ToQString(text), Cp932ToQString(caption), MB_OK);
+    };
+    core_->AddScriptLibrary(RegisterPaneFunctions);
 }
 
 TMacroHost::~TMacroHost()
@@ -54,6 +58,8 @@ std::uint64_t TMacroHost::Run(int sheet, const std::string& fileName, const std:
 void TMacroHost::PortChanged(int sheet) { core_->PortChanged(sheet); }
 
 void TMacroHost::AddScriptLibrary(std::function<void(lua_State*)> library) { core_->AddScriptLibrary(std::move(library)); }
+
+void AddScriptLibrary(TMacroHost& host, TScriptLibrary library) { host.AddScriptLibrary(std::move(library)); }
 
 void TMacroHost::SetDebugger(TDebugRunner* debugger)
 {
@@ -127,8 +133,6 @@ void TMacroHost::WindowClosing()
     core_->StopAll(CloseWaitMs);
     core_->Close();
 }
-
-void UseCNumericLocale() { std::setlocale(LC_NUMERIC, "C"); }
 
 std::unique_ptr<TMacroHost> AttachMacroHost(TerminalHost& window)
 {

@@ -4,7 +4,6 @@
 #include "lua/LuaUtils.h"
 #include "macro/MacroCore.h"
 #include "macro/MacroLua_u.h"
-#include "macro/ScriptEditor.h"
 #include "macro/ScriptRegex.h"
 #include "macro/macrothread_u.h"
 #include "platform/CharClass.h"
@@ -360,11 +359,10 @@ void RegisterFunctions(lua_State* L)
         {"RingBufDataSize", Guarded<ScriptRingBufDataSize>},
         {"RingBufSrch", Guarded<ScriptRingBufSrch>},
         {"RingBufClear", Guarded<ScriptRingBufClear>},
-        {"Editor", Guarded<ScriptEditor>},
         {"Regex", Guarded<ScriptRegex>},
     };
     RegisterScriptFunctions(L, functions);
-    // Then those of the features outside this folder (dialogs, script GUI, ...).
+    // Then those of the window (Editor) and of the features outside this folder (dialogs, script GUI, ...).
     for (const auto& library : ScriptContext(L).Core->ScriptLibraries()) library(L);
 }
 

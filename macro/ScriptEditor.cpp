@@ -533,29 +533,14 @@ int ScriptEditor(lua_State* L)
     return 1;
 }
 
-void SetObjectHandlers(lua_State* L, int index, lua_CFunction get, lua_CFunction set)
-{
-    index = lua_absindex(L, index);
-    if (!lua_getmetatable(L, index)) {
-        lua_newtable(L);
-        lua_pushvalue(L, -1);
-        lua_setmetatable(L, index);
-    }
-    lua_pushcfunction(L, get);
-    lua_setfield(L, -2, "__index");
-    if (set != nullptr) {
-        lua_pushcfunction(L, set);
-        lua_setfield(L, -2, "__newindex");
-    }
-    lua_pop(L, 1);
-}
+int PaneNoAndText(lua_State* L) { return Property(L, *FindProperty(L), false); }
 
-int ScriptEditorNoAndText(lua_State* L)
+void RegisterPaneFunctions(lua_State* L)
 {
-    if (lua_gettop(L) != 2 || lua_type(L, 2) != LUA_TSTRING) return 0;
-    const char* key = lua_tostring(L, 2);
-    if (std::strcmp(key, "No") != 0 && std::strcmp(key, "Text") != 0) return 0;
-    return Property(L, *FindProperty(L), false);
+    static constexpr TScriptFunction functions[] = {{"Editor", Guarded<ScriptEditor>}};
+    RegisterScriptFunctions(L, functions);
+    lua_pushcfunction(L, PaneNoAndText);
+    lua_setfield(L, LUA_REGISTRYINDEX, PaneNoAndTextKey);
 }
 
 }  // namespace pek

@@ -2,7 +2,6 @@
 
 #include "lua/LuaUtils.h"
 #include "macro/MacroCore.h"
-#include "macro/MacroHost.h"
 #include "macro/macrothread_u.h"
 #include "platform/CodePage.h"
 #include "platform/Exception.h"
@@ -250,7 +249,5 @@ void RegisterScriptFunctions(lua_State* L, std::span<const TScriptFunction> func
         lua_setglobal(L, f.name);
     }
 }
-
-void AddScriptLibrary(TMacroHost& host, TScriptLibrary library) { host.AddScriptLibrary(std::move(library)); }
 
 }  // namespace pek

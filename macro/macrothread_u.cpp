@@ -4,7 +4,6 @@
 #include "lua/LuaUtils.h"
 #include "macro/MacroCore.h"
 #include "platform/CodePage.h"
-#include "platform/DialogService.h"
 #include "terminal/TerminalHost.h"
 
 #include <unistd.h>
@@ -109,7 +108,7 @@ void TMacroThread::ShowError(const std::string& text, const std::string& caption
 {
     try {
         core_->OnMain([&](TerminalHost& window) {
-            Dialogs().MessageBox(window.DialogParent(), Cp932ToQString(text), Cp932ToQString(caption), MB_OK);
+            if (core_->OnRunError) core_->OnRunError(window, text, caption);
         });
     } catch (const std::exception&) {
         // The window is gone: nobody to tell.

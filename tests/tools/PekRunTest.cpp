@@ -157,8 +157,12 @@ TEST(PekRun, ExitStatusAndOutputOfScripts)
         {"SIGINT", waitEndless.c_str(), {}, 130, "ready\n", "", SIGINT},
         {"SIGTERM", waitEndless.c_str(), {}, 143, "ready\n", "", SIGTERM},
         {"window-only functions", "for _, f in ipairs{'Editor', 'MessageBox', 'GuiLabel'} do\n"
-                                  "  local ok, e = pcall(_G[f])\n  printf(e .. '\\n')\nend\nEditor()\n",
-         {}, 1, "MessageBox needs a window: pek-run has none\nGuiLabel needs a window", "case.lua:6: Editor needs a window"},
+                                  "  local ok, e = pcall(_G[f])\n  printf(e .. '\\n')\nend\n"
+                                  "local r = Regex{}; local function e(k) return (select(2, pcall(function() return r[k] end)):gsub('^.*: ', '')) end\n"
+                                  "printf(tostring(r:Match('b+', 'abbc')), r[1], e('Text'), e('No'))\n"
+                                  "Editor()\n",
+         {}, 1, "MessageBox needs a window: pek-run has none\nGuiLabel needs a window: pek-run has none\n"
+                "true\tbb\tText needs a window\tNo needs a window", "case.lua:8: Editor needs a window"},
         {"missing script", nullptr, {}, 1, "", "nothing.lua"},
     };
     for (const Case& c : cases) {

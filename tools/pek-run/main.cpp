@@ -355,8 +355,10 @@ int main(int argc, char** argv)
 
     auto outcome = std::make_shared<Outcome>();
     ErrorToStderr errors(outcome);
-    ScopedDialogService dialogs(errors);
     auto core = std::make_shared<TMacroCore>(host);
+    core->OnRunError = [&errors](TerminalHost&, const std::string& text, const std::string& caption) {
+        errors.MessageBox(nullptr, Cp932ToQString(text), Cp932ToQString(caption), MB_OK);
+    };
     core->AddScriptLibrary(HeadlessLibrary(outcome));
     host.SetMacroRunner([core](int sheet, const std::string& fileName, bool) { TMacroLua(core, false).Run(sheet, fileName); });
 
