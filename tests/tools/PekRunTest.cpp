@@ -144,7 +144,8 @@ TEST(PekRun, ExitStatusAndOutputOfScripts)
     TempDir dir;
     const std::string waitEndless = "printf('ready\\n')\nWait(math.huge)\n";
     const std::vector<Case> cases = {
-        {"answered", "printf(#arg, arg[1], arg[2])\n", {}, 0, "OK\r\n\t\n2\tx\ty", ""},
+        {"answered, the answer once in the ring buffer", "printf(RingBufDataSize(0), '\\n')\nprintf(#arg, arg[1], arg[2])\n", {},
+         0, "OK\r\n\t\n4\t\n2\tx\ty", ""},
         {"script error", "printf('before\\n')\nlocal x\nx.y = 1\n", {}, 1, "before\n", "case.lua:4: attempt to index"},
         {"os.exit inside pcall", "pcall(os.exit, 7)\nprintf('after exit')\n", {}, 7, "", ""},
         {"os.exit(false)", "os.exit(false)\n", {}, 1, "", ""},

@@ -125,17 +125,14 @@ void StoreReceived(HeadlessHost& host, TCommXEx& port, std::int32_t receiveSize)
     char chunk[256];
     while (remaining > 0) {
         // Asking for no more than the queue holds returns at once.
+        // The port object put the bytes into its ring buffer and binary log as it read them from
+        // the device; what is left here is the text log, and taking them off the read-ahead queue.
         const std::int32_t n = port.Read(chunk, std::min<std::int32_t>(255, remaining));
         if (n < 1) break;
-        port.RingBuf().Put(chunk, n);
-        if (port.LogRcv() && port.LogOpened()) {
-            const std::string_view bytes(chunk, std::size_t(n));
-            if (port.LogBin()) host.WriteLog(port, bytes);
-            else host.LogText(port, bytes);
-        }
+        if (port.LogRcv() && !port.LogBin() && port.LogOpened()) host.LogText(port, std::string_view(chunk, std::size_t(n)));
         // A flood is taken in slices so signals and the run's calls are served between them.
         if (!port.IsOpen() || std::chrono::steady_clock::now() >= deadline) break;
-        remaining = port.InQueCount();
+        remaining = port.ReadAheadCount();
     }
 }
 

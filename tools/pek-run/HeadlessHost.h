@@ -72,8 +72,8 @@ private:
     LineStamper stamps_;  // one stream, as one pane: received and shown text share the line starts
 };
 
-// The receive handler: what arrived goes into the ring buffer, then into the log (raw for a binary
-// log, stamped text otherwise), in that order, in pieces of at most 255 bytes.
+// The receive handler: the port object has already put what arrived into the ring buffer and a binary
+// log; this takes it off the read-ahead queue in pieces of at most 255 bytes into a text log, stamped.
 void StoreReceived(HeadlessHost& host, TCommXEx& port, std::int32_t receiveSize);
 
 }  // namespace pek
