@@ -8,7 +8,7 @@ faults=0
 fault() { echo "install tree: $*" >&2; faults=$((faults + 1)); }
 need() { [ -e "$PREFIX/$1" ] || fault "missing $1"; }
 
-for program in pek pek-send devsim; do
+for program in pek pek-send pek-run devsim; do
   [ -x "$PREFIX/bin/$program" ] || fault "missing bin/$program"
 done
 
@@ -50,7 +50,7 @@ for size in 16 32 48 64 128 256; do
   need "share/icons/hicolor/${size}x${size}/apps/pek.png"
 done
 
-for page in pek pek-send devsim; do
+for page in pek pek-send pek-run devsim; do
   man=$PREFIX/share/man/man1/$page.1.gz
   if [ -f "$man" ]; then
     gzip -t "$man" 2>/dev/null || fault "share/man/man1/$page.1.gz is not gzip"

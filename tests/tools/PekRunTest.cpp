@@ -193,8 +193,11 @@ TEST(PekRun, ExitStatusAndOutputOfScripts)
     }
 }
 
-TEST(PekRun, BadArgumentsAreRefused)
+TEST(PekRun, BadArgumentsAreRefusedAndHelpIsASuccess)
 {
+    const Finished help = RunPekRun({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("usage: pek-run"), std::string::npos);
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {}, {"--baud"}, {"--flow", "sideways", "x.lua"}, {"--timeout", "0", "x.lua"}, {"--framing", "9N1", "x.lua"}}) {
         const Finished run = RunPekRun(args);

@@ -37,9 +37,13 @@ constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
 constexpr int ExitTimeout = 124;
 
+// Asked for with --help: the usage on standard output, and a success.
+constexpr const char* HelpWanted = "";
+
 int Usage(const char* problem)
 {
-    if (problem != nullptr) std::fprintf(stderr, "pek-run: %s\n", problem);
+    const bool help = problem == HelpWanted;
+    if (!help) std::fprintf(stderr, "pek-run: %s\n", problem);
     std::fputs(
         "usage: pek-run [options] SCRIPT [ARGS...]\n"
         "  Runs the Lua macro SCRIPT as a thread run on one sheet whose pane is standard output.\n"
@@ -57,8 +61,8 @@ int Usage(const char* problem)
         "  --timeout S        stop the run after S seconds and exit 124\n"
         "  Exit status: 0 the script ended, n from os.exit(n), 1 a script error (on standard\n"
         "  error with file and line), 2 bad arguments, 124 time-out, 130/143 SIGINT/SIGTERM.\n",
-        stderr);
-    return ExitUsage;
+        help ? stdout : stderr);
+    return help ? 0 : ExitUsage;
 }
 
 struct RunOptions {
@@ -123,7 +127,7 @@ const char* ParseArguments(int argc, char** argv, RunOptions& options)
             options.logBinary = true;
             continue;
         }
-        if (flag == "-h" || flag == "--help") return "";
+        if (flag == "-h" || flag == "--help") return HelpWanted;
         if (i + 1 >= argc) return "an option lacks its value";
         const char* value = argv[++i];
         if (flag == "--device") options.device = value;
@@ -313,7 +317,7 @@ std::shared_ptr<TCommXEx> MakePort(const RunOptions& options)
 int main(int argc, char** argv)
 {
     RunOptions options;
-    if (const char* problem = ParseArguments(argc, argv, options)) return Usage(*problem != '\0' ? problem : nullptr);
+    if (const char* problem = ParseArguments(argc, argv, options)) return Usage(problem);
     std::string script;
     if (!Utf8ToCp932Checked(options.script, script)) {
         std::fprintf(stderr, "pek-run: the script's file name cannot be used: %s\n", options.script.c_str());
