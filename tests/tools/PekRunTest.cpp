@@ -149,6 +149,12 @@ TEST(PekRun, ExitStatusAndOutputOfScripts)
         {"script error", "printf('before\\n')\nlocal x\nx.y = 1\n", {}, 1, "before\n", "case.lua:4: attempt to index"},
         {"os.exit inside pcall", "pcall(os.exit, 7)\nprintf('after exit')\n", {}, 7, "", ""},
         {"os.exit(false)", "os.exit(false)\n", {}, 1, "", ""},
+        {"os.exit(2^63)", "os.exit(2^63)\n", {}, 255, "", ""},
+        {"os.exit(NaN)", "os.exit(0/0)\n", {}, 0, "", ""},
+        {"os.exit's finalizer called by the script", "local ud = select(2, debug.getupvalue(os.exit, 1))\n"
+                                                    "local gc = debug.getmetatable(ud).__gc\ngc(ud) gc(ud)\n"
+                                                    "printf(tostring(pcall(gc, 5)), '\\n')\nos.exit(3)\n",
+         {}, 1, "false", "outcome is gone"},
         {"time-out", waitEndless.c_str(), {"--timeout", "0.3"}, 124, "ready\n", "time-out"},
         {"time-out of a busy loop", "while true do end\n", {"--timeout", "0.3"}, 124, "", "time-out"},
         {"no answer: the script fails", "Trans('quiet')\nlocal p = RingBufPos()\nlocal t0 = GetTime()\n"

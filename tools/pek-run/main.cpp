@@ -1,4 +1,5 @@
 // pek-run: runs a macro against a device without a window and ends with the run's exit status.
+#include "lua/LuaUtils.h"
 #include "macro/MacroCore.h"
 #include "macro/MacroHost.h"
 #include "macro/MacroLua_u.h"
@@ -224,12 +225,25 @@ constexpr const char* WindowOnlyFunctions[] = {
 
 // os.exit ends the run, not the process under the other runs' feet: the status is kept, the run
 // stops as a forced stop does (no pcall can catch it), and the main thread ends the program.
+// The outcome slot's type: the debug library reaches the upvalue and its __gc, so both check it,
+// and the finalizer only empties the slot (called twice, or before os.exit, it leaves it empty).
+constexpr const char* OutcomeSlotType = "pek-run outcome";
+
+int ReleaseOutcome(lua_State* L)
+{
+    static_cast<std::shared_ptr<Outcome>*>(luaL_checkudata(L, 1, OutcomeSlotType))->reset();
+    return 0;
+}
+
 int ScriptExit(lua_State* L)
 {
-    auto& outcome = *static_cast<std::shared_ptr<Outcome>*>(lua_touserdata(L, lua_upvalueindex(1)));
+    auto* slot = static_cast<std::shared_ptr<Outcome>*>(luaL_testudata(L, lua_upvalueindex(1), OutcomeSlotType));
+    if (slot == nullptr || !*slot) return luaL_error(L, "os.exit: the run's outcome is gone");
+    const std::shared_ptr<Outcome> outcome = *slot;
     int code = EXIT_SUCCESS;
     if (lua_type(L, 1) == LUA_TBOOLEAN) code = lua_toboolean(L, 1) ? EXIT_SUCCESS : EXIT_FAILURE;
-    else if (!lua_isnoneornil(L, 1)) code = int(luaL_checkinteger(L, 1)) & 0xFF;
+    else if (lua_type(L, 1) == LUA_TNUMBER) code = int(LuaToInteger(L, 1) & 0xFF);   // NaN, inf and 2^63 included
+    else if (!lua_isnoneornil(L, 1)) luaL_checknumber(L, 1);
     {
         std::lock_guard lock(outcome->mutex);
         if (!outcome->exitCode) outcome->exitCode = code;
@@ -254,14 +268,12 @@ TScriptLibrary HeadlessLibrary(std::shared_ptr<Outcome> outcome)
             lua_pop(L, 1);
             return;
         }
-        // The state owns its copy of the shared outcome; __gc releases it.
+        // The state owns its copy of the shared outcome; __gc empties it (an empty shared_ptr
+        // holds nothing, so its destructor need not run).
         auto* slot = static_cast<std::shared_ptr<Outcome>*>(lua_newuserdata(L, sizeof(std::shared_ptr<Outcome>)));
         new (slot) std::shared_ptr<Outcome>(outcome);
-        lua_createtable(L, 0, 1);
-        lua_pushcfunction(L, [](lua_State* S) {
-            static_cast<std::shared_ptr<Outcome>*>(lua_touserdata(S, 1))->~shared_ptr();
-            return 0;
-        });
+        luaL_newmetatable(L, OutcomeSlotType);
+        lua_pushcfunction(L, ReleaseOutcome);
         lua_setfield(L, -2, "__gc");
         lua_setmetatable(L, -2);
         lua_pushcclosure(L, ScriptExit, 1);
