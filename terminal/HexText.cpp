@@ -1,5 +1,6 @@
 #include "terminal/HexText.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace pek {
@@ -45,6 +46,15 @@ HexLines::Update HexLines::Add(std::string_view bytes, const Stamp& stamp)
         shown_ = open.size();
     }
     return update;
+}
+
+void HexLines::Merge(Update& into, Update&& next)
+{
+    const size_t takenBack = std::min(next.erase, into.append.size());
+    into.append.resize(into.append.size() - takenBack);
+    into.erase += next.erase - takenBack;
+    into.append += next.append;
+    into.completed += next.completed;
 }
 
 HexLines::Update HexLines::Break()

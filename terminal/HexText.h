@@ -28,6 +28,9 @@ public:
     // the next byte starts a new line. Returns the text that ends it ("\r\n", or "" with no such line).
     Update Break();
     bool LineOpen() const { return !bytes_.empty(); }
+    // next folded into into, as if shown one after the other: the unfinished line into ends with
+    // is what next takes back. A flood's pieces then reach the pane in one change.
+    static void Merge(Update& into, Update&& next);
 
     // One line of up to 16 bytes, without its prefix and without a line break.
     static std::string FormatLine(std::string_view bytes);

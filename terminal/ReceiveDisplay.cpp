@@ -9,6 +9,7 @@
 #include <chrono>
 #include <ctime>
 #include <optional>
+#include <utility>
 
 namespace pek {
 
@@ -129,6 +130,7 @@ void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)
     std::int32_t remaining = receiveSize;
     char chunk[256];
     std::string decoded;   // a UTF-8 chunk as code page 932
+    std::optional<HexLines::Update> hexShown;   // hex lines of this call, shown at its end
     while (remaining > 0) {
         // Asking for no more than the engine holds returns at once. The port object has put the
         // bytes into its ring buffer and binary log when they were read from the device.
@@ -141,10 +143,13 @@ void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)
         }
         if (current.hex) {
             append->Flush();
-            ShowHex(pane, port, current.hex->Add(std::string_view(chunk, size_t(n)), [&port] {
+            HexLines::Update update = current.hex->Add(std::string_view(chunk, size_t(n)), [&port] {
                 return TimeStampPrefix(port.TimeTyp(), timeGetTime(), std::time(nullptr));
-            }), textLog);
+            });
+            if (hexShown) HexLines::Merge(*hexShown, std::move(update));
+            else hexShown = std::move(update);
         } else {
+            if (hexShown) ShowHex(pane, port, *std::exchange(hexShown, std::nullopt), textLog);
             char* text = chunk;
             int length = n;
             if (port.CharCode() == TCommXEx::ccUtf8 && current.utf8) {
@@ -166,6 +171,7 @@ void ReceiveDisplay::Receive(TCommXEx& port, std::int32_t receiveSize)
         if (!port.IsOpen() || budget <= 0 || std::chrono::steady_clock::now() >= deadline) break;
         remaining = port.ReadAheadCount();
     }
+    if (hexShown) ShowHex(pane, port, *hexShown, textLog);
     append.reset();
     pane.ScrollToEnd();
 }

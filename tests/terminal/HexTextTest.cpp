@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
+#include <utility>
 
 namespace pek::test {
 namespace {
@@ -52,15 +54,25 @@ TEST(HexLines, RandomChunksShowWhatTheReferenceShowsAndLogOnlyFinishedLines)
             pane += u.append;
             log += u.completed;
         };
+        // Some pieces are folded together before they reach the pane, as one receive call does.
+        std::optional<HexLines::Update> held;
+        const auto flush = [&] {
+            if (held) apply(*std::exchange(held, std::nullopt));
+        };
         for (size_t at = 0; at < bytes.size();) {
             const size_t n = std::min(bytes.size() - at, size_t(rng() % 40));
-            apply(hex.Add(std::string_view(bytes).substr(at, n), stamp));
+            HexLines::Update update = hex.Add(std::string_view(bytes).substr(at, n), stamp);
+            if (held) HexLines::Merge(*held, std::move(update));
+            else held = std::move(update);
+            if (rng() % 3 == 0) flush();
             at += n;
             if (n > 0 && rng() % 7 == 0) {
+                flush();
                 if (hex.LineOpen()) breaksAfter.push_back(int(at) - 1);
                 apply(hex.Break());
             }
         }
+        flush();
         int lines = 0;
         const std::string expect = ReferenceHex(bytes, breaksAfter, lines);
         ASSERT_EQ(pane, expect) << "round " << round;
