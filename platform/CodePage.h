@@ -43,7 +43,6 @@ public:
     std::string_view Convert(std::string_view bytes);
     std::uint64_t Replaced() const { return replaced_; }
     bool Pending() const { return !pending_.empty(); }
-    void Reset() { pending_.clear(); }
 
 private:
     std::string pending_;   // the start of a character still missing bytes

@@ -9,6 +9,7 @@
 //   QT_QPA_PLATFORM=offscreen bench_macro [flood MB]
 #include "bench/common/BenchEvents.h"
 #include "bench/common/BenchSupport.h"
+#include "bench/common/BenchWindow.h"
 #include "bench/terminal/TerminalBench.h"
 #include "editor/EditorEx.h"
 #include "macro/MacroCore.h"
@@ -249,10 +250,7 @@ io.write(string.format('%.3f %.3f %.3f', (t1 - t0) * 1000 / N, (t2 - t1) * 1000 
         const std::string ini = dir.filePath("window.ini").toStdString();
         pek::bench::WriteSheetProfile(ini, device.path, 1);
         pek::TPekForm form(ini);
-        form.resize(1000, 700);
-        form.show();
-        form.LoadSheets();
-        if (form.SheetPort(0) == nullptr || !form.SheetPort(0)->IsOpen()) {
+        if (pek::bench::ShowBenchWindow(form) == nullptr) {
             std::printf("the window's port did not open\n");
             return 1;
         }

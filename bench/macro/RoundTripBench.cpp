@@ -6,6 +6,7 @@
 //   QT_QPA_PLATFORM=offscreen bench_roundtrip [seconds per measurement] [rounds]
 #include "bench/common/BenchEvents.h"
 #include "bench/common/BenchSupport.h"
+#include "bench/common/BenchWindow.h"
 #include "bench/terminal/TerminalBench.h"
 #include "editor/EditorEx.h"
 #include "macro/MacroHost.h"
@@ -157,10 +158,7 @@ int main(int argc, char** argv)
     const std::string ini = dir.filePath("pek.ini").toStdString();
     pek::bench::WriteSheetProfile(ini, pty.path, 0);
     pek::TPekForm form(ini);
-    form.resize(1000, 700);
-    form.show();
-    form.LoadSheets();
-    if (form.SheetPort(0) == nullptr || !form.SheetPort(0)->IsOpen()) {
+    if (pek::bench::ShowBenchWindow(form) == nullptr) {
         std::printf("the window's port did not open\n");
         return 1;
     }

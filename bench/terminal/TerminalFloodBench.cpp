@@ -10,6 +10,7 @@
 //   QT_QPA_PLATFORM=offscreen bench_terminal_flood [MB] [--only own|bin|devsim] [--keep] [--split] [--max-lines N]
 // (--max-lines 0: a pane without line limit, to compare with the window's default)
 #include "bench/common/BenchSupport.h"
+#include "bench/common/BenchWindow.h"
 #include "bench/terminal/TerminalBench.h"
 #include "serial/CommXEx.h"
 #include "terminal/main_u.h"
@@ -296,15 +297,12 @@ Flood RunWindow(Source source, bool binaryLog, bool keep, const std::string& dat
     pek::bench::WriteSheetProfile(ini, devicePath, 1);
 
     pek::TPekForm form(ini);
-    form.resize(1000, 700);
-    form.show();
-    form.LoadSheets();
-    if (g_maxLines >= 0 && form.SheetCount() > 0) form.SheetPane(0)->Model().Lines().SetMaxLines(g_maxLines);
-    pek::TCommXEx* port = form.SheetCount() > 0 ? form.SheetPort(0) : nullptr;
-    if (!port || !port->IsOpen()) {
+    pek::TCommXEx* port = pek::bench::ShowBenchWindow(form);
+    if (!port) {
         r.failure = "the sheet's port did not open " + devicePath;
         return r;
     }
+    if (g_maxLines >= 0) form.SheetPane(0)->Model().Lines().SetMaxLines(g_maxLines);
     port->LogOpen(logPath, true, false, false, binaryLog);
     bool flooding = false;
     std::vector<std::unique_ptr<PaintWatch>> paintWatches;

@@ -18,6 +18,7 @@
 //                         [--preload MB] [--real] [--xterm] [--idle S] [--text mixed|ascii] [--no-cell-copies]
 //   (--real and --xterm need a display, e.g. under xvfb-run -a; otherwise the window is offscreen)
 #include "bench/common/BenchSupport.h"
+#include "bench/common/BenchWindow.h"
 #include "bench/terminal/TerminalBench.h"
 #include "editor/EditorEx.h"
 #include "serial/CommXEx.h"
@@ -307,12 +308,9 @@ Result RunPek(double rate, bool stamps, double seconds, int pieceMs, bool ascii,
     const std::string ini = dir.filePath("steady.ini").toStdString();
     pek::bench::WriteSheetProfile(ini, feeder.path, stamps ? 1 : 0);
     pek::TPekForm form(ini);
-    form.resize(1000, 700);
-    form.show();
-    form.LoadSheets();
-    pek::TCommXEx* port = form.SheetCount() > 0 ? form.SheetPort(0) : nullptr;
-    pek::TEditorEx* pane = form.SheetCount() > 0 ? form.SheetPane(0) : nullptr;
-    if (!port || !port->IsOpen() || !pane) {
+    pek::TCommXEx* port = pek::bench::ShowBenchWindow(form);
+    pek::TEditorEx* pane = port ? form.SheetPane(0) : nullptr;
+    if (!port || !pane) {
         r.failure = "the sheet's port did not open " + feeder.path;
         return r;
     }
