@@ -441,17 +441,20 @@ void TCustomCommX::ReportLineErrors(ComPort& port, const std::atomic<bool>* give
     if (errors != 0) Report(ReportKind::Error, errors, giveUp);
 }
 
+struct TCustomCommX::QueuedReceiveReport {
+    TCustomCommX* port;
+    std::uint64_t generation;
+    void operator()() const
+    {
+        port->receiveReportPosted_.store(false);
+        port->HandleReport(ReportKind::Receive, 0, generation);
+    }
+};
+
 void TCustomCommX::PostReceiveReport()
 {
     if (receiveReportPosted_.exchange(true)) return;
-    const std::uint64_t generation = generation_.load();
-    QMetaObject::invokeMethod(
-        notifier_.get(),
-        [this, generation] {
-            receiveReportPosted_.store(false);
-            HandleReport(ReportKind::Receive, 0, generation);
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(notifier_.get(), QueuedReceiveReport{this, generation_.load()}, Qt::QueuedConnection);
 }
 
 bool TCustomCommX::DeliverReceived(std::uint64_t generation, bool once)

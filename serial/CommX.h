@@ -239,6 +239,8 @@ private:
     void ReportLineErrors(ComPort& port, const std::atomic<bool>* giveUp);
     // Tells the main thread that bytes wait, unless a call saying so is still on its way.
     void PostReceiveReport();
+    struct QueuedReceiveReport;   // the posted call, named so the thread sanitizer's suppressions can name it
+    friend struct QueuedReceiveReport;
     // Runs OnReceive while bytes wait and it takes some (`once`: one call); whether the last call
     // took any and the port is still the same opening.
     bool DeliverReceived(std::uint64_t generation, bool once);
