@@ -30,21 +30,8 @@ int WrapLine(std::string_view line, const TWrapLayout& layout, std::vector<uint3
     if (!layout.WordWrap) return 1;
     const int width = EffectiveWidth(layout);
     const size_t n = line.size();
-    // Plain single-byte text without tabs (most received lines) is cut every width bytes.
-    bool plain = true;
-    for (const char c : line) {
-        if (static_cast<unsigned char>(c) >= 0x80 || c == '\t') {
-            plain = false;
-            break;
-        }
-    }
-    if (plain) {
-        const size_t rows = n / size_t(width) + 1;
-        if (starts) {
-            for (size_t k = 1; k < rows; ++k) starts->push_back(uint32_t(k * size_t(width)));
-        }
-        return int(rows);
-    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+    const auto single = [](unsigned char c) { return c < 0x80 && c != '\t'; };
     int rows = 1;
     int col = 0;
     size_t i = 0;
@@ -54,12 +41,26 @@ int WrapLine(std::string_view line, const TWrapLayout& layout, std::vector<uint3
         if (starts) starts->push_back(static_cast<uint32_t>(at));
     };
     while (i < n) {
-        const int len = CharBytes(line, i);
-        int w = CharColumns(line, i, col, layout);
+        if (single(bytes[i])) {
+            // A run of one-column characters (most of a received line) fills rows without a look at
+            // each character.
+            size_t end = i + 1;
+            while (end < n && single(bytes[end])) ++end;
+            while (i < end) {
+                const size_t take = std::min(end - i, size_t(width - col));
+                col += int(take);
+                i += take;
+                if (col >= width && i < n) newRow(i);
+            }
+            continue;
+        }
+        const bool tab = bytes[i] == '\t';
+        const int len = !tab && i + 1 < n && IsLeadByteFast(bytes[i]) ? 2 : 1;
+        int w = tab ? CharColumns(line, i, col, layout) : len;
         if (col > 0 && col + w > width) {
             // The first half of a double-byte character would take the last column: it starts the next row.
             newRow(i);
-            w = CharColumns(line, i, col, layout);
+            if (tab) w = CharColumns(line, i, col, layout);
         }
         col += w;
         i += size_t(len);

@@ -8,16 +8,20 @@ namespace pek {
 
 int ControlCodeFilter(char* chunk, int length)
 {
-    int kept = 0;
-    for (int i = 0; i < length; ++i) {
+    const auto kept = [](unsigned char c) { return c >= 32 || c == 9 || c == 10 || c == 13; };
+    // Most chunks have nothing to drop: nothing moves until the first byte that goes.
+    int i = 0;
+    while (i < length && kept(static_cast<unsigned char>(chunk[i]))) ++i;
+    int count = i;
+    for (; i < length; ++i) {
         const auto c = static_cast<unsigned char>(chunk[i]);
         if (c == 8) {
-            if (kept > 0) --kept;
-        } else if (c == 9 || c == 10 || c == 13 || c >= 32) {
-            chunk[kept++] = static_cast<char>(c);
+            if (count > 0) --count;
+        } else if (kept(c)) {
+            chunk[count++] = static_cast<char>(c);
         }
     }
-    return kept;
+    return count;
 }
 
 std::string TimeStampText(int timeTyp, std::uint32_t tick, std::time_t now)
@@ -54,9 +58,17 @@ std::string TimeStampPrefix(int timeTyp, std::uint32_t tick, std::time_t now)
 
 std::string InsertLinePrefixes(std::string_view text, std::string_view prefix)
 {
-    if (prefix.empty() || text.size() < 2) return std::string(text);
     std::string out;
-    out.reserve(text.size() + prefix.size() * 4);
+    AppendWithLinePrefixes(text, prefix, out);
+    return out;
+}
+
+void AppendWithLinePrefixes(std::string_view text, std::string_view prefix, std::string& out)
+{
+    if (prefix.empty() || text.size() < 2) {
+        out.append(text);
+        return;
+    }
     // A break followed by more text gets the prefix; a break at the very end leaves the line start
     // to the next piece (which may also bring the LF of a CR). Spans without a break are copied
     // whole: this runs on every received chunk.
@@ -74,7 +86,6 @@ std::string InsertLinePrefixes(std::string_view text, std::string_view prefix)
         i = end - 1;
     }
     out.append(text.substr(copied));
-    return out;
 }
 
 void LineStamper::Reset(bool atLineStart, bool endsWithCr)
@@ -93,7 +104,7 @@ void LineStamper::Add(std::string_view text, std::string_view prefix, std::strin
         if (text.empty()) return;
     }
     if (atLineStart_) out += prefix;
-    out += InsertLinePrefixes(text, prefix);
+    AppendWithLinePrefixes(text, prefix, out);
     const char last = text.back();
     atLineStart_ = last == '\r' || last == '\n';
     endsWithCr_ = last == '\r';
@@ -103,21 +114,25 @@ std::string_view LeadByteHold::Take(std::string_view chunk)
 {
     // A chunk that filtering emptied keeps the held byte for the chunk that brings its partner.
     if (chunk.empty()) return {};
-    shown_.clear();
-    if (held_) shown_ += byte_;
-    shown_.append(chunk);
-    // Walk the characters from the start (the text always begins on a character boundary): the
-    // last byte is unpaired when a lead byte starts at it. Counting lead-valued bytes backwards
-    // from the end cannot tell a trail byte from a lead byte, since their ranges overlap.
-    const size_t size = shown_.size();
-    const auto* bytes = reinterpret_cast<const unsigned char*>(shown_.data());
-    size_t i = 0;
-    while (i + 1 < size) i += IsDBCSLeadByte(bytes[i]) ? 2 : 1;
-    held_ = i == size - 1 && IsDBCSLeadByte(bytes[i]);
+    // A byte that cannot lead always ends a character: it stands alone or is the trail of the lead
+    // before it. So the lead-valued bytes after the last such byte pair up from their first, and
+    // the last byte is unpaired exactly when they are odd in number. (Only the text as a whole
+    // starts on a character boundary; a run of lead-valued bytes that reaches its start counts
+    // from there, the held byte included.)
+    const auto* bytes = reinterpret_cast<const unsigned char*>(chunk.data());
+    size_t leads = 0;
+    while (leads < chunk.size() && IsDBCSLeadByte(bytes[chunk.size() - 1 - leads])) ++leads;
+    if (leads == chunk.size() && held_) ++leads;
+    const bool wasHeld = held_;
+    const char before = byte_;
+    held_ = leads % 2 == 1;
     if (held_) {
-        byte_ = shown_.back();
-        shown_.pop_back();
+        byte_ = chunk.back();
+        chunk.remove_suffix(1);
     }
+    if (!wasHeld) return chunk;  // most chunks: shown as they came, without a copy
+    shown_.assign(1, before);
+    shown_.append(chunk);
     return shown_;
 }
 

@@ -21,6 +21,8 @@ std::string TimeStampPrefix(int timeTyp, std::uint32_t tick, std::time_t now);
 // Inserts prefix after every line break of text (CR LF counts as one) that more text follows; a
 // break at the very end is left to the next piece's line start.
 std::string InsertLinePrefixes(std::string_view text, std::string_view prefix);
+// The same, appended to out.
+void AppendWithLinePrefixes(std::string_view text, std::string_view prefix, std::string& out);
 
 // Adds text for the end of a pane with the time-stamp prefix at every line start, keeping track
 // of where the pane's text ends. A CR that ended one piece and an LF that starts the next are one
@@ -44,7 +46,7 @@ class LeadByteHold {
 public:
     // Returns the text to show for this chunk: the held byte (if any) plus the chunk, minus a new
     // unpaired lead byte at its end.
-    // The view stays valid until the next call (the buffer is reused: this runs for every chunk).
+    // The view is of chunk or of a buffer reused by the next call: use it before calling again.
     std::string_view Take(std::string_view chunk);
     bool Held() const { return held_; }
 

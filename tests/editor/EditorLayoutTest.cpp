@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace pek {
 namespace {
@@ -61,19 +64,47 @@ TEST(EditorLayout, TabsWidenToTheNextStopButNeverPastTheRowEnd)
     EXPECT_EQ(CharColumns(std::string(79, 'a') + "\t", 79, 79, TWrapLayout{false, 80, 8}), 1);
 }
 
-TEST(EditorLayout, PlainTextShortcutAgreesWithTheGeneralWalk)
+// The wrap rule one character at a time, as the reference for the run-at-once shortcut.
+std::vector<uint32_t> ReferenceStarts(const std::string& line, const TWrapLayout& layout)
 {
-    // Half-width katakana are one column like ASCII but take the general walk.
-    for (int width = 2; width <= 90; width += 11) {
-        for (size_t len = 0; len <= 300; ++len) {
-            const TWrapLayout layout{true, width, 8};
-            std::vector<uint32_t> plain, general;
-            const std::string a(len, 'a');
-            std::string k = a;
-            if (len > 0) k[len / 2] = '\xb1';
-            ASSERT_EQ(WrapLine(a, layout, &plain), WrapLine(k, layout, &general));
-            ASSERT_EQ(plain, general) << width << " " << len;
+    const int width = std::max(2, layout.WrapByte);
+    std::vector<uint32_t> starts{0};
+    int col = 0;
+    for (size_t i = 0; i < line.size();) {
+        const bool pair = i + 1 < line.size() && IsLeadByteFast(static_cast<unsigned char>(line[i]));
+        const auto columns = [&] {
+            if (line[i] != '\t') return pair ? 2 : 1;
+            const int tab = std::max(1, layout.TabSpaceCount);
+            return std::max(1, std::min(tab - col % tab, width - col));
+        };
+        if (col > 0 && col + columns() > width) {
+            starts.push_back(uint32_t(i));
+            col = 0;
         }
+        col += columns();
+        i += pair ? 2 : 1;
+        if (col >= width && i < line.size()) {
+            starts.push_back(uint32_t(i));
+            col = 0;
+        }
+    }
+    if (col >= width) starts.push_back(uint32_t(line.size()));
+    return starts;
+}
+
+TEST(EditorLayout, RandomLinesWrapAsTheCharacterByCharacterRule)
+{
+    // ASCII runs, tabs, double-byte characters, half-width katakana and lone lead bytes.
+    const std::vector<std::string> pieces{"a", "bcdefghij", "\t", kDb, "\xb1", "\x81", "\x80", "\x88\x9f"};
+    std::mt19937 random(24);
+    for (int round = 0; round < 4000; ++round) {
+        const TWrapLayout layout{true, int(random() % 40) + (round % 2 ? 2 : 60), int(random() % 8) + 1};
+        std::string line;
+        const size_t count = random() % 60;
+        for (size_t k = 0; k < count; ++k) line += pieces[random() % pieces.size()];
+        std::vector<uint32_t> starts;
+        ASSERT_EQ(WrapLine(line, layout, &starts), int(ReferenceStarts(line, layout).size())) << round;
+        ASSERT_EQ(starts, ReferenceStarts(line, layout)) << round;
     }
 }
 

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
+#include <vector>
 
 using namespace pek;
 
@@ -94,6 +96,34 @@ TEST(LeadByteHold, AnEmptiedChunkKeepsTheHeldByte)
     EXPECT_EQ(hold.Take(""), "");
     EXPECT_TRUE(hold.Held());
     EXPECT_EQ(hold.Take("\xA0"), "\x82\xA0");
+}
+
+TEST(LeadByteHold, RandomStreamsCutAnywhereShowWhatACharacterWalkShows)
+{
+    // The reference walks the whole stream from its start, a lead-valued byte taking the next byte
+    // with it: whatever has come is shown up to the last character boundary.
+    const std::string alphabet = "a\n\x40\x7e\x81\x88\x9f\xa0\xb1\xe0\xfc\xfd";
+    std::mt19937 random(27);
+    for (int round = 0; round < 3000; ++round) {
+        std::string stream;
+        const size_t size = random() % 40;
+        for (size_t k = 0; k < size; ++k) stream += alphabet[random() % alphabet.size()];
+        std::vector<bool> boundary(size + 2, false);
+        for (size_t i = 0; i <= size;) {
+            boundary[i] = true;
+            if (i == size) break;
+            const auto c = static_cast<unsigned char>(stream[i]);
+            i += (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc) ? 2 : 1;
+        }
+        LeadByteHold hold;
+        std::string shown;
+        for (size_t at = 0; at < size;) {
+            at += std::min<size_t>(size - at, random() % 6);
+            shown.append(hold.Take(std::string_view(stream).substr(shown.size() + (hold.Held() ? 1 : 0), at - shown.size() - (hold.Held() ? 1 : 0))));
+            ASSERT_EQ(shown, stream.substr(0, boundary[at] ? at : at - 1)) << round << " at " << at;
+            ASSERT_EQ(hold.Held(), !boundary[at]) << round;
+        }
+    }
 }
 
 TEST(LineStamper, AStreamCutAnywhereIsStampedAsAWholeStreamWould)
