@@ -325,14 +325,24 @@ TTextPos TEditorLines::AppendRaw(std::string_view text)
     } else if (wrapCache_.line == lastLine) {
         wrapCache_.line = -1;
     }
+    const size_t oldLast = blocks_.size() - 1;
     for (size_t k = 1; k < parts.size(); ++k) {
-        block.starts.push_back(uint32_t(block.bytes.size()));
-        block.bytes.append(parts[k]);
+        if (blocks_.back().bytes.size() >= kBlockBytes || blocks_.back().lineCount() >= kBlockLines) {
+            // A full block at the end is closed and new lines start the next one, so appending
+            // never copies what the pane already holds (splitting a grown block did, twice).
+            Block& full = blocks_.back();
+            if (full.bytes.capacity() > full.bytes.size() + full.bytes.size() / 8) full.bytes.shrink_to_fit();
+            blocks_.emplace_back().bytes.reserve(kBlockBytes + 512);
+        }
+        Block& tail = blocks_.back();
+        tail.starts.push_back(uint32_t(tail.bytes.size()));
+        tail.bytes.append(parts[k]);
         const uint32_t r = uint32_t(WrapLine(parts[k], layout_, k + 1 == parts.size() ? &tailCache_.starts : nullptr));
-        block.rows.push_back(r);
-        block.rowSum += r;
+        tail.rows.push_back(r);
+        tail.rowSum += r;
     }
     if (parts.size() > 1) tailCache_.line = lastLine + static_cast<long long>(parts.size()) - 1;
+    if (blocks_.size() - 1 != oldLast) Reindex(oldLast);
     Rebalance(blocks_.size() - 1);
     if (parts.size() == 1) return {lastLine, LineLength(lastLine)};
     return {lastLine + static_cast<long long>(parts.size()) - 1, static_cast<long long>(parts.back().size())};
