@@ -16,6 +16,9 @@
 //
 //   bench_terminal_steady [--seconds S] [--rates 10,100,1000] [--stamps off|on|both] [--piece-ms M]
 //                         [--preload MB] [--real] [--xterm] [--idle S] [--text mixed|ascii] [--no-cell-copies]
+//                         [--cells CxR]
+//   (--cells sizes the window so that the pane shows C columns and R rows, e.g. 80x40 as the xterm;
+//   otherwise the window is 1000x700)
 //   (--real and --xterm need a display, e.g. under xvfb-run -a; otherwise the window is offscreen)
 #include "bench/common/BenchSupport.h"
 #include "bench/common/BenchWindow.h"
@@ -296,10 +299,23 @@ struct Result {
     double delayMedianMs = -1, delayP99Ms = -1, delayMaxMs = -1;  // from a write to the paint that shows it
     bool intact = false;
     std::string check;
+    QSize paneCells, panePixels;
 };
 
+// Resizes the window so that the pane shows cols x rows cells, as a terminal of that size would.
+void FitPaneToCells(pek::TPekForm& form, pek::TEditorEx& pane, QSize cells)
+{
+    for (int round = 0; round < 4; ++round) {
+        QCoreApplication::processEvents();
+        const QSize shown(pane.viewport()->width() / pane.CellWidth(), pane.viewport()->height() / pane.CellHeight());
+        if (shown == cells) return;
+        form.resize(form.width() + (cells.width() - shown.width()) * pane.CellWidth(),
+                    form.height() + (cells.height() - shown.height()) * pane.CellHeight());
+    }
+}
+
 Result RunPek(double rate, bool stamps, double seconds, int pieceMs, bool ascii, bool cellCopies, std::uint64_t preloadBytes, long server, double idleS,
-             Result* idle)
+             Result* idle, QSize cells)
 {
     Result r;
     Feeder feeder;
@@ -315,6 +331,9 @@ Result RunPek(double rate, bool stamps, double seconds, int pieceMs, bool ascii,
         return r;
     }
     if (!cellCopies) pane->SetCellCopyBudget(0);
+    if (!cells.isEmpty()) FitPaneToCells(form, *pane, cells);
+    r.paneCells = QSize(pane->viewport()->width() / pane->CellWidth(), pane->viewport()->height() / pane->CellHeight());
+    r.panePixels = pane->viewport()->size();
     // The user has clicked into the pane: its caret blinks.
     form.activateWindow();
     pane->setFocus();
@@ -478,6 +497,8 @@ int main(int argc, char** argv)
     bool cellCopies = true;
     bool real = false;
     bool xterm = false;
+    QSize cells;
+    int cols = 0, rows = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool more = i + 1 < argc;
@@ -491,9 +512,10 @@ int main(int argc, char** argv)
         else if (arg == "--real") real = true;
         else if (arg == "--xterm") xterm = true;
         else if (arg == "--no-cell-copies") cellCopies = false;
+        else if (arg == "--cells" && more && std::sscanf(argv[++i], "%dx%d", &cols, &rows) == 2) cells = QSize(cols, rows);
         else {
             std::printf("usage: bench_terminal_steady [--seconds S] [--rates 10,100,1000] [--stamps off|on|both] "
-                        "[--piece-ms M] [--preload MB] [--real] [--xterm] [--idle S] [--text mixed|ascii] [--no-cell-copies]\n");
+                        "[--piece-ms M] [--preload MB] [--real] [--xterm] [--idle S] [--text mixed|ascii] [--no-cell-copies] [--cells CxR]\n");
             return arg == "--help" ? 0 : 2;
         }
     }
@@ -517,7 +539,7 @@ int main(int argc, char** argv)
         std::printf("\nPek, time stamps %s:\n", on ? "on" : "off");
         for (const double rate : ParseRates(rates)) {
             Result idle;
-            const Result r = RunPek(rate, on, seconds, pieceMs, ascii, cellCopies, preloadMB * 1'000'000ull, server, idleS, idleShown || idleS <= 0 ? nullptr : &idle);
+            const Result r = RunPek(rate, on, seconds, pieceMs, ascii, cellCopies, preloadMB * 1'000'000ull, server, idleS, idleShown || idleS <= 0 ? nullptr : &idle, cells);
             if (!idleShown && idleS > 0 && r.failure.empty()) {
                 std::printf("  %-26s %11s  %6.1f %%  main %5.1f %%  %5.1f paints/s", "idle, port open, focused", "",
                             idle.cpu * 100, idle.mainThread * 100, idle.paintsPerS);
@@ -526,6 +548,9 @@ int main(int argc, char** argv)
                 idleShown = true;
             }
             PrintRow(on ? "Pek, stamps on" : "Pek, stamps off", rate, r);
+            if (r.failure.empty())
+                std::printf("  %-26s pane %dx%d cells, %dx%d pixels\n", "", r.paneCells.width(), r.paneCells.height(), r.panePixels.width(),
+                            r.panePixels.height());
             ok = ok && r.failure.empty() && r.intact;
         }
     }
