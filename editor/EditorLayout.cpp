@@ -1,5 +1,7 @@
 #include "editor/EditorLayout.h"
 
+#include "platform/ByteScan.h"
+
 #include <algorithm>
 
 namespace pek {
@@ -44,8 +46,7 @@ int WrapLine(std::string_view line, const TWrapLayout& layout, std::vector<uint3
         if (single(bytes[i])) {
             // A run of one-column characters (most of a received line) fills rows without a look at
             // each character.
-            size_t end = i + 1;
-            while (end < n && single(bytes[end])) ++end;
+            const size_t end = i + 1 + SpanOfPlainColumns(bytes + i + 1, n - i - 1);
             while (i < end) {
                 const size_t take = std::min(end - i, size_t(width - col));
                 col += int(take);

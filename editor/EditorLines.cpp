@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/ByteScan.h"
 #include "platform/Exception.h"
 
 namespace pek {
@@ -39,12 +40,11 @@ std::vector<std::string_view> SplitLines(std::string_view text)
 {
     std::vector<std::string_view> lines;
     size_t start = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' || text[i] == '\n') {
-            lines.push_back(text.substr(start, i - start));
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-            start = i + 1;
-        }
+    for (;;) {
+        const size_t i = start + FindLineBreak(text.data() + start, text.size() - start);
+        if (i == text.size()) break;
+        lines.push_back(text.substr(start, i - start));
+        start = text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n' ? i + 2 : i + 1;
     }
     lines.push_back(text.substr(start));
     return lines;

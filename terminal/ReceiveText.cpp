@@ -1,5 +1,6 @@
 #include "terminal/ReceiveText.h"
 
+#include "platform/ByteScan.h"
 #include "platform/CodePage.h"
 
 #include <cstdio>
@@ -10,8 +11,7 @@ int ControlCodeFilter(char* chunk, int length)
 {
     const auto kept = [](unsigned char c) { return c >= 32 || c == 9 || c == 10 || c == 13; };
     // Most chunks have nothing to drop: nothing moves until the first byte that goes.
-    int i = 0;
-    while (i < length && kept(static_cast<unsigned char>(chunk[i]))) ++i;
+    int i = length > 0 ? int(FindOtherControl(chunk, size_t(length))) : 0;
     int count = i;
     for (; i < length; ++i) {
         const auto c = static_cast<unsigned char>(chunk[i]);
@@ -74,16 +74,15 @@ void AppendWithLinePrefixes(std::string_view text, std::string_view prefix, std:
     // whole: this runs on every received chunk.
     const size_t size = text.size();
     size_t copied = 0;
-    for (size_t i = 0; i + 1 < size; ++i) {
-        const char c = text[i];
-        if (c != '\r' && c != '\n') continue;
+    size_t i = FindLineBreak(text.data(), size);
+    while (i + 1 < size) {
         size_t end = i + 1;
-        if (c == '\r' && text[end] == '\n') ++end;
+        if (text[i] == '\r' && text[end] == '\n') ++end;
         if (end == size) break;
         out.append(text.substr(copied, end - copied));
         out.append(prefix);
         copied = end;
-        i = end - 1;
+        i = end + FindLineBreak(text.data() + end, size - end);
     }
     out.append(text.substr(copied));
 }
