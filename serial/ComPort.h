@@ -103,8 +103,9 @@ public:
     // Blocks until the port can take more output, `wakeFd` is signalled or `timeoutMs` passed;
     // true when writable.
     virtual bool WaitWritable(int wakeFd, int timeoutMs) = 0;
-    // Blocks until input is waiting or `timeoutMs` passed; true when readable.
-    virtual bool WaitReadable(int timeoutMs) = 0;
+    // Blocks until input is waiting, `wakeFd` is signalled or `timeoutMs` passed; true when
+    // readable. Does not consume the wake-up.
+    virtual bool WaitReadable(int wakeFd, int timeoutMs) = 0;
 
     // Bytes read (0: nothing waiting), or -1 on failure.
     virtual long Read(void* buffer, std::size_t count) = 0;

@@ -315,9 +315,9 @@ void TCommReceiveThread::Run()
                 lastReportBytes = std::exchange(unreported, 0);
                 continue;
             }
-            // Until the report is due, only an arrival wakes the thread: the moment a pane asks for
-            // only moves later, and waking early for it would cost a wake-up a piece.
-            if (owner_.ReadAheadRoom() > 0 && port_.WaitReadable(int(left))) unreported += TakeIn(buffer.get());
+            // Until the report is due, only an arrival or a close wakes the thread: the moment a
+            // pane asks for only moves later, and waking early for it would cost a wake-up a piece.
+            if (owner_.ReadAheadRoom() > 0 && port_.WaitReadable(wakeFd_, int(left))) unreported += TakeIn(buffer.get());
             else if (owner_.ReadAheadRoom() <= 0) WaitWake(1);
             continue;
         }

@@ -360,11 +360,11 @@ bool PosixComPort::WaitWritable(int wakeFd, int timeoutMs)
     return (fds[0].revents & (POLLOUT | POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-bool PosixComPort::WaitReadable(int timeoutMs)
+bool PosixComPort::WaitReadable(int wakeFd, int timeoutMs)
 {
     if (released_.load()) return false;
-    pollfd fd{fd_, POLLIN, 0};
-    return poll(&fd, 1, timeoutMs) > 0 && (fd.revents & POLLIN);
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+    return poll(fds, 2, timeoutMs) > 0 && (fds[0].revents & POLLIN);
 }
 
 long PosixComPort::Read(void* buffer, std::size_t count)

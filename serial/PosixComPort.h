@@ -40,7 +40,7 @@ public:
 
     std::uint32_t WaitEvent(int wakeFd) override;
     bool WaitWritable(int wakeFd, int timeoutMs) override;
-    bool WaitReadable(int timeoutMs) override;
+    bool WaitReadable(int wakeFd, int timeoutMs) override;
 
     long Read(void* buffer, std::size_t count) override;
     long Write(const void* bytes, std::size_t count) override;

@@ -307,10 +307,16 @@ bool FakeComPort::WaitWritable(int wakeFd, int timeoutMs)
     return !device_->stalled_ && Clock::now() >= device_->writableAt_;
 }
 
-bool FakeComPort::WaitReadable(int timeoutMs)
+bool FakeComPort::WaitReadable(int wakeFd, int timeoutMs)
 {
+    // In slices of a millisecond, so that a wake-up is seen without consuming the device's event.
+    const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock lock(device_->mutex_);
-    return device_->changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !device_->input_.empty(); });
+    for (;;) {
+        if (device_->changed_.wait_for(lock, std::chrono::milliseconds(1), [&] { return !device_->input_.empty(); })) return true;
+        pollfd fd{wakeFd, POLLIN, 0};
+        if (poll(&fd, 1, 0) > 0 || Clock::now() >= until) return false;
+    }
 }
 
 long FakeComPort::Read(void* buffer, std::size_t count)
