@@ -16,9 +16,10 @@
 //
 //   bench_terminal_steady [--seconds S] [--rates 10,100,1000] [--stamps off|on|both] [--piece-ms M]
 //                         [--preload MB] [--real] [--xterm] [--idle S] [--text mixed|ascii] [--no-cell-copies]
-//                         [--cells CxR]
+//                         [--cells CxR] [--cutecom]
 //   (--cells sizes the window so that the pane shows C columns and R rows, e.g. 80x40 as the xterm;
-//   otherwise the window is 1000x700)
+//   otherwise the window is 1000x700; --cutecom measures CuteCom too, opened on the port with
+//   xdotool: apt-get install cutecom xdotool)
 //   (--real and --xterm need a display, e.g. under xvfb-run -a; otherwise the window is offscreen)
 #include "bench/common/BenchSupport.h"
 #include "bench/common/BenchWindow.h"
@@ -29,6 +30,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QEvent>
 #include <QEventLoop>
 #include <QPaintEvent>
@@ -455,6 +457,73 @@ Result RunXterm(double rate, double seconds, int pieceMs, bool ascii, long serve
     return r;
 }
 
+// CuteCom on the feeder's port. It opens a port only from its window, so its settings (in a
+// scratch folder) name the device and xdotool presses Open; the port counts as opened once the
+// process holds the device.
+Result RunCuteCom(double rate, double seconds, int pieceMs, bool ascii, long server)
+{
+    Result r;
+    Feeder feeder;
+    if (!feeder.Start(r)) return r;
+    QTemporaryDir config;
+    QDir(config.path()).mkpath("CuteCom");
+    {
+        std::ofstream conf(config.filePath("CuteCom/CuteCom5.conf").toStdString());
+        conf << "[sessions]\n1\\BaudRate=115200\n1\\DataBits=8\n1\\Device=" << feeder.path
+             << "\n1\\FlowControl=0\n1\\OpenMode=3\n1\\Parity=0\n1\\StopBits=1\n1\\name=Default\nsize=1\n";
+    }
+    QProcess cutecom;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", config.path());
+    env.remove("QT_QPA_PLATFORM");
+    cutecom.setProcessEnvironment(env);
+    cutecom.start("cutecom", {});
+    if (!cutecom.waitForStarted(5000)) {
+        r.failure = "cutecom did not start (apt-get install cutecom xdotool)";
+        return r;
+    }
+    const long pid = long(cutecom.processId());
+    const auto holdsDevice = [&] {
+        const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+        for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System))
+            if (fd.symLinkTarget().toStdString() == feeder.path) return true;
+        return false;
+    };
+    // Without a window manager its window sits at the origin, its Open button near the top left.
+    const auto pressOpen = [] { QProcess::execute("xdotool", {"mousemove", "50", "43", "click", "1"}); };
+    for (int i = 0; i < 25 && !holdsDevice(); ++i) {
+        Settle(400);
+        if (i % 5 == 4) pressOpen();
+    }
+    if (!holdsDevice()) {
+        r.failure = "CuteCom did not open " + feeder.path;
+        cutecom.kill();
+        cutecom.waitForFinished(3000);
+        return r;
+    }
+    Settle(1000);
+    const double cpu0 = OtherProcessCpuS(pid), server0 = server ? OtherProcessCpuS(server) : 0;
+    const auto t0 = Clock::now();
+    feeder.Go(rate, seconds, pieceMs, ascii);
+    const std::optional<std::uint64_t> fed = feeder.WaitFed(seconds * 3 + 30);
+    r.seconds = Seconds(Clock::now() - t0);
+    r.cpu = (OtherProcessCpuS(pid) - cpu0) / r.seconds;
+    r.server = server ? (OtherProcessCpuS(server) - server0) / r.seconds : -1;
+    r.mainThread = -1;
+    r.intact = fed.has_value();
+    r.check = fed ? "fed " + std::to_string(*fed) + " bytes (what CuteCom shows is not checked)" : "the feeder did not finish";
+    cutecom.terminate();
+    if (!cutecom.waitForFinished(3000)) cutecom.kill();
+    // It leaves its lock file behind when ended (its error box about a pseudo-terminal's
+    // missing serial settings covers the Close button): taken away when it names CuteCom.
+    std::string lockName = feeder.path.substr(std::string("/dev/").size());
+    std::replace(lockName.begin(), lockName.end(), '/', '_');
+    const std::string lock = "/run/lock/LCK.." + lockName;
+    long owner = 0;
+    if (std::ifstream in(lock); in >> owner && owner == pid) std::remove(lock.c_str());
+    return r;
+}
+
 void PrintRow(const char* what, double rate, const Result& r)
 {
     if (!r.failure.empty()) {
@@ -497,6 +566,7 @@ int main(int argc, char** argv)
     bool cellCopies = true;
     bool real = false;
     bool xterm = false;
+    bool cuteCom = false;
     QSize cells;
     int cols = 0, rows = 0;
     for (int i = 1; i < argc; ++i) {
@@ -511,11 +581,12 @@ int main(int argc, char** argv)
         else if (arg == "--text" && more) ascii = std::string(argv[++i]) == "ascii";
         else if (arg == "--real") real = true;
         else if (arg == "--xterm") xterm = true;
+        else if (arg == "--cutecom") cuteCom = true;
         else if (arg == "--no-cell-copies") cellCopies = false;
         else if (arg == "--cells" && more && std::sscanf(argv[++i], "%dx%d", &cols, &rows) == 2) cells = QSize(cols, rows);
         else {
             std::printf("usage: bench_terminal_steady [--seconds S] [--rates 10,100,1000] [--stamps off|on|both] "
-                        "[--piece-ms M] [--preload MB] [--real] [--xterm] [--idle S] [--text mixed|ascii] [--no-cell-copies] [--cells CxR]\n");
+                        "[--piece-ms M] [--preload MB] [--real] [--xterm] [--idle S] [--text mixed|ascii] [--no-cell-copies] [--cells CxR] [--cutecom]\n");
             return arg == "--help" ? 0 : 2;
         }
     }
@@ -525,7 +596,7 @@ int main(int argc, char** argv)
         return 2;
     }
     QApplication app(argc, argv);
-    const long server = real || xterm ? FindXServer() : 0;
+    const long server = real || xterm || cuteCom ? FindXServer() : 0;
 
     std::printf("steady receive, %s text, %.0f s per rate, pieces every %d ms, %s window (%s)%s%s\n", ascii ? "ASCII" : "mixed", seconds, pieceMs,
                 real ? "real" : "offscreen", qPrintable(QGuiApplication::platformName()),
@@ -557,6 +628,10 @@ int main(int argc, char** argv)
     if (xterm) {
         std::printf("\npicocom inside xterm 80x40 (CPU of both processes):\n");
         for (const double rate : ParseRates(rates)) PrintRow("xterm + picocom", rate, RunXterm(rate, seconds, pieceMs, ascii, server));
+    }
+    if (cuteCom) {
+        std::printf("\nCuteCom (its window at its own size):\n");
+        for (const double rate : ParseRates(rates)) PrintRow("CuteCom", rate, RunCuteCom(rate, seconds, pieceMs, ascii, server));
     }
     return ok ? 0 : 1;
 }
