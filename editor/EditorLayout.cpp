@@ -3,12 +3,32 @@
 #include "platform/ByteScan.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace pek {
 
 namespace {
 int EffectiveWidth(const TWrapLayout& layout) { return std::max(2, layout.WrapByte); }
 int EffectiveTab(const TWrapLayout& layout) { return std::max(1, layout.TabSpaceCount); }
+
+// Without tabs a character's columns are its bytes, so a row ends `width` bytes after its start,
+// or a byte sooner when a double-byte character would start in its last column. Whether one does
+// follows from the lead-valued bytes before that column: a byte that cannot lead always ends a
+// character, so those after it pair up from their first. No walk over the row is needed.
+int WrapWithoutTabs(const unsigned char* bytes, size_t n, size_t width, std::vector<uint32_t>* starts)
+{
+    int rows = 1;
+    for (size_t b = 0; n - b >= width;) {
+        const size_t last = b + width - 1;
+        size_t leads = 0;
+        while (leads < width - 1 && IsLeadByteFast(bytes[last - 1 - leads])) ++leads;
+        const bool pairAtLast = leads % 2 == 0 && last + 1 < n && IsLeadByteFast(bytes[last]);
+        b = pairAtLast ? last : last + 1;
+        ++rows;
+        if (starts) starts->push_back(static_cast<uint32_t>(b));
+    }
+    return rows;
+}
 }  // namespace
 
 int CharColumns(std::string_view s, size_t i, int col, const TWrapLayout& layout)
@@ -33,6 +53,7 @@ int WrapLine(std::string_view line, const TWrapLayout& layout, std::vector<uint3
     const int width = EffectiveWidth(layout);
     const size_t n = line.size();
     const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+    if (n == 0 || std::memchr(line.data(), '\t', n) == nullptr) return WrapWithoutTabs(bytes, n, size_t(width), starts);
     const auto single = [](unsigned char c) { return c < 0x80 && c != '\t'; };
     int rows = 1;
     int col = 0;
