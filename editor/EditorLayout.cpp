@@ -65,8 +65,7 @@ int WrapLine(std::string_view line, const TWrapLayout& layout, std::vector<uint3
     };
     while (i < n) {
         if (single(bytes[i])) {
-            // A run of one-column characters (most of a received line) fills rows without a look at
-            // each character.
+            // A run of one-column characters fills rows without a look at each character.
             const size_t end = i + 1 + SpanOfPlainColumns(bytes + i + 1, n - i - 1);
             while (i < end) {
                 const size_t take = std::min(end - i, size_t(width - col));
