@@ -12,17 +12,14 @@ int EffectiveWidth(const TWrapLayout& layout) { return std::max(2, layout.WrapBy
 int EffectiveTab(const TWrapLayout& layout) { return std::max(1, layout.TabSpaceCount); }
 
 // Without tabs a character's columns are its bytes, so a row ends `width` bytes after its start,
-// or a byte sooner when a double-byte character would start in its last column. Whether one does
-// follows from the lead-valued bytes before that column: a byte that cannot lead always ends a
-// character, so those after it pair up from their first. No walk over the row is needed.
+// or a byte sooner when a double-byte character would start in its last column, which the
+// lead-valued bytes before that column tell. No walk over the row is needed.
 int WrapWithoutTabs(const unsigned char* bytes, size_t n, size_t width, std::vector<uint32_t>* starts)
 {
     int rows = 1;
     for (size_t b = 0; n - b >= width;) {
         const size_t last = b + width - 1;
-        size_t leads = 0;
-        while (leads < width - 1 && IsLeadByteFast(bytes[last - 1 - leads])) ++leads;
-        const bool pairAtLast = leads % 2 == 0 && last + 1 < n && IsLeadByteFast(bytes[last]);
+        const bool pairAtLast = LeadBytesBefore(bytes, b, last) % 2 == 0 && last + 1 < n && IsDBCSLeadByte(bytes[last]);
         b = pairAtLast ? last : last + 1;
         ++rows;
         if (starts) starts->push_back(static_cast<uint32_t>(b));
@@ -76,7 +73,7 @@ int WrapLine(std::string_view line, const TWrapLayout& layout, std::vector<uint3
             continue;
         }
         const bool tab = bytes[i] == '\t';
-        const int len = !tab && i + 1 < n && IsLeadByteFast(bytes[i]) ? 2 : 1;
+        const int len = !tab && i + 1 < n && IsDBCSLeadByte(bytes[i]) ? 2 : 1;
         int w = tab ? CharColumns(line, i, col, layout) : len;
         if (col > 0 && col + w > width) {
             // The first half of a double-byte character would take the last column: it starts the next row.

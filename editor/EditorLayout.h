@@ -17,13 +17,10 @@ struct TWrapLayout {
     bool operator==(const TWrapLayout&) const = default;
 };
 
-// The code page's lead-byte ranges, inlined: every byte of a painted or wrapped line passes here.
-inline bool IsLeadByteFast(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
 // Bytes of the character that starts at i: 2 for a lead byte with a byte after it, else 1.
 inline int CharBytes(std::string_view s, size_t i)
 {
-    return (i + 1 < s.size() && IsLeadByteFast(static_cast<unsigned char>(s[i]))) ? 2 : 1;
+    return (i + 1 < s.size() && IsDBCSLeadByte(static_cast<unsigned char>(s[i]))) ? 2 : 1;
 }
 
 // Display columns of the character at i standing at column col of its row.

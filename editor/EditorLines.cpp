@@ -297,7 +297,7 @@ TTextPos TEditorLines::AppendRaw(std::string_view text)
     const size_t i = block.lineCount() - 1;
     const bool cached = tailCache_.line == lastLine && tailCache_.version == version_;
     const size_t oldEnd = block.bytes.size();
-    const bool endsInLead = oldEnd > block.starts[i] && IsLeadByteFast(static_cast<unsigned char>(block.bytes.back()));
+    const bool endsInLead = oldEnd > block.starts[i] && IsDBCSLeadByte(static_cast<unsigned char>(block.bytes.back()));
     block.bytes.append(parts[0]);
     const std::string_view last = std::string_view(block.bytes).substr(block.starts[i]);
     if (cached) {

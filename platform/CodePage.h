@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,6 +12,16 @@ namespace pek {
 inline bool IsDBCSLeadByte(unsigned char b) noexcept
 {
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+// Lead-valued bytes that end just before `end`, counted back no further than `start`. A byte that
+// cannot lead always ends a character (alone, or as the trail of the lead before it), so when the
+// byte before them (or `start`) begins a character these pair up from their first: an odd count
+// leaves the byte at `end - 1` a lead waiting for its trail. No walk from the text's start needed.
+inline std::size_t LeadBytesBefore(const unsigned char* bytes, std::size_t start, std::size_t end) noexcept
+{
+    std::size_t count = 0;
+    while (end - count > start && IsDBCSLeadByte(bytes[end - 1 - count])) ++count;
+    return count;
 }
 // True when b may follow a lead byte in code page 932.
 inline bool IsDBCSTrailByte(unsigned char b) noexcept

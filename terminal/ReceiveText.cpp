@@ -113,14 +113,11 @@ std::string_view LeadByteHold::Take(std::string_view chunk)
 {
     // A chunk that filtering emptied keeps the held byte for the chunk that brings its partner.
     if (chunk.empty()) return {};
-    // A byte that cannot lead always ends a character: it stands alone or is the trail of the lead
-    // before it. So the lead-valued bytes after the last such byte pair up from their first, and
-    // the last byte is unpaired exactly when they are odd in number. (Only the text as a whole
-    // starts on a character boundary; a run of lead-valued bytes that reaches its start counts
-    // from there, the held byte included.)
+    // The last byte waits when the lead-valued bytes at the end are odd in number. The text as a
+    // whole starts on a character boundary, so a run that reaches the chunk's start counts the
+    // held byte too.
     const auto* bytes = reinterpret_cast<const unsigned char*>(chunk.data());
-    size_t leads = 0;
-    while (leads < chunk.size() && IsDBCSLeadByte(bytes[chunk.size() - 1 - leads])) ++leads;
+    size_t leads = LeadBytesBefore(bytes, 0, chunk.size());
     if (leads == chunk.size() && held_) ++leads;
     const bool wasHeld = held_;
     const char before = byte_;

@@ -71,7 +71,7 @@ std::vector<uint32_t> ReferenceStarts(const std::string& line, const TWrapLayout
     std::vector<uint32_t> starts{0};
     int col = 0;
     for (size_t i = 0; i < line.size();) {
-        const bool pair = i + 1 < line.size() && IsLeadByteFast(static_cast<unsigned char>(line[i]));
+        const bool pair = i + 1 < line.size() && IsDBCSLeadByte(static_cast<unsigned char>(line[i]));
         const auto columns = [&] {
             if (line[i] != '\t') return pair ? 2 : 1;
             const int tab = std::max(1, layout.TabSpaceCount);
