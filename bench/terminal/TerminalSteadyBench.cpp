@@ -53,6 +53,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -419,6 +420,42 @@ Result RunPek(double rate, bool stamps, double seconds, int pieceMs, bool ascii,
     return r;
 }
 
+// What a peer terminal is measured under: the feed and the X server to count beside it.
+struct PeerRun {
+    double rate, seconds;
+    int pieceMs;
+    bool ascii;
+    long server;
+};
+
+// Feeds a peer terminal that has its port open and counts its CPU (cpuOf: its processes' CPU
+// seconds) and the X server's while the data comes; what it shows is not checked.
+void MeasurePeer(Result& r, Feeder& feeder, const PeerRun& run, const char* name, const std::function<double()>& cpuOf)
+{
+    Settle(1000);
+    const double cpu0 = cpuOf(), server0 = run.server ? OtherProcessCpuS(run.server) : 0;
+    const auto t0 = Clock::now();
+    feeder.Go(run.rate, run.seconds, run.pieceMs, run.ascii);
+    const std::optional<std::uint64_t> fed = feeder.WaitFed(run.seconds * 3 + 30);
+    r.seconds = Seconds(Clock::now() - t0);
+    r.cpu = (cpuOf() - cpu0) / r.seconds;
+    r.server = run.server ? (OtherProcessCpuS(run.server) - server0) / r.seconds : -1;
+    r.mainThread = -1;
+    r.intact = fed.has_value();
+    if (!fed) {
+        r.check = "the feeder did not finish";
+        return;
+    }
+    r.check = "fed " + std::to_string(*fed) + " bytes (what ";
+    r.check.append(name).append(" shows is not checked)");
+}
+
+void EndProcess(QProcess& process)
+{
+    process.terminate();
+    if (!process.waitForFinished(3000)) process.kill();
+}
+
 Result RunXterm(double rate, double seconds, int pieceMs, bool ascii, long server)
 {
     Result r;
@@ -440,20 +477,9 @@ Result RunXterm(double rate, double seconds, int pieceMs, bool ascii, long serve
         r.failure = "picocom did not start inside xterm";
         return r;
     }
-    Settle(1000);
-    const auto cpuOf = [&] { return OtherProcessCpuS(xtermPid) + OtherProcessCpuS(picocom.front()); };
-    const double cpu0 = cpuOf(), server0 = server ? OtherProcessCpuS(server) : 0;
-    const auto t0 = Clock::now();
-    feeder.Go(rate, seconds, pieceMs, ascii);
-    const std::optional<std::uint64_t> fed = feeder.WaitFed(seconds * 3 + 30);
-    r.seconds = Seconds(Clock::now() - t0);
-    r.cpu = (cpuOf() - cpu0) / r.seconds;
-    r.server = server ? (OtherProcessCpuS(server) - server0) / r.seconds : -1;
-    r.mainThread = -1;
-    r.intact = fed.has_value();
-    r.check = fed ? "fed " + std::to_string(*fed) + " bytes (what xterm shows is not checked)" : "the feeder did not finish";
-    xterm.terminate();
-    if (!xterm.waitForFinished(3000)) xterm.kill();
+    MeasurePeer(r, feeder, {rate, seconds, pieceMs, ascii, server}, "xterm",
+                [&] { return OtherProcessCpuS(xtermPid) + OtherProcessCpuS(picocom.front()); });
+    EndProcess(xterm);
     return r;
 }
 
@@ -497,23 +523,11 @@ Result RunCuteCom(double rate, double seconds, int pieceMs, bool ascii, long ser
     }
     if (!holdsDevice()) {
         r.failure = "CuteCom did not open " + feeder.path;
-        cutecom.kill();
-        cutecom.waitForFinished(3000);
+        EndProcess(cutecom);
         return r;
     }
-    Settle(1000);
-    const double cpu0 = OtherProcessCpuS(pid), server0 = server ? OtherProcessCpuS(server) : 0;
-    const auto t0 = Clock::now();
-    feeder.Go(rate, seconds, pieceMs, ascii);
-    const std::optional<std::uint64_t> fed = feeder.WaitFed(seconds * 3 + 30);
-    r.seconds = Seconds(Clock::now() - t0);
-    r.cpu = (OtherProcessCpuS(pid) - cpu0) / r.seconds;
-    r.server = server ? (OtherProcessCpuS(server) - server0) / r.seconds : -1;
-    r.mainThread = -1;
-    r.intact = fed.has_value();
-    r.check = fed ? "fed " + std::to_string(*fed) + " bytes (what CuteCom shows is not checked)" : "the feeder did not finish";
-    cutecom.terminate();
-    if (!cutecom.waitForFinished(3000)) cutecom.kill();
+    MeasurePeer(r, feeder, {rate, seconds, pieceMs, ascii, server}, "CuteCom", [&] { return OtherProcessCpuS(pid); });
+    EndProcess(cutecom);
     // It leaves its lock file behind when ended (its error box about a pseudo-terminal's
     // missing serial settings covers the Close button): taken away when it names CuteCom.
     std::string lockName = feeder.path.substr(std::string("/dev/").size());
