@@ -246,31 +246,25 @@ io.write(string.format('%.3f %.3f %.3f', (t1 - t0) * 1000 / N, (t2 - t1) * 1000 
     // Receive flood into the real window with and without a polling script, alternating, best of five.
     {
         pek::bench::Pty device;
-        fcntl(device.master, F_SETFL, fcntl(device.master, F_GETFL) | O_NONBLOCK);
-        const std::string ini = dir.filePath("window.ini").toStdString();
-        pek::bench::WriteSheetProfile(ini, device.path, 1);
-        pek::TPekForm form(ini);
-        if (pek::bench::ShowBenchWindow(form) == nullptr) {
-            std::printf("the window's port did not open\n");
-            return 1;
-        }
-        auto windowHost = pek::AttachMacroHost(form);
+        const auto form = pek::bench::OpenWindowOnPty(device, dir.filePath("window.ini").toStdString(), 1);
+        if (!form) return 1;
+        auto windowHost = pek::AttachMacroHost(*form);
         const std::string path = WriteScript(dir, "srch.lua", R"(
 local p = RingBufPos()
 while true do local f f, p = RingBufSrch(p, 'NEVER') Wait(1) end)");
         const std::uint64_t bytes = floodMB * 1000000;
         double plain = 0, polled = 0;
         for (int round = 0; round < 5; ++round) {
-            plain = std::max(plain, WindowFlood(form, device.master, bytes));
+            plain = std::max(plain, WindowFlood(*form, device.master, bytes));
             const std::uint64_t id = windowHost->Run(0, path);
-            polled = std::max(polled, WindowFlood(form, device.master, bytes));
+            polled = std::max(polled, WindowFlood(*form, device.master, bytes));
             windowHost->Stop(id);
             windowHost->WaitIdle(10000);
         }
         std::printf("receive flood of %llu MB into the window (time stamps on): %.1f MB/s alone, %.1f MB/s while a "
                     "script polls RingBufSrch with Wait(1) (%+.1f%%; best of five each, alternating)\n",
                     static_cast<unsigned long long>(floodMB), plain, polled, 100.0 * (polled - plain) / plain);
-        form.close();
+        form->close();
     }
 
     // Stop and forced-stop latency: from the button's call to the worker's end.

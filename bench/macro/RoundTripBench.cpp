@@ -154,15 +154,9 @@ int main(int argc, char** argv)
 
     QTemporaryDir dir;
     pek::bench::Pty pty;
-    fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) | O_NONBLOCK);
-    const std::string ini = dir.filePath("pek.ini").toStdString();
-    pek::bench::WriteSheetProfile(ini, pty.path, 0);
-    pek::TPekForm form(ini);
-    if (pek::bench::ShowBenchWindow(form) == nullptr) {
-        std::printf("the window's port did not open\n");
-        return 1;
-    }
-    auto host = pek::AttachMacroHost(form);
+    const auto form = pek::bench::OpenWindowOnPty(pty, dir.filePath("pek.ini").toStdString(), 0);
+    if (!form) return 1;
+    auto host = pek::AttachMacroHost(*form);
     const std::string script = dir.filePath("trips.lua").toStdString();
     std::ofstream(script, std::ios::binary) << "local limit = " << seconds * 1000 << R"(
 local p = RingBufPos()
@@ -181,7 +175,7 @@ io.write(string.format('#%d %.3f$', trips, GetTime() - t0)))";
         AnsweringDevice device(pty.master);
         for (int round = 0; round < rounds; ++round) {
             plain.push_back(PlainLoop(seconds));
-            const ScriptedFigures figures = Scripted(form, *host, script, seconds);
+            const ScriptedFigures figures = Scripted(*form, *host, script, seconds);
             scripted.push_back(figures.tripsPerSecond);
             cpu.push_back(figures.cpuMsPerTrip);
             std::printf("  round %d: plain loop %.0f trips/s, script %.0f trips/s (%.2f ms of Pek's CPU per trip)\n", round + 1,
@@ -192,7 +186,7 @@ io.write(string.format('#%d %.3f$', trips, GetTime() - t0)))";
     std::printf("round trips, median of %d x %.1f s: plain loop %.0f/s, script Trans + RingBufSrch/Wait(1) %.0f/s "
                 "(%.2f%% of the plain loop), %.2f ms of Pek's CPU per trip\n",
                 rounds, seconds, p, s, p > 0 ? 100.0 * s / p : 0.0, Median(cpu));
-    form.close();
+    form->close();
     host.reset();
     return 0;
 }
