@@ -7,6 +7,8 @@
 #include <QRegion>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 
 #include "platform/CodePage.h"
 
@@ -99,8 +101,20 @@ void TEditorRenderer::Begin(QPainter& painter, const TEditorProps& props, const 
     const QPaintDevice* surface = painter.paintEngine() ? painter.paintEngine()->paintDevice() : nullptr;
     const QImage::Format format =
         surface && surface->devType() == QInternal::Image ? static_cast<const QImage*>(surface)->format() : QImage::Format_Invalid;
+    const QTransform& toDevice = painter.deviceTransform();
     copyCells_ = (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32_Premultiplied) &&
-                 painter.deviceTransform().type() <= QTransform::TxTranslate && surface->devicePixelRatio() == 1;
+                 toDevice.type() <= QTransform::TxTranslate && surface->devicePixelRatio() == 1;
+    direct_ = {};
+    if (copyCells_ && !painter.hasClipping() && toDevice.dx() == std::floor(toDevice.dx()) && toDevice.dy() == std::floor(toDevice.dy())) {
+        // The raster engine detached the image when the painter began and draws through this
+        // same pointer, so writing here cannot make a copy or touch another image's pixels.
+        const QImage& image = *static_cast<const QImage*>(surface);
+        direct_.bits = const_cast<uchar*>(image.constBits());
+        direct_.bytesPerLine = image.bytesPerLine();
+        direct_.offset = QPoint(int(toDevice.dx()), int(toDevice.dy()));
+        const QRegion system = painter.paintEngine()->systemClip();
+        direct_.clip = system.isEmpty() ? QRegion(image.rect()) : system & image.rect();
+    }
 }
 
 void TEditorRenderer::FlushSpan()
@@ -126,6 +140,12 @@ void TEditorRenderer::PaintRow(const TRowLayout& row, int y, uint32_t rowBackgro
     rowBg_ = rowBackground;
     rowColor_ = rowBackground != clNone ? rowBackground : props_->Color;
     FillSpan(0, frame_.left, props_->Color);
+    direct_.row = false;
+    if (direct_.bits) {
+        const QRect text = QRect(frame_.left, y, frame_.width - frame_.left, cellH_).translated(direct_.offset);
+        direct_.right = text.x() + text.width();
+        for (const QRect& r : direct_.clip) direct_.row = direct_.row || r.contains(text);
+    }
     for (const TRowRun& run : row.runs) PaintRun(row.text, run);
     PaintRowEnd(row);
 }
@@ -187,7 +207,8 @@ void TEditorRenderer::PaintCell(std::string_view text, size_t i, int len, int co
         ch = Decode(bytes);
         glyph = Glyph(ch, look.face);
     }
-    if (finished) painter_->drawImage(QPoint(x, y_), *finished);
+    if (finished && direct_.row) CopyCell(*finished, x);
+    else if (finished) painter_->drawImage(QPoint(x, y_), *finished);
     else if (st.bkColor != clNone) FillSpan(x, x + w * cellW_, st.bkColor);
     else FillSpan(std::max(x, frame_.left), x + w * cellW_, rowColor_);
     if (st.style & fsUnderline) strokes_.push_back({QLineF(x, y_ + cellH_ - 1, x + w * cellW_, y_ + cellH_ - 1), st.lineColor});
@@ -202,6 +223,42 @@ void TEditorRenderer::PaintCell(std::string_view text, size_t i, int len, int co
     } else {
         fallbacks_.push_back({at, ch, st.color, look.face});
     }
+}
+
+namespace {
+
+// A cell's line is a few dozen bytes: fixed-size moves, the last one overlapping the one before,
+// copy it without a call or a loop over pixels.
+inline void CopyLine(uchar* to, const uchar* from, std::size_t bytes)
+{
+    if (bytes < 16) {
+        if (bytes >= 8) {
+            std::memcpy(to, from, 8);
+            std::memcpy(to + bytes - 8, from + bytes - 8, 8);
+        } else if (bytes >= 4) {
+            std::memcpy(to, from, 4);
+            std::memcpy(to + bytes - 4, from + bytes - 4, 4);
+        }
+        return;
+    }
+    std::size_t done = 0;
+    for (; done + 16 < bytes; done += 16) std::memcpy(to + done, from + done, 16);
+    std::memcpy(to + bytes - 16, from + bytes - 16, 16);
+}
+
+}  // namespace
+
+void TEditorRenderer::CopyCell(const QImage& cell, int x)
+{
+    const int left = x + direct_.offset.x();
+    const int width = std::min(cell.width(), direct_.right - left);  // the pane's last column may be cut
+    if (width <= 0) return;
+    const int height = cell.height();
+    const std::size_t bytes = std::size_t(width) * 4;
+    const qsizetype fromLine = cell.bytesPerLine();
+    const uchar* from = cell.constBits();
+    uchar* to = direct_.bits + (y_ + direct_.offset.y()) * direct_.bytesPerLine + qsizetype(left) * 4;
+    for (int line = 0; line < height; ++line, from += fromLine, to += direct_.bytesPerLine) CopyLine(to, from, bytes);
 }
 
 void TEditorRenderer::PaintRowEnd(const TRowLayout& row)

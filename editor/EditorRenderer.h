@@ -9,6 +9,7 @@
 #include <QPointF>
 #include <QRawFont>
 #include <QRect>
+#include <QRegion>
 #include <QVector>
 
 #include <array>
@@ -24,7 +25,6 @@
 #include "editor/GlyphCells.h"
 
 class QPainter;
-class QRegion;
 
 namespace pek {
 
@@ -71,6 +71,7 @@ private:
     void PaintCell(std::string_view text, size_t i, int len, int col, int w, const TRunPaint& look);
     const QImage* FinishedCell(std::string_view ch, int w, int face, QRgb fg, QRgb bg, char32_t& decoded, quint32& glyph,
                                bool& glyphKnown);
+    void CopyCell(const QImage& cell, int x);
     void PaintRowEnd(const TRowLayout& row);
     void FillSpan(int x0, int x1, uint32_t color);
     void FlushSpan();
@@ -91,6 +92,16 @@ private:
     const TEditorProps* props_ = nullptr;
     TFrame frame_;
     bool copyCells_ = false;
+    // Where finished cells are copied by hand rather than through the painter, which costs more
+    // per cell than the copy: the painter's image, its offset and the area the paint may touch.
+    struct {
+        uchar* bits = nullptr;
+        qsizetype bytesPerLine = 0;
+        QPoint offset;
+        QRegion clip;
+        int right = 0;  // in the image, where the pane's row ends
+        bool row = false;  // the row being painted lies wholly in the clip
+    } direct_;
     int y_ = 0;
     uint32_t rowBg_ = clNone;
     uint32_t rowColor_ = clNone;

@@ -319,6 +319,22 @@ TEST_F(EditorWidget, CopiedCellsLookLikeGlyphsDrawnInPlace)
         EXPECT_TRUE(render(4u << 20) == drawn) << scene;
         EXPECT_TRUE(render(std::size_t(editor.CellWidth()) * std::size_t(editor.CellHeight()) * 4 * 5) == drawn) << scene;
     }
+    // Cells copied straight into the image must keep to the area painted and land at the offset:
+    // a whole row, part of a row, a band across rows cut mid-row.
+    const int h = editor.CellHeight(), w = editor.CellWidth();
+    const QRegion area = QRegion(0, 0, editor.viewport()->width(), h) + QRegion(3 * w + 2, h, 5 * w, h) + QRegion(w, 2 * h + h / 2, 9 * w, h);
+    const QPoint offset(5, 3);
+    const QImage drawn = render(0);
+    editor.SetCellCopyBudget(4u << 20);
+    QImage image(editor.viewport()->size() + QSize(10, 10), QImage::Format_RGB32);
+    image.fill(Qt::magenta);
+    editor.viewport()->render(&image, offset, area);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QPoint at = QPoint(x, y) - offset;
+            const QRgb want = area.contains(at) ? drawn.pixel(at) : QColor(Qt::magenta).rgb();
+            ASSERT_EQ(image.pixel(x, y), want) << x << "," << y;
+        }
 }
 
 TEST_F(EditorWidget, PaintsTextSelectionAndMarkedRows)
