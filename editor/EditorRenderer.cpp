@@ -261,6 +261,21 @@ void TEditorRenderer::CopyCell(const QImage& cell, int x)
     for (int line = 0; line < height; ++line, from += fromLine, to += direct_.bytesPerLine) CopyLine(to, from, bytes);
 }
 
+void TEditorRenderer::DrawEndMark(QPainter& painter, TRowEndMark mark, QPoint cell, QSize size)
+{
+    const int cx = cell.x() + size.width() / 2, cy = cell.y() + size.height() / 2;
+    if (mark == TRowEndMark::LineBreak) {
+        painter.drawLine(cx + 2, cell.y() + 3, cx + 2, cy + 2);
+        painter.drawLine(cx + 2, cy + 2, cx - 2, cy + 2);
+        painter.drawLine(cx - 2, cy + 2, cx, cy);
+        painter.drawLine(cx - 2, cy + 2, cx, cy + 4);
+    } else if (mark == TRowEndMark::Wrapped) {
+        painter.drawLine(cx - 3, cy, cx + 2, cy);
+        painter.drawLine(cx + 2, cy, cx, cy - 2);
+        painter.drawLine(cx + 2, cy, cx, cy + 2);
+    }
+}
+
 void TEditorRenderer::PaintRowEnd(const TRowLayout& row)
 {
     QPainter& painter = *painter_;
@@ -272,25 +287,30 @@ void TEditorRenderer::PaintRowEnd(const TRowLayout& row)
     FlushSpan();
     if (row.breakColor != clNone) painter.fillRect(QRect(endX, y, cellW_, cellH_), ToQColor(row.breakColor));
     const TEditorMarks& marks = props_->Marks;
-    const int cx = endX + cellW_ / 2, cy = y + cellH_ / 2;
+    const int cy = y + cellH_ / 2;
     switch (row.endMark) {
     case TRowEndMark::LineBreak:
-        painter.setPen(ToQColor(marks.RetMark.Color));
-        painter.drawLine(cx + 2, y + 3, cx + 2, cy + 2);
-        painter.drawLine(cx + 2, cy + 2, cx - 2, cy + 2);
-        painter.drawLine(cx - 2, cy + 2, cx, cy);
-        painter.drawLine(cx - 2, cy + 2, cx, cy + 4);
+    case TRowEndMark::Wrapped: {
+        // Every row ends in one: the mark is drawn once into a cell and copied after that.
+        const bool lineBreak = row.endMark == TRowEndMark::LineBreak;
+        const QRgb color = ToRgb(lineBreak ? marks.RetMark.Color : marks.WrapMark.Color);
+        const QRgb bg = ToRgb(row.breakColor != clNone ? row.breakColor : rowColor_);
+        const auto draw = [&](QPainter& on, QPoint cell) {
+            on.setPen(QColor::fromRgb(color));
+            DrawEndMark(on, row.endMark, cell, QSize(cellW_, cellH_));
+        };
+        const QImage* finished = copyCells_ && endX >= frame_.left
+                                     ? cells_.GetDrawn(lineBreak ? kLineBreakCell : kWrappedCell, QSize(cellW_, cellH_), color, bg, draw)
+                                     : nullptr;
+        if (!finished) draw(painter, QPoint(endX, y));
+        else if (direct_.row) CopyCell(*finished, endX);
+        else painter.drawImage(QPoint(endX, y), *finished);
         break;
+    }
     case TRowEndMark::EndOfText:
         painter.setPen(ToQColor(marks.EofMark.Color));
         painter.setFont(font_);
         painter.drawText(QPointF(endX, y + ascent_), QStringLiteral("[EOF]"));
-        break;
-    case TRowEndMark::Wrapped:
-        painter.setPen(ToQColor(marks.WrapMark.Color));
-        painter.drawLine(cx - 3, cy, cx + 2, cy);
-        painter.drawLine(cx + 2, cy, cx, cy - 2);
-        painter.drawLine(cx + 2, cy, cx, cy + 2);
         break;
     case TRowEndMark::None: break;
     }

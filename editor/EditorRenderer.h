@@ -73,6 +73,9 @@ private:
                                bool& glyphKnown);
     void CopyCell(const QImage& cell, int x);
     void PaintRowEnd(const TRowLayout& row);
+    static void DrawEndMark(QPainter& painter, TRowEndMark mark, QPoint cell, QSize size);
+    // Ids of the finished cells of the row-end marks, beyond any glyph id.
+    static constexpr quint32 kLineBreakCell = 0xFFFF0001u, kWrappedCell = 0xFFFF0002u;
     void FillSpan(int x0, int x1, uint32_t color);
     void FlushSpan();
     char32_t Decode(std::string_view bytes);

@@ -22,6 +22,12 @@ const QImage* TGlyphCells::Get(const QRawFont& font, int face, quint32 glyph, in
     });
 }
 
+const QImage* TGlyphCells::GetDrawn(quint32 id, QSize cell, QRgb fg, QRgb bg, const std::function<void(QPainter&, QPoint)>& draw)
+{
+    constexpr int kDrawnFace = 4;  // beyond the four font faces
+    return Make(Key{id, fg, bg, kDrawnFace, 1}, cell, bg, [&](QPainter& painter) { draw(painter, QPoint(kMargin, kMargin)); });
+}
+
 template <typename Draw>
 const QImage* TGlyphCells::Make(const Key& key, QSize size, QRgb bg, const Draw& draw)
 {

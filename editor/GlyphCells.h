@@ -7,6 +7,8 @@
 #include <QImage>
 #include <QRawFont>
 
+class QPainter;
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -23,6 +25,9 @@ public:
     // null when the budget is spent or the glyph's ink reaches beyond its cells. The image stays
     // where it is until Clear or SetBudget.
     const QImage* Get(const QRawFont& font, int face, quint32 glyph, int columns, QSize cell, int ascent, QRgb fg, QRgb bg);
+    // A cell drawn by `draw`, given the painter and the cell's top left, under an id of the
+    // caller's (glyph ids are not shared with it); null as for Get.
+    const QImage* GetDrawn(quint32 id, QSize cell, QRgb fg, QRgb bg, const std::function<void(QPainter&, QPoint)>& draw);
     // A quick look-up by the character's bytes, before its glyph is known: a small table in front of
     // the images that remembers the last answers (an image, or none to copy).
     struct TQuick {

@@ -307,8 +307,12 @@ TEST_F(EditorWidget, CopiedCellsLookLikeGlyphsDrawnInPlace)
     };
     for (int scene = 0; scene < 2; ++scene) {
         if (scene == 1) {
-            // The caret's row marked, the text scrolled sideways past half a wide character.
+            // The caret's row marked, the text scrolled sideways past half a wide character, rows
+            // wrapped (their end marks are copied cells too).
+            editor.SetWrapByte(12);
+            editor.SetWordWrap(true);
             props = editor.Properties();
+            props.Marks.WrapMark.Visible = true;
             props.ExMarks.CurrentLine.Visible = true;
             props.ExMarks.CurrentLine.Color = 0x404040;
             editor.SetProperties(props);
