@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QTimer>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -348,8 +349,9 @@ void TEditor::ModelChanged()
     }
     changed_ = true;
     // Scroll bars and pixels follow at most once a frame: a flood of appends must not queue an
-    // event per chunk, nor paint more often than a screen shows.
-    if (syncPending_) return;
+    // event per chunk, nor paint more often than a screen shows. A change made as a refresh
+    // begins is shown by that refresh.
+    if (syncPending_ || feeding_) return;
     syncPending_ = true;
     QMetaObject::invokeMethod(this, [this] {
         syncPending_ = false;
@@ -405,10 +407,24 @@ bool TEditor::SameView(const TShown& a, const TShown& b)
 
 void TEditor::Refresh()
 {
+    bool expectMore = false;
+    if (OnRefreshing) {
+        // Whoever feeds the pane adds what it has first: this refresh shows it.
+        struct TFeeding {
+            QPointer<TEditor> pane;  // the handler may close the pane
+            ~TFeeding()
+            {
+                if (pane) pane->feeding_ = false;
+            }
+        } feeding{this};
+        feeding_ = true;
+        expectMore = OnRefreshing(this, std::chrono::steady_clock::now() + std::chrono::milliseconds(kFrameMs));
+        if (!feeding.pane) return;
+    }
     frame_->stop();
+    if (expectMore) frame_->start(int(kFrameMs));
     lastRefresh_.start();
     changed_ = false;
-    if (OnRefreshed) OnRefreshed(this, std::chrono::steady_clock::now() + std::chrono::milliseconds(kFrameMs));
     SyncScrollBars();
     const long long changedLine = model_->FirstChangedLine();
     model_->ClearChangedLines();

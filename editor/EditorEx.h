@@ -166,9 +166,10 @@ public:
     std::function<void(TEditor* sender, Qt::KeyboardModifiers shift, QPoint pos, bool& handled)> OnMouseWheelDown;
     std::function<void(TEditor* sender, Qt::KeyboardModifiers shift, QPoint pos, bool& handled)> OnMouseWheelUp;
     std::function<void(TEditor* sender)> OnDblClick;
-    // After each refresh, with the earliest moment of the next one: what changes before then is
-    // shown at that moment.
-    std::function<void(TEditor* sender, std::chrono::steady_clock::time_point nextRefresh)> OnRefreshed;
+    // At the start of each refresh, with the earliest moment of the next one: text added now is
+    // shown by this refresh, text added later by that one. True when more is expected by then:
+    // the pane refreshes at that moment even if nothing has changed, so the handler can add it.
+    std::function<bool(TEditor* sender, std::chrono::steady_clock::time_point nextRefresh)> OnRefreshing;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -218,6 +219,7 @@ private:
     int maxCols_ = 0;
     bool syncing_ = false;
     bool syncPending_ = false;
+    bool feeding_ = false;  // OnRefreshing is adding text
     // What the pane shows once painted: a refresh compares it with the model to scroll the pixels
     // already there and repaint only the rows that changed.
     struct TShown {

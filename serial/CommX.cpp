@@ -263,17 +263,19 @@ bool TCommReceiveThread::WaitWake(int timeoutMs)
 }
 
 // The main thread takes received bytes in at its own pace: a pane shows them only at its next
-// refresh, so a trickle (a line a millisecond) is told once for several pieces, a few
-// milliseconds after a recent report, or at the moment the pane asked for when that is not long
-// after. The bytes themselves reach the ring buffer as they are read, held or not.
+// refresh and takes them in itself just before it, so a trickle is held until a moment after that
+// (the pane asks for it) and reported then only if the pane has not taken it. Without such a
+// moment a trickle is told a few milliseconds after the last report. The bytes themselves reach
+// the ring buffer as they are read, held or not.
 constexpr auto kGatherTime = std::chrono::milliseconds(2);
-constexpr auto kLongestHold = std::chrono::milliseconds(16);
+constexpr auto kLongestHold = std::chrono::milliseconds(24);  // a frame and a margin
 constexpr std::int32_t kReadPiece = 65536;
 
-SteadyClock::time_point TrickleReportTime(SteadyClock::time_point lastReport, SteadyClock::time_point reportBy)
+SteadyClock::time_point TrickleReportTime(SteadyClock::time_point now, SteadyClock::time_point lastReport,
+                                          SteadyClock::time_point reportBy)
 {
-    const auto soon = lastReport + kGatherTime;
-    return reportBy > soon && reportBy - lastReport <= kLongestHold ? reportBy : soon;
+    if (reportBy > now && reportBy - now <= kLongestHold) return reportBy;
+    return lastReport + kGatherTime;
 }
 
 std::int64_t TCommReceiveThread::TakeIn(char* buffer)
@@ -300,24 +302,32 @@ void TCommReceiveThread::Run()
 {
     const auto buffer = std::make_unique_for_overwrite<char[]>(std::size_t(kReadPiece));
     SteadyClock::time_point lastReport{};
-    std::int64_t lastReportBytes = 0;  // taken in for the last report
-    std::int64_t unreported = 0;       // taken in since
+    std::int64_t lastReportBytes = 0;  // waiting at the last report
+    bool holding = false;              // bytes were taken in since
     while (!terminated_.load()) {
-        if (unreported > 0) {
+        if (holding) {
+            // A pane that took the bytes in itself leaves nothing to tell.
+            const std::int64_t waiting = owner_.ReadAheadCount();
+            if (waiting == 0) {
+                holding = false;
+                continue;
+            }
             // A flood is told at once; a trickle is held a moment, reading on meanwhile.
-            const bool flood = unreported >= TCustomCommX::kFloodPiece || lastReportBytes >= TCustomCommX::kFloodPiece;
+            const bool flood = waiting >= TCustomCommX::kFloodPiece || lastReportBytes >= TCustomCommX::kFloodPiece;
             const auto by = SteadyClock::time_point(SteadyClock::duration(owner_.reportBy_.load()));
             const auto now = SteadyClock::now();
-            const auto left = flood ? 0 : std::chrono::ceil<std::chrono::milliseconds>(TrickleReportTime(lastReport, by) - now).count();
+            const auto left =
+                flood ? 0 : std::chrono::ceil<std::chrono::milliseconds>(TrickleReportTime(now, lastReport, by) - now).count();
             if (left <= 0) {
                 owner_.PostReceiveReport();
                 lastReport = now;
-                lastReportBytes = std::exchange(unreported, 0);
+                lastReportBytes = waiting;
+                holding = false;
                 continue;
             }
             // Until the report is due, only an arrival or a close wakes the thread: the moment a
-            // pane asks for only moves later, and waking early for it would cost a wake-up a piece.
-            if (owner_.ReadAheadRoom() > 0 && port_.WaitReadable(wakeFd_, int(left))) unreported += TakeIn(buffer.get());
+            // pane asks for moves on at each refresh, and waking for it would cost a wake-up a frame.
+            if (owner_.ReadAheadRoom() > 0 && port_.WaitReadable(wakeFd_, int(left))) TakeIn(buffer.get());
             else if (owner_.ReadAheadRoom() <= 0) WaitWake(1);
             continue;
         }
@@ -339,7 +349,7 @@ void TCommReceiveThread::Run()
         owner_.ReportLineErrors(port_, nullptr);
         if (events & ComEvent::Break) owner_.Report(TCustomCommX::ReportKind::Break, events & 0xFFFF, nullptr);
         const std::int64_t taken = (events & ComEvent::RxChar) ? TakeIn(buffer.get()) : 0;
-        unreported += taken;
+        holding = taken > 0;
         // The port says readable but gives nothing (or only failures): do not spin on it.
         if (taken == 0 && !(events & (ComEvent::Break | ComEvent::Err | ComEvent::Woken))) WaitWake(10);
     }
@@ -473,15 +483,25 @@ bool TCustomCommX::DeliverReceived(std::uint64_t generation, bool once)
     }
 }
 
+void TCustomCommX::DeliverSlice(std::uint64_t generation)
+{
+    // A handler that took some and returned with more waiting (a flood, shown in slices) is
+    // called again once the event loop has had its turn.
+    if (DeliverReceived(generation, true) && ReadAheadCount() > 0) PostReceiveReport();
+}
+
+bool TCustomCommX::TakeInNow()
+{
+    if (IsOpen()) DeliverSlice(generation_.load());
+    const std::uint64_t read = bytesRead_.load();
+    return std::exchange(readAtLastTake_, read) != read;
+}
+
 void TCustomCommX::HandleReport(ReportKind kind, std::uint32_t value, std::uint64_t generation)
 {
     if (!IsOpen() || generation != generation_.load()) return;
     switch (kind) {
-    case ReportKind::Receive:
-        // A handler that took some and returned with more waiting (a flood, shown in slices) is
-        // called again once the event loop has had its turn.
-        if (DeliverReceived(generation, true) && ReadAheadCount() > 0) PostReceiveReport();
-        break;
+    case ReportKind::Receive: DeliverSlice(generation); break;
     case ReportKind::Break:
         if (OnBreak) {
             const NotifyEvent handler = OnBreak;

@@ -80,10 +80,12 @@ private:
     std::thread thread_;
 };
 
-// When a trickle that follows a report made at `lastReport` is reported: a moment later, so that
-// one report carries several pieces, or at `reportBy` (the moment a pane asked for) when that is
-// later but not long after the report.
-std::chrono::steady_clock::time_point TrickleReportTime(std::chrono::steady_clock::time_point lastReport,
+// When a trickle read by `now` is reported, the last report having been made at `lastReport`: at
+// `reportBy` (a moment a pane asked for, after it will have taken the bytes in itself) when that
+// is ahead and near, otherwise a moment after the last report, so that one report carries several
+// pieces.
+std::chrono::steady_clock::time_point TrickleReportTime(std::chrono::steady_clock::time_point now,
+                                                        std::chrono::steady_clock::time_point lastReport,
                                                         std::chrono::steady_clock::time_point reportBy);
 
 // Takes what arrives on the port in as it comes (into the ring buffer and the engine's read-ahead)
@@ -196,10 +198,14 @@ public:
     void PurgeReceive();
     void SetRts(bool on);
     void SetDtr(bool on);
-    // A pane shows what arrives only at its next refresh: a trickle arriving before `moment` may
-    // be held and handed over in one report by then rather than one every few milliseconds.
+    // A pane shows what arrives only at its next refresh, and takes it in itself then (TakeInNow):
+    // a trickle arriving before `moment` is held, and reported at `moment` only if it is still
+    // there, rather than in a report every few milliseconds. A moment already gone holds nothing.
     // Any thread.
     void SetReportBy(std::chrono::steady_clock::time_point moment);
+    // Hands what has been read so far to OnReceive now, as a report would; whether the handler
+    // took any since the last call, here or in reports. Main thread.
+    bool TakeInNow();
 
     // Blocks handed to the transmit thread and not finished yet, and their bytes.
     std::int32_t PendingBytes() const;
@@ -244,6 +250,7 @@ private:
     // Runs OnReceive while bytes wait and it takes some (`once`: one call); whether the last call
     // took any and the port is still the same opening.
     bool DeliverReceived(std::uint64_t generation, bool once);
+    void DeliverSlice(std::uint64_t generation);
     // The receive thread's side of the read-ahead: its free room, and a piece to add.
     std::int32_t ReadAheadRoom() const;
     void TakeArrival(const char* bytes, std::int32_t count);
@@ -307,6 +314,7 @@ private:
     std::int32_t readAheadCount_ = 0;
     std::atomic<bool> receiveReportPosted_{false};
     std::atomic<std::uint64_t> bytesRead_{0};   // by Read, so a report sees whether its handler took any
+    std::uint64_t readAtLastTake_ = 0;          // bytesRead_ at the last TakeInNow
     std::atomic<std::uint64_t> generation_{0};  // one per Open; reports of an earlier one are dropped
 };
 

@@ -285,13 +285,19 @@ void TPekForm::AttachPaneHandlers(TEditorEx& pane)
         sender->SetTopRow(std::max(0LL, sender->TopRow() - 1));
         handled = true;
     };
-    // A trickle from the sheet's port is handed over once, just before the pane's next refresh,
-    // rather than in a report every few milliseconds; the margin leaves time to read it.
-    pane.OnRefreshed = [this](TEditor* sender, std::chrono::steady_clock::time_point nextRefresh) {
+    // The pane takes in what the sheet's port has read at each refresh. While data keeps coming,
+    // the pane refreshes every frame and the port holds a trickle for the next refresh instead of
+    // waking the main thread for each piece (a report follows only if that refresh is late);
+    // after a frame without data, the next piece is reported at once.
+    pane.OnRefreshing = [this](TEditor* sender, std::chrono::steady_clock::time_point nextRefresh) {
         for (int k = 0; k < sheets_.Count(); ++k) {
-            const Sheet& sheet = *sheets_.At(k);
-            if (sheet.pane == sender && sheet.port) sheet.port->SetReportBy(nextRefresh - std::chrono::milliseconds(4));
+            const std::shared_ptr<TCommXEx> port = sheets_.At(k)->port;
+            if (sheets_.At(k)->pane != sender || !port) continue;
+            const bool receiving = port->TakeInNow();
+            port->SetReportBy(receiving ? nextRefresh + std::chrono::milliseconds(4) : std::chrono::steady_clock::now());
+            return receiving;
         }
+        return false;
     };
 }
 

@@ -238,23 +238,23 @@ TEST_F(CommXFake, ZeroBlockSizeIsRefused)
     EXPECT_EQ(comm.BufLenReceive(), 2048);
 }
 
-TEST(CommX, TrickleIsReportedSoonOrAtTheMomentAskedForWhenThatIsNotLongAfter)
+TEST(CommX, TrickleIsHeldUntilTheMomentAskedForWhenThatIsNearOtherwiseReportedSoon)
 {
     using namespace std::chrono;
-    const steady_clock::time_point last(seconds(100));
+    const steady_clock::time_point last(seconds(100)), now = last + 5ms;
     const struct {
         steady_clock::time_point reportBy;
         steady_clock::time_point expected;
     } cases[] = {
         {steady_clock::time_point{}, last + 2ms},  // no pane asked
-        {last - 5ms, last + 2ms},                  // a moment already gone
-        {last + 1ms, last + 2ms},                  // sooner than the usual gathering
-        {last + 10ms, last + 10ms},
-        {last + 16ms, last + 16ms},
-        {last + 17ms, last + 2ms},  // too long to hold a trickle back
+        {now - 1ms, last + 2ms},                   // a moment already gone
+        {now, last + 2ms},
+        {now + 1ms, now + 1ms},
+        {now + 24ms, now + 24ms},  // a frame and a margin ahead
+        {now + 25ms, last + 2ms},  // too long to hold a trickle back
     };
     for (const auto& c : cases)
-        EXPECT_EQ(TrickleReportTime(last, c.reportBy), c.expected) << (c.reportBy - last).count();
+        EXPECT_EQ(TrickleReportTime(now, last, c.reportBy), c.expected) << (c.reportBy - now).count();
 }
 
 TEST(CommX, CharacterTime)

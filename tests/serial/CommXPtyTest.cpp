@@ -6,6 +6,8 @@
 #include "support/PtyPair.h"
 #include "support/TempDir.h"
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -255,7 +257,7 @@ TEST_F(CommXPty, HandlerThatReadsNothingIsNotFloodedWithReports)
     ASSERT_TRUE(ServeUntil([&] { return reports > before; }));
 }
 
-TEST_F(CommXPty, ATrickleIsHandedOverOnceBeforeTheMomentAPaneAskedFor)
+TEST_F(CommXPty, ATrickleIsHandedOverOnceAtTheMomentAPaneAskedFor)
 {
     // The handler plays a pane that refreshes: after each report it asks for the next one a
     // little before its next refresh. Pieces a millisecond apart come in far fewer reports than
@@ -282,6 +284,45 @@ TEST_F(CommXPty, ATrickleIsHandedOverOnceBeforeTheMomentAPaneAskedFor)
     ASSERT_TRUE(all) << received.size();
     EXPECT_EQ(received, data);
     EXPECT_LT(reports, kPieces / 4) << reports;
+}
+
+TEST_F(CommXPty, APaneThatTakesATrickleInAtItsRefreshesIsNotWokenForIt)
+{
+    // The pane's refreshes take what was read in themselves and ask for the trickle to be held
+    // a little past the next one: reports come only when a refresh is late, and every byte
+    // arrives once and in order.
+    int reports = 0, refreshes = 0, refreshesThatTook = 0;
+    const auto read = comm.OnReceive;
+    bool refreshing = false;
+    comm.OnReceive = [&](TCustomCommX& sender, std::int32_t size) {
+        if (!refreshing) ++reports;
+        read(sender, size);
+    };
+    QTimer refresh;
+    QObject::connect(&refresh, &QTimer::timeout, [&] {
+        ++refreshes;
+        refreshing = true;
+        refreshesThatTook += comm.TakeInNow() ? 1 : 0;
+        refreshing = false;
+        comm.SetReportBy(std::chrono::steady_clock::now() + 20ms);
+    });
+    comm.Open();
+    refresh.start(10);
+    std::string data;
+    constexpr int kPieces = 200;
+    for (int i = 0; i < kPieces; ++i) data += "piece " + std::to_string(1000 + i) + "\n";
+    std::thread device([&] {
+        for (int i = 0; i < kPieces; ++i) {
+            [[maybe_unused]] auto n = ::write(pty.masterFd(), data.data() + i * 11, 11);
+            std::this_thread::sleep_for(2ms);
+        }
+    });
+    const bool all = ServeUntil([&] { return received.size() >= data.size(); }, 20s);
+    device.join();
+    ASSERT_TRUE(all) << received.size();
+    EXPECT_EQ(received, data);
+    EXPECT_GT(refreshesThatTook, 0);
+    EXPECT_LT(reports, refreshesThatTook / 2) << reports << " reports, " << refreshesThatTook << " of " << refreshes << " refreshes took";
 }
 
 TEST_F(CommXPty, ClosingWhileTheDeviceStreams)
