@@ -64,6 +64,24 @@ protected:
         };
     }
     std::string iniPath() const { return dir.file("pek.ini").string(); }
+    // The device sends `pieces` numbered lines of 11 bytes, `gap` apart, while events are served
+    // until all have been received; true when every byte came, once and in order.
+    bool Trickle(int pieces, std::chrono::milliseconds gap)
+    {
+        std::string data;
+        for (int i = 0; i < pieces; ++i) data += "piece " + std::to_string(1000 + i) + "\n";
+        std::thread device([&] {
+            for (int i = 0; i < pieces; ++i) {
+                [[maybe_unused]] auto n = ::write(pty.masterFd(), data.data() + i * 11, 11);
+                std::this_thread::sleep_for(gap);
+            }
+        });
+        const bool all = ServeUntil([&] { return received.size() >= data.size(); }, std::chrono::seconds(20));
+        device.join();
+        EXPECT_TRUE(all) << received.size();
+        EXPECT_EQ(received, data);
+        return all && received == data;
+    }
 
     test::TempDir dir;
     test::PtyPair pty;
@@ -259,9 +277,9 @@ TEST_F(CommXPty, HandlerThatReadsNothingIsNotFloodedWithReports)
 
 TEST_F(CommXPty, ATrickleIsHandedOverOnceAtTheMomentAPaneAskedFor)
 {
-    // The handler plays a pane that refreshes: after each report it asks for the next one a
-    // little before its next refresh. Pieces a millisecond apart come in far fewer reports than
-    // pieces, and every byte arrives in order.
+    // The handler plays a pane that does not take data in itself: after each report it asks for
+    // the next one 12 ms on. Pieces a millisecond apart come in far fewer reports than pieces,
+    // and every byte arrives in order.
     int reports = 0;
     const auto read = comm.OnReceive;
     comm.OnReceive = [&](TCustomCommX& sender, std::int32_t size) {
@@ -270,19 +288,8 @@ TEST_F(CommXPty, ATrickleIsHandedOverOnceAtTheMomentAPaneAskedFor)
         sender.SetReportBy(std::chrono::steady_clock::now() + 12ms);
     };
     comm.Open();
-    std::string data;
     constexpr int kPieces = 200;
-    for (int i = 0; i < kPieces; ++i) data += "piece " + std::to_string(1000 + i) + "\n";
-    std::thread device([&] {
-        for (int i = 0; i < kPieces; ++i) {
-            [[maybe_unused]] auto n = ::write(pty.masterFd(), data.data() + i * 11, 11);
-            std::this_thread::sleep_for(1ms);
-        }
-    });
-    const bool all = ServeUntil([&] { return received.size() >= data.size(); }, 20s);
-    device.join();
-    ASSERT_TRUE(all) << received.size();
-    EXPECT_EQ(received, data);
+    ASSERT_TRUE(Trickle(kPieces, 1ms));
     EXPECT_LT(reports, kPieces / 4) << reports;
 }
 
@@ -308,19 +315,7 @@ TEST_F(CommXPty, APaneThatTakesATrickleInAtItsRefreshesIsNotWokenForIt)
     });
     comm.Open();
     refresh.start(10);
-    std::string data;
-    constexpr int kPieces = 200;
-    for (int i = 0; i < kPieces; ++i) data += "piece " + std::to_string(1000 + i) + "\n";
-    std::thread device([&] {
-        for (int i = 0; i < kPieces; ++i) {
-            [[maybe_unused]] auto n = ::write(pty.masterFd(), data.data() + i * 11, 11);
-            std::this_thread::sleep_for(2ms);
-        }
-    });
-    const bool all = ServeUntil([&] { return received.size() >= data.size(); }, 20s);
-    device.join();
-    ASSERT_TRUE(all) << received.size();
-    EXPECT_EQ(received, data);
+    ASSERT_TRUE(Trickle(200, 2ms));
     EXPECT_GT(refreshesThatTook, 0);
     EXPECT_LT(reports, refreshesThatTook / 2) << reports << " reports, " << refreshesThatTook << " of " << refreshes << " refreshes took";
 }
