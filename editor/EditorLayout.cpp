@@ -51,7 +51,6 @@ int WrapLine(std::string_view line, const TWrapLayout& layout, std::vector<uint3
     const size_t n = line.size();
     const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
     if (n == 0 || std::memchr(line.data(), '\t', n) == nullptr) return WrapWithoutTabs(bytes, n, size_t(width), starts);
-    const auto single = [](unsigned char c) { return c < 0x80 && c != '\t'; };
     int rows = 1;
     int col = 0;
     size_t i = 0;
@@ -61,9 +60,9 @@ int WrapLine(std::string_view line, const TWrapLayout& layout, std::vector<uint3
         if (starts) starts->push_back(static_cast<uint32_t>(at));
     };
     while (i < n) {
-        if (single(bytes[i])) {
+        if (const size_t span = SpanOfPlainColumns(bytes + i, n - i); span > 0) {
             // A run of one-column characters fills rows without a look at each character.
-            const size_t end = i + 1 + SpanOfPlainColumns(bytes + i + 1, n - i - 1);
+            const size_t end = i + span;
             while (i < end) {
                 const size_t take = std::min(end - i, size_t(width - col));
                 col += int(take);
@@ -73,7 +72,7 @@ int WrapLine(std::string_view line, const TWrapLayout& layout, std::vector<uint3
             continue;
         }
         const bool tab = bytes[i] == '\t';
-        const int len = !tab && i + 1 < n && IsDBCSLeadByte(bytes[i]) ? 2 : 1;
+        const int len = CharBytes(line, i);
         int w = tab ? CharColumns(line, i, col, layout) : len;
         if (col > 0 && col + w > width) {
             // The first half of a double-byte character would take the last column: it starts the next row.

@@ -207,8 +207,7 @@ void TEditorRenderer::PaintCell(std::string_view text, size_t i, int len, int co
         ch = Decode(bytes);
         glyph = Glyph(ch, look.face);
     }
-    if (finished && direct_.row) CopyCell(*finished, x);
-    else if (finished) painter_->drawImage(QPoint(x, y_), *finished);
+    if (finished) PlaceCell(*finished, x);
     else if (st.bkColor != clNone) FillSpan(x, x + w * cellW_, st.bkColor);
     else FillSpan(std::max(x, frame_.left), x + w * cellW_, rowColor_);
     if (st.style & fsUnderline) strokes_.push_back({QLineF(x, y_ + cellH_ - 1, x + w * cellW_, y_ + cellH_ - 1), st.lineColor});
@@ -247,6 +246,12 @@ inline void CopyLine(uchar* to, const uchar* from, std::size_t bytes)
 }
 
 }  // namespace
+
+void TEditorRenderer::PlaceCell(const QImage& cell, int x)
+{
+    if (direct_.row) CopyCell(cell, x);
+    else painter_->drawImage(QPoint(x, y_), cell);
+}
 
 void TEditorRenderer::CopyCell(const QImage& cell, int x)
 {
@@ -310,9 +315,8 @@ void TEditorRenderer::PaintRowEnd(const TRowLayout& row)
         const QImage* finished = copyCells_ && endX >= frame_.left
                                      ? cells_.GetDrawn(lineBreak ? kLineBreakCell : kWrappedCell, QSize(cellW_, cellH_), color, bg, draw)
                                      : nullptr;
-        if (!finished) draw(painter, QPoint(endX, y));
-        else if (direct_.row) CopyCell(*finished, endX);
-        else painter.drawImage(QPoint(endX, y), *finished);
+        if (finished) PlaceCell(*finished, endX);
+        else draw(painter, QPoint(endX, y));
         break;
     }
     case TRowEndMark::EndOfText:

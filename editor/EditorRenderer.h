@@ -71,6 +71,8 @@ private:
     void PaintCell(std::string_view text, size_t i, int len, int col, int w, const TRunPaint& look);
     const QImage* FinishedCell(std::string_view ch, int w, int face, QRgb fg, QRgb bg, char32_t& decoded, quint32& glyph,
                                bool& glyphKnown);
+    // A finished cell at x in the row being painted: copied by hand where the row allows it.
+    void PlaceCell(const QImage& cell, int x);
     void CopyCell(const QImage& cell, int x);
     void PaintRowEnd(const TRowLayout& row);
     static void DrawEndMark(QPainter& painter, TRowEndMark mark, QPoint cell, QSize size);

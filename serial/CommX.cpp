@@ -327,8 +327,8 @@ void TCommReceiveThread::Run()
             }
             // Until the report is due, only an arrival or a close wakes the thread: the moment a
             // pane asks for moves on at each refresh, and waking for it would cost a wake-up a frame.
-            if (owner_.ReadAheadRoom() > 0 && port_.WaitReadable(wakeFd_, int(left))) TakeIn(buffer.get());
-            else if (owner_.ReadAheadRoom() <= 0) WaitWake(1);
+            if (owner_.ReadAheadRoom() <= 0) WaitWake(1);
+            else if (port_.WaitReadable(wakeFd_, int(left))) TakeIn(buffer.get());
             continue;
         }
         if (owner_.ReadAheadRoom() <= 0) {

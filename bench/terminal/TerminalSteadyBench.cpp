@@ -305,12 +305,18 @@ struct Result {
     QSize paneCells, panePixels;
 };
 
+// Whole cells the pane shows, columns by rows.
+QSize CellsShown(pek::TEditorEx& pane)
+{
+    return {pane.viewport()->width() / pane.CellWidth(), pane.viewport()->height() / pane.CellHeight()};
+}
+
 // Resizes the window so that the pane shows cols x rows cells, as a terminal of that size would.
 void FitPaneToCells(pek::TPekForm& form, pek::TEditorEx& pane, QSize cells)
 {
     for (int round = 0; round < 4; ++round) {
         QCoreApplication::processEvents();
-        const QSize shown(pane.viewport()->width() / pane.CellWidth(), pane.viewport()->height() / pane.CellHeight());
+        const QSize shown = CellsShown(pane);
         if (shown == cells) return;
         form.resize(form.width() + (cells.width() - shown.width()) * pane.CellWidth(),
                     form.height() + (cells.height() - shown.height()) * pane.CellHeight());
@@ -335,7 +341,7 @@ Result RunPek(double rate, bool stamps, double seconds, int pieceMs, bool ascii,
     }
     if (!cellCopies) pane->SetCellCopyBudget(0);
     if (!cells.isEmpty()) FitPaneToCells(form, *pane, cells);
-    r.paneCells = QSize(pane->viewport()->width() / pane->CellWidth(), pane->viewport()->height() / pane->CellHeight());
+    r.paneCells = CellsShown(*pane);
     r.panePixels = pane->viewport()->size();
     // The user has clicked into the pane: its caret blinks.
     form.activateWindow();
